@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the sanitized test build and runs every test.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+if [ "$(id -u)" -eq 0 ]; then bash scripts/setup.sh; else sudo bash scripts/setup.sh; fi
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON
+cmake --build build-test -j "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+cd build-test
+ctest --output-on-failure -j "$(nproc)" "$@"
