@@ -1,0 +1,155 @@
+#include "tests/fake/FakePlayer.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace fake {
+namespace {
+
+FakePlayer* g_instance = nullptr;
+
+FakePlayer& Instance() {
+    if (g_instance == nullptr) throw std::logic_error("a player call with no FakePlayer installed");
+    return *g_instance;
+}
+
+std::string Format(int32_t value) { return std::to_string(value); }
+std::string Format(uint32_t value) { return std::to_string(value); }
+std::string Format(uint16_t value) { return std::to_string(value); }
+
+std::string Format(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    return text;
+}
+
+std::string Format(const char* text) {
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+}
+
+std::string Format(PlayerWindowHandle window) {
+    if (window == nullptr) return "null";
+    std::string text = "hwnd(" + std::to_string(window->dialog_id);
+    if (window->control_id != 0) text += ":" + std::to_string(window->control_id);
+    return text + ")";
+}
+
+std::string Format(const NetTime* time) {
+    if (time == nullptr) return "null";
+    return "{" + std::to_string(time->year) + "," + std::to_string(time->month) + "," +
+           std::to_string(time->day) + "," + std::to_string(time->hour) + "," +
+           std::to_string(time->minute) + "," + std::to_string(time->second) + "}";
+}
+
+std::string Format(SearchResultCallback callback) {
+    Instance().RememberSearchCallback(callback);
+    return callback == nullptr ? "null" : "callback";
+}
+
+template <typename... Args>
+std::vector<std::string> Formatted(Args... args) {
+    return {Format(args)...};
+}
+
+#define FAKE_ENTRY(number, name, result, params, args)                     \
+    result Fake##name params {                                             \
+        return static_cast<result>(Instance().Record({#name, Formatted args})); \
+    }
+PLAYER_ENTRY_POINTS(FAKE_ENTRY)
+#undef FAKE_ENTRY
+
+player::Table FakeTable() {
+    player::Table table;
+#define FAKE_SLOT(number, name, result, params, args) table.name = &Fake##name;
+    PLAYER_ENTRY_POINTS(FAKE_SLOT)
+#undef FAKE_SLOT
+    return table;
+}
+
+}  // namespace
+
+std::string Call::Text() const {
+    std::string text = name + "(";
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += args[i];
+    }
+    return text + ")";
+}
+
+FakePlayer::FakePlayer() {
+    g_instance = this;
+    player::InstallTable(FakeTable());
+}
+
+FakePlayer::~FakePlayer() {
+    player::InstallTable(player::Table{});
+    g_instance = nullptr;
+}
+
+void FakePlayer::Answer(const std::string& name, int64_t value) {
+    std::lock_guard lock(mutex_);
+    standing_[name] = value;
+}
+
+void FakePlayer::AnswerOnce(const std::string& name, int64_t value) {
+    std::lock_guard lock(mutex_);
+    once_[name].push_back(value);
+}
+
+void FakePlayer::AnswerWith(const std::string& name, std::function<int64_t(const Call&)> answer) {
+    std::lock_guard lock(mutex_);
+    computed_[name] = std::move(answer);
+}
+
+std::vector<std::string> FakePlayer::Calls() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> texts;
+    for (const Call& call : calls_) texts.push_back(call.Text());
+    return texts;
+}
+
+std::vector<std::string> FakePlayer::CallsNamed(const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> texts;
+    for (const Call& call : calls_)
+        if (call.name == name) texts.push_back(call.Text());
+    return texts;
+}
+
+size_t FakePlayer::CountOf(const std::string& name) const { return CallsNamed(name).size(); }
+
+void FakePlayer::ClearCalls() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+}
+
+SearchResultCallback FakePlayer::SearchCallback() const {
+    std::lock_guard lock(mutex_);
+    return search_callback_;
+}
+
+void FakePlayer::RememberSearchCallback(SearchResultCallback callback) {
+    std::lock_guard lock(mutex_);
+    search_callback_ = callback;
+}
+
+int64_t FakePlayer::Record(Call call) {
+    std::function<int64_t(const Call&)> compute;
+    int64_t answer = 0;
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        if (auto queued = once_.find(call.name); queued != once_.end() && !queued->second.empty()) {
+            answer = queued->second.front();
+            queued->second.pop_front();
+            return answer;
+        }
+        if (auto found = computed_.find(call.name); found != computed_.end()) compute = found->second;
+        else if (auto standing = standing_.find(call.name); standing != standing_.end())
+            answer = standing->second;
+    }
+    return compute ? compute(call) : answer;
+}
+
+}  // namespace fake
