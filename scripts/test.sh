@@ -7,5 +7,8 @@ if [ "$(id -u)" -eq 0 ]; then bash scripts/setup.sh; else sudo bash scripts/setu
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON
 cmake --build build-test -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd build-test
 ctest --output-on-failure -j "$(nproc)" "$@"
