@@ -1,0 +1,58 @@
+// Paths the windows pass to the library are Windows-style drive paths such as
+// "C:\haha.bmp". On this platform a drive is a folder under the drive root:
+// "X:\a\b" becomes "<root>/x/a/b", the root being PLAYERSDK_DRIVE_ROOT or, when
+// that is unset or empty, the working directory. Other paths are kept as given.
+//
+// Files that must appear whole or not at all (snapshots, finished downloads)
+// are written beside their final name and renamed into place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace playersdk {
+
+// "X:\a\b" or "X:/a/b" -> "<root>/x/a/b" (letter lower-cased, backslashes
+// turned into slashes, "." and ".." components dropped so a drive path never
+// leaves its drive folder). Any other path is returned unchanged.
+std::string MapDrivePath(const std::string& path);
+
+// True when the path is a drive path in the sense above.
+bool IsDrivePath(const std::string& path);
+
+// Creates every missing folder above the file `path` (like mkdir -p of its
+// parent). True when the parent folder exists afterwards.
+bool CreateParentFolders(const std::string& path);
+
+// A file written under a temporary name in the same folder as its final name
+// and renamed over it by Commit(). Until Commit() succeeds the final name is
+// untouched; a writer destroyed without Commit() removes its temporary file.
+class AsideFile {
+public:
+    AsideFile() = default;
+    ~AsideFile();
+    AsideFile(const AsideFile&) = delete;
+    AsideFile& operator=(const AsideFile&) = delete;
+
+    // Opens a fresh temporary file beside `final_path` (folders created as
+    // needed). `final_path` is taken as it is: map drive paths first.
+    bool Open(const std::string& final_path);
+    bool Write(const void* data, size_t size);
+    // Flushes to disk and renames into place. False (and the temporary file
+    // removed) when anything failed since Open().
+    bool Commit();
+    // Removes the temporary file; the final name is left as it was.
+    void Discard();
+    bool IsOpen() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+    bool failed_ = false;
+    std::string final_path_;
+    std::string temp_path_;
+};
+
+// Writes the whole buffer to `final_path` through an AsideFile.
+bool WriteFileAside(const std::string& final_path, const void* data, size_t size);
+
+}  // namespace playersdk
