@@ -13,6 +13,9 @@ packages=(
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
   ffmpeg curl
+  fonts-dejavu-core
+  # benchmarks: nginx serves the reference downloads
+  nginx
 )
 
 if [ "$(id -u)" -ne 0 ]; then

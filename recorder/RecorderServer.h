@@ -1,0 +1,59 @@
+// The recorder's HTTP/1.1 service over a RecordingIndex.
+//
+//   GET /api/login                      200 when the login is accepted
+//   GET /api/search?channel=C&type=T&limit=L&start=S&end=E
+//       C 1..4, T 1 (MPEG-4) or 2 (JPEG), L 1 to keep only recordings that
+//       overlap [S, E] (YYYYMMDDHHMMSS, local calendar) or 0 for all; answers
+//       one line per recording, ordered by start:
+//       name TAB start TAB end TAB size-in-bytes
+//   GET /recordings/NAME                the recording, as fast as it goes
+//   GET /stream/NAME                    the recording, paced at --rate
+//
+// Recording answers honour one byte range (206 with Content-Range) and carry
+// X-Recording-Start, X-Recording-End and X-Recording-Duration-Ms. Every
+// request needs Basic authentication (401 otherwise); unknown names are 404,
+// malformed requests 400. Each request is logged as one line on stderr.
+#pragma once
+
+#include "RecordingIndex.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace recorder {
+
+struct RecorderOptions {
+    std::filesystem::path root;
+    std::string listen = "127.0.0.1";
+    int port = 3000;  // 0 picks a free port
+    std::string user = "246135";
+    std::string password = "246135";
+    double rate = 0;  // streams paced at this many times real time; 0 = unpaced
+};
+
+class RecorderServer {
+public:
+    RecorderServer(const RecordingIndex& index, RecorderOptions options);
+    ~RecorderServer();
+
+    // Binds the listening socket; returns the port bound, or -1.
+    int bind();
+    // Serves until stop() is called; call after bind().
+    bool serve();
+    void stop();
+
+private:
+    void installRoutes();
+    bool authorized(const std::string& header) const;
+
+    const RecordingIndex& index_;
+    RecorderOptions options_;
+    std::unique_ptr<httplib::Server> http_;
+};
+
+}  // namespace recorder

@@ -1,0 +1,105 @@
+#include "RecordingFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace recorder {
+namespace {
+
+constexpr size_t kReadBytes = 1 << 20;
+// Longest single wait of a paced stream, so that a stop is noticed soon.
+constexpr auto kLongestPaceWait = std::chrono::milliseconds(50);
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+}  // namespace
+
+std::shared_ptr<RecordingFile> RecordingFile::open(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::shared_ptr<RecordingFile>(new RecordingFile(fd, static_cast<uint64_t>(st.st_size)));
+}
+
+RecordingFile::~RecordingFile() { ::close(fd_); }
+
+uint64_t RecordingFile::mediaDataOffset() const {
+    // Walk the top-level boxes up to 'mdat'; a file that is not an MP4 (a
+    // picture) has no header to send ahead.
+    uint64_t at = 0;
+    for (int boxes = 0; boxes < 64 && at + 8 <= size_; ++boxes) {
+        unsigned char head[16];
+        if (::pread(fd_, head, sizeof head, static_cast<off_t>(at)) < 8) return 0;
+        uint64_t boxSize = bigEndian32(head);
+        uint64_t headerSize = 8;
+        if (boxSize == 1) {
+            boxSize = uint64_t{bigEndian32(head + 8)} << 32 | bigEndian32(head + 12);
+            headerSize = 16;
+        } else if (boxSize == 0) {
+            boxSize = size_ - at;
+        }
+        if (std::equal(head + 4, head + 8, "mdat")) return at + headerSize;
+        if (boxSize < headerSize) return 0;
+        at += boxSize;
+    }
+    return 0;
+}
+
+void RecordingFile::pace(double bytesPerSecond, double leadSeconds) {
+    bytesPerSecond_ = bytesPerSecond;
+    leadSeconds_ = leadSeconds;
+    headerEnd_ = mediaDataOffset();
+}
+
+size_t RecordingFile::paceAllowance(uint64_t offset, size_t wanted) {
+    if (bytesPerSecond_ <= 0) return wanted;
+    if (offset < headerEnd_) return static_cast<size_t>(std::min<uint64_t>(wanted, headerEnd_ - offset));
+    const auto now = std::chrono::steady_clock::now();
+    if (!clockStarted_) {
+        clockStarted_ = true;
+        clockBase_ = offset;
+        clockStart_ = now;
+    }
+    const double elapsed = std::chrono::duration<double>(now - clockStart_).count();
+    const double allowed =
+        static_cast<double>(clockBase_) + (elapsed + leadSeconds_) * bytesPerSecond_;
+    if (allowed >= static_cast<double>(offset) + 1) {
+        const double room = allowed - static_cast<double>(offset);
+        return static_cast<size_t>(std::min(room, static_cast<double>(wanted)));
+    }
+    const double waitSeconds = (static_cast<double>(offset) + 1 - allowed) / bytesPerSecond_;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(waitSeconds)),
+        kLongestPaceWait));
+    return 0;
+}
+
+bool RecordingFile::send(uint64_t offset, size_t length, const Writer& write) {
+    if (buffer_.empty()) buffer_.resize(kReadBytes);
+    size_t wanted = std::min({length, buffer_.size()});
+    if (offset >= size_) return false;
+    wanted = static_cast<size_t>(std::min<uint64_t>(wanted, size_ - offset));
+    wanted = paceAllowance(offset, wanted);
+    if (wanted == 0) return true;  // the server calls again; nothing is due yet
+    ssize_t got;
+    do {
+        got = ::pread(fd_, buffer_.data(), wanted, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;  // read error, or the file shrank under us
+    return write(buffer_.data(), static_cast<size_t>(got));
+}
+
+}  // namespace recorder

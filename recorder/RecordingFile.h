@@ -1,0 +1,51 @@
+// One recording file opened for one answer: reads pieces of it by offset and
+// hands them to the socket, optionally paced like a live recorder.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace recorder {
+
+class RecordingFile {
+public:
+    using Writer = std::function<bool(const char* data, size_t size)>;
+
+    static std::shared_ptr<RecordingFile> open(const std::filesystem::path& path);
+    ~RecordingFile();
+    RecordingFile(const RecordingFile&) = delete;
+    RecordingFile& operator=(const RecordingFile&) = delete;
+
+    uint64_t size() const { return size_; }
+
+    // From now on, media bytes go out at bytesPerSecond, leadSeconds ahead of
+    // the clock that starts with the first send. An MP4's boxes before its
+    // media data (the header a player needs first) go out at once.
+    void pace(double bytesPerSecond, double leadSeconds);
+
+    // Writes up to `length` bytes from `offset`; false when the file cannot
+    // be read or the writer refuses (the client went away).
+    bool send(uint64_t offset, size_t length, const Writer& write);
+
+private:
+    RecordingFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t mediaDataOffset() const;
+    // How many bytes from `offset` may go out now; waits a little when none.
+    size_t paceAllowance(uint64_t offset, size_t wanted);
+
+    int fd_;
+    uint64_t size_;
+    std::vector<char> buffer_;
+    double bytesPerSecond_ = 0;
+    double leadSeconds_ = 0;
+    uint64_t headerEnd_ = 0;
+    bool clockStarted_ = false;
+    uint64_t clockBase_ = 0;
+    std::chrono::steady_clock::time_point clockStart_;
+};
+
+}  // namespace recorder
