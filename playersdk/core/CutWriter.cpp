@@ -1,0 +1,147 @@
+#include "core/CutWriter.h"
+
+#include <cstdio>
+
+#include "core/DrivePath.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace playersdk {
+namespace {
+
+// Each key frame starts a fragment; the header carries no samples, so the
+// file is playable from its first fragment on.
+constexpr const char* kFragmentFlags = "frag_keyframe+empty_moov+default_base_moof";
+
+}  // namespace
+
+std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFormatContext* input,
+                                            int video_stream, int audio_stream) {
+    if (input == nullptr || video_stream < 0 || path.empty()) return nullptr;
+    std::unique_ptr<CutWriter> cut(new CutWriter);
+    cut->input_ = input;
+    if (avformat_alloc_output_context2(&cut->output_, nullptr, "mp4", nullptr) < 0) return nullptr;
+    for (int index : {video_stream, audio_stream}) {
+        if (index < 0) continue;
+        const AVStream* source = input->streams[index];
+        if (avformat_query_codec(cut->output_->oformat, source->codecpar->codec_id,
+                                 FF_COMPLIANCE_NORMAL) != 1) {
+            if (index == video_stream) return nullptr;
+            continue;  // sound MP4 cannot carry is left out
+        }
+        AVStream* target = avformat_new_stream(cut->output_, nullptr);
+        if (target == nullptr || avcodec_parameters_copy(target->codecpar, source->codecpar) < 0) {
+            return nullptr;
+        }
+        target->codecpar->codec_tag = 0;
+        target->time_base = source->time_base;
+        Track track;
+        track.input_index = index;
+        track.output_index = target->index;
+        cut->tracks_.push_back(track);
+    }
+    if (!CreateParentFolders(path)) return nullptr;
+    // "file:" keeps a path that looks like a URL from reaching another protocol.
+    if (avio_open(&cut->output_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE) < 0) return nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", kFragmentFlags, 0);
+    int written = avformat_write_header(cut->output_, &options);
+    av_dict_free(&options);
+    if (written < 0) {
+        avio_closep(&cut->output_->pb);
+        std::remove(path.c_str());
+        return nullptr;
+    }
+    avio_flush(cut->output_->pb);
+    cut->scratch_ = av_packet_alloc();
+    if (cut->scratch_ == nullptr) return nullptr;
+    return cut;
+}
+
+CutWriter::~CutWriter() {
+    Finish();
+    av_packet_free(&scratch_);
+    if (output_ != nullptr) {
+        if (output_->pb != nullptr) avio_closep(&output_->pb);
+        avformat_free_context(output_);
+    }
+}
+
+CutWriter::Track* CutWriter::TrackOf(int input_index) {
+    for (Track& track : tracks_) {
+        if (track.input_index == input_index) return &track;
+    }
+    return nullptr;
+}
+
+void CutWriter::Discontinuity() {
+    if (waiting_for_key_) return;
+    waiting_for_key_ = true;
+    for (Track& track : tracks_) {
+        const AVStream* out = output_->streams[track.output_index];
+        int64_t end_us = av_rescale_q(track.next_dts, out->time_base, AV_TIME_BASE_Q);
+        if (end_us > resume_us_) resume_us_ = end_us;
+        track.have_shift = false;
+    }
+}
+
+void CutWriter::Write(const AVPacket* packet) {
+    if (failed_ || finished_) return;
+    Track* track = TrackOf(packet->stream_index);
+    if (track == nullptr) return;
+    const AVStream* in = input_->streams[packet->stream_index];
+    int64_t dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (dts == AV_NOPTS_VALUE) return;
+    bool is_video = track == &tracks_.front();
+    if (waiting_for_key_) {
+        if (!is_video || (packet->flags & AV_PKT_FLAG_KEY) == 0) return;
+        // The segment starts at this key frame: every track's timestamps are
+        // shifted so that its picture lands at resume_us_.
+        int64_t key_pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : dts;
+        int64_t key_us = av_rescale_q(key_pts, in->time_base, AV_TIME_BASE_Q);
+        for (Track& each : tracks_) {
+            AVRational base = input_->streams[each.input_index]->time_base;
+            each.shift = av_rescale_q(key_us - resume_us_, AV_TIME_BASE_Q, base);
+            each.have_shift = true;
+        }
+        waiting_for_key_ = false;
+    }
+    if (!track->have_shift) return;
+    if (!is_video && dts - track->shift < 0) return;  // sound from before the key frame
+    if (av_packet_ref(scratch_, packet) < 0) {
+        failed_ = true;
+        return;
+    }
+    scratch_->dts = dts - track->shift;
+    scratch_->pts = (packet->pts != AV_NOPTS_VALUE ? packet->pts : dts) - track->shift;
+    scratch_->stream_index = track->output_index;
+    scratch_->pos = -1;
+    const AVStream* out = output_->streams[track->output_index];
+    av_packet_rescale_ts(scratch_, in->time_base, out->time_base);
+    if (track->last_dts != INT64_MIN && scratch_->dts <= track->last_dts) {
+        scratch_->dts = track->last_dts + 1;
+        if (scratch_->pts < scratch_->dts) scratch_->pts = scratch_->dts;
+    }
+    track->last_dts = scratch_->dts;
+    track->next_dts = scratch_->dts + (scratch_->duration > 0 ? scratch_->duration : 1);
+    bool key = is_video && (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    if (av_write_frame(output_, scratch_) < 0) failed_ = true;
+    av_packet_unref(scratch_);
+    // The fragment before this key frame is complete: get it to the disk.
+    if (key) avio_flush(output_->pb);
+}
+
+bool CutWriter::Finish() {
+    if (finished_) return !failed_;
+    finished_ = true;
+    if (output_ == nullptr || output_->pb == nullptr) return false;
+    if (av_write_trailer(output_) < 0) failed_ = true;
+    if (output_->pb->error < 0) failed_ = true;
+    avio_closep(&output_->pb);
+    return !failed_;
+}
+
+}  // namespace playersdk
