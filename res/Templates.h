@@ -87,5 +87,8 @@ std::string StringById(int id);
 // Icon resource as XPM text lines (the format Qt and X read natively);
 // nullptr when there is none.
 const char* const* IconXpmById(int id);
+// The same icon drawn for 16 x 16 pixels (title bars, task bars); nullptr
+// when the icon has no small image.
+const char* const* SmallIconXpmById(int id);
 
 }  // namespace res

@@ -72,7 +72,11 @@ public:
     void Create();
     void Destroy();
     bool IsCreated() const;
+    // Ends the run with this result: hides the window and leaves the modal
+    // loop. A dialog driven through Create stays until Destroy is called.
     void EndDialog(int result);
+    bool IsEnded() const;  // EndDialog was called since the window was created
+    int Result() const;    // the result given to EndDialog, -1 before
 
     int TemplateId() const;
     std::string Title() const;
@@ -151,7 +155,9 @@ public:
     // Frame: the system menu (the window's context menu here), icons.
     void AppendSystemMenuSeparator();
     void AppendSystemMenuItem(unsigned command, const std::string& text);
-    std::vector<std::string> SystemMenuItems() const;  // "" for a separator
+    // The entries the window appended, in order, "" for a separator; the
+    // menu shown also holds the standard Minimise and Close entries above them.
+    std::vector<std::string> SystemMenuItems() const;
     void SendSysCommand(unsigned command);  // as if chosen from the menu
     void SetIcon(int icon_id, bool big);
     int IconId(bool big) const;  // 0 when none
@@ -160,7 +166,9 @@ public:
 protected:
     // Return true to give the focus to the first control with a tab stop.
     virtual bool OnInitDialog() { return true; }
-    virtual void OnCommand(int /*id*/) {}         // a button was clicked
+    // A button was clicked. A button with id IDOK or IDCANCEL runs OnOK or
+    // OnCancel instead, as the accept and cancel commands.
+    virtual void OnCommand(int /*id*/) {}
     virtual void OnListDoubleClick(int /*id*/) {}  // a list row was double-clicked
     virtual void OnTimer(unsigned /*id*/) {}
     virtual void OnHScroll(int /*code*/, int /*control_id*/) {}

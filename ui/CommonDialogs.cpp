@@ -1,0 +1,101 @@
+// The modal message box and the file-open dialog, each routed through one
+// function that tests can replace.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <mutex>
+
+#include "ui/CommonDialogs.h"
+#include "ui/DialogImpl.h"
+#include "ui/Text.h"
+
+namespace ui {
+
+using detail::FromQt;
+using detail::ToQt;
+
+namespace {
+
+std::mutex g_replacements_mutex;
+MessageBoxSink g_message_box_sink;
+FileDialogAnswer g_file_dialog_answer;
+
+template <typename F>
+F Current(const F& replacement) {
+    std::lock_guard lock(g_replacements_mutex);
+    return replacement;
+}
+
+}  // namespace
+
+void SetMessageBoxSink(MessageBoxSink sink) {
+    std::lock_guard lock(g_replacements_mutex);
+    g_message_box_sink = std::move(sink);
+}
+
+void SetFileDialogAnswer(FileDialogAnswer answer) {
+    std::lock_guard lock(g_replacements_mutex);
+    g_file_dialog_answer = std::move(answer);
+}
+
+void MessageBox(Dialog* owner, const std::string& text) {
+    if (const MessageBoxSink sink = Current(g_message_box_sink)) {
+        sink(text);
+        return;
+    }
+    QWidget* parent = owner != nullptr ? DialogAccess::Impl(*owner).widget : nullptr;
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(ToQt(text));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setWindowTitle(owner != nullptr ? ToQt(owner->Title()) : QApplication::applicationName());
+    box.exec();
+}
+
+namespace detail {
+
+QString FileDialogFilter(const std::string& filter) {
+    // "desc|pattern|desc|pattern||" -> "desc (pattern);;desc (pattern)";
+    // several patterns in one entry are separated by ';' there, ' ' here.
+    const QStringList parts = ToQt(filter).split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        QString patterns = parts[i + 1].trimmed();
+        if (description.isEmpty() && patterns.isEmpty()) break;  // the closing "||"
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        entries << QStringLiteral("%1 (%2)").arg(description, patterns);
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+QString DefaultSuffix(const std::string& extension) {
+    // "*.mp4" or ".mp4" or "mp4" -> "mp4"; "*.*" and "*" name no suffix.
+    QString suffix = ToQt(extension).trimmed();
+    if (suffix.startsWith(QLatin1Char('*'))) suffix.remove(0, 1);
+    if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
+    if (suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char('?'))) return {};
+    return suffix;
+}
+
+}  // namespace detail
+
+std::optional<std::string> ShowFileOpenDialog(const FileDialogRequest& request) {
+    if (const FileDialogAnswer answer = Current(g_file_dialog_answer)) return answer(request);
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QString filter = detail::FileDialogFilter(request.filter);
+    if (!filter.isEmpty()) dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(detail::DefaultSuffix(request.default_extension));
+    if (!request.initial_name.empty()) dialog.selectFile(ToQt(request.initial_name));
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::nullopt;
+    return FromQt(chosen.first());
+}
+
+}  // namespace ui

@@ -1,0 +1,158 @@
+#include "ui/Controls.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace ui::detail {
+
+SeekSlider::SeekSlider(QWidget* parent, Notify notify)
+    : QSlider(Qt::Horizontal, parent), notify_(std::move(notify)) {
+    connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) { OnAction(action); });
+    connect(this, &QAbstractSlider::sliderPressed, this, [this] { notify_(TB_THUMBTRACK); });
+    connect(this, &QAbstractSlider::sliderReleased, this, [this] {
+        notify_(TB_THUMBPOSITION);
+        notify_(TB_ENDTRACK);
+    });
+}
+
+void SeekSlider::keyPressEvent(QKeyEvent* event) {
+    // The trackbar's keys: up and left decrease, down and right increase,
+    // page up decreases by a page, page down increases.
+    SliderAction action = SliderNoAction;
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up: action = SliderSingleStepSub; break;
+        case Qt::Key_Right:
+        case Qt::Key_Down: action = SliderSingleStepAdd; break;
+        case Qt::Key_PageUp: action = SliderPageStepSub; break;
+        case Qt::Key_PageDown: action = SliderPageStepAdd; break;
+        case Qt::Key_Home: action = SliderToMinimum; break;
+        case Qt::Key_End: action = SliderToMaximum; break;
+        default: QSlider::keyPressEvent(event); return;
+    }
+    triggerAction(action);
+    event->accept();
+}
+
+void SeekSlider::mousePressEvent(QMouseEvent* event) {
+    mouse_held_ = true;
+    steps_while_held_ = false;
+    QSlider::mousePressEvent(event);
+}
+
+void SeekSlider::mouseReleaseEvent(QMouseEvent* event) {
+    QSlider::mouseReleaseEvent(event);  // a thumb release reports itself
+    mouse_held_ = false;
+    if (steps_while_held_) {
+        steps_while_held_ = false;
+        notify_(TB_ENDTRACK);
+    }
+}
+
+void SeekSlider::OnAction(int action) {
+    if (action == SliderNoAction) return;
+    const int before = value();
+    // The toolkit sets the value only after this signal; the handler must
+    // already read the new position, as it does on the platform.
+    setValue(sliderPosition());
+    int code = -1;
+    switch (action) {
+        case SliderSingleStepSub: code = TB_LINEUP; break;
+        case SliderSingleStepAdd: code = TB_LINEDOWN; break;
+        case SliderPageStepSub: code = TB_PAGEUP; break;
+        case SliderPageStepAdd: code = TB_PAGEDOWN; break;
+        case SliderToMinimum: code = TB_TOP; break;
+        case SliderToMaximum: code = TB_BOTTOM; break;
+        case SliderMove:
+            if (isSliderDown()) {
+                notify_(TB_THUMBTRACK);
+                return;
+            }
+            // The wheel moves the position without a thumb.
+            code = value() < before ? TB_LINEUP : TB_LINEDOWN;
+            break;
+        default: return;
+    }
+    notify_(code);
+    if (mouse_held_) {
+        steps_while_held_ = true;  // ends when the button is released
+    } else {
+        notify_(TB_ENDTRACK);
+    }
+}
+
+PictureArea::PictureArea(QWidget* parent, std::shared_ptr<PictureSlot> slot)
+    : QFrame(parent), slot_(std::move(slot)) {
+    slot_->Attach(this);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+PictureArea::~PictureArea() { slot_->Detach(); }
+
+bool PictureArea::event(QEvent* event) {
+    if (event->type() == kPictureEvent) {
+        slot_->RepaintDelivered();
+        update();
+        return true;
+    }
+    return QFrame::event(event);
+}
+
+void PictureArea::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.fillRect(area, Qt::black);
+    const QImage picture = slot_->Latest();
+    if (!picture.isNull() && !area.isEmpty()) {
+        const qreal ratio = devicePixelRatioF();
+        QSizeF shown = QSizeF(picture.size()) / ratio;
+        if (shown.width() > area.width() || shown.height() > area.height()) {
+            shown.scale(area.size(), Qt::KeepAspectRatio);
+        }
+        const QRectF target(area.x() + (area.width() - shown.width()) / 2.0,
+                            area.y() + (area.height() - shown.height()) / 2.0, shown.width(),
+                            shown.height());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, picture);
+    }
+    drawFrame(&painter);
+}
+
+void PictureArea::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    const qreal ratio = devicePixelRatioF();
+    const QRect area = contentsRect();
+    slot_->SetAreaSize(static_cast<int>(std::lround(area.width() * ratio)),
+                       static_cast<int>(std::lround(area.height() * ratio)));
+}
+
+ReportList::ReportList(QWidget* parent, std::function<void()> on_double_click)
+    : QTreeWidget(parent), on_double_click_(std::move(on_double_click)) {}
+
+void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && on_double_click_) on_double_click_();
+}
+
+SizeWatcher::SizeWatcher(QWidget* watched, std::shared_ptr<PictureSlot> slot)
+    : QObject(watched), slot_(std::move(slot)) {
+    watched->installEventFilter(this);
+    Update(watched);
+}
+
+bool SizeWatcher::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) Update(static_cast<QWidget*>(watched));
+    return false;
+}
+
+void SizeWatcher::Update(QWidget* widget) {
+    const qreal ratio = widget->devicePixelRatioF();
+    slot_->SetAreaSize(static_cast<int>(std::lround(widget->width() * ratio)),
+                       static_cast<int>(std::lround(widget->height() * ratio)));
+}
+
+}  // namespace ui::detail

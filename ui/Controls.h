@@ -1,0 +1,83 @@
+// The toolkit widgets that stand in for the dialog controls whose behaviour
+// needs more than a stock widget: the seek bar's notifications, the picture
+// area, the report list's double-click.
+#pragma once
+
+#include <QFrame>
+#include <QSlider>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+
+#include "ui/WindowEndpoint.h"
+
+namespace ui::detail {
+
+// A horizontal trackbar that reports its movements as the trackbar codes:
+// thumb pressed or dragged -> TB_THUMBTRACK, released -> TB_THUMBPOSITION
+// then TB_ENDTRACK; a key or a click beside the thumb -> the line, page,
+// top or bottom code once the position has changed, then TB_ENDTRACK (for
+// a click held down, when the button is released).
+class SeekSlider final : public QSlider {
+public:
+    using Notify = std::function<void(int code)>;
+    SeekSlider(QWidget* parent, Notify notify);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void OnAction(int action);
+
+    Notify notify_;
+    bool mouse_held_ = false;
+    bool steps_while_held_ = false;
+};
+
+// The area the player library draws into: black, showing the latest
+// picture handed over, centred and scaled down to fit when larger.
+class PictureArea final : public QFrame {
+public:
+    PictureArea(QWidget* parent, std::shared_ptr<PictureSlot> slot);
+    ~PictureArea() override;
+    const std::shared_ptr<PictureSlot>& Slot() const { return slot_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::shared_ptr<PictureSlot> slot_;
+};
+
+// A report-view list that reports a double-click anywhere in its rows area,
+// on a row or not, as the list's double-click notification does.
+class ReportList final : public QTreeWidget {
+public:
+    ReportList(QWidget* parent, std::function<void()> on_double_click);
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    std::function<void()> on_double_click_;
+};
+
+// Keeps a slot's area size in step with a widget that has no pictures of
+// its own (the dialog, or a control that is not a picture area).
+class SizeWatcher final : public QObject {
+public:
+    SizeWatcher(QWidget* watched, std::shared_ptr<PictureSlot> slot);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Update(QWidget* widget);
+    std::shared_ptr<PictureSlot> slot_;
+};
+
+}  // namespace ui::detail
