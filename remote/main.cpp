@@ -1,0 +1,28 @@
+// varnel-remote: the remote playback window on its own. Loads the player
+// library, initialises it once and runs the window until it is closed.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "player/Binding.h"
+#include "remote/CommandLine.h"
+#include "remote/DlgNetFile.h"
+#include "ui/Dialog.h"
+
+int main(int argc, char** argv) {
+    remote::RemoteOptions options;
+    std::string error;
+    if (!remote::ParseRemoteCommandLine(std::vector<std::string>(argv + 1, argv + argc), options,
+                                        error)) {
+        std::fprintf(stderr, "varnel-remote: %s\n%s\n", error.c_str(), remote::kRemoteUsage);
+        return 2;
+    }
+    ui::Application application(argc, argv);
+    if (const std::string problem = player::LoadLibrary(); !problem.empty()) {
+        std::fprintf(stderr, "varnel-remote: %s\n", problem.c_str());
+        return 1;
+    }
+    player::PlayerInit();
+    remote::RunRemotePlaybackWindow(options.address);
+    return 0;
+}
