@@ -168,7 +168,9 @@ public:
     int32_t BufferSeconds = kDefaultBufferSeconds;
     int Searching = 0;
     int Downloading = 0;
-    int SeekDragging;  // set whenever a stream is opened; nothing reads it before
+    // Set to 0 whenever a stream is opened; it starts at 0 too, so that it
+    // never holds an indeterminate value.
+    int SeekDragging = 0;
     int Cutting = 0;
 
 protected:

@@ -10,17 +10,18 @@
 #include "ui/Dialog.h"
 
 int main(int argc, char** argv) {
+    // Nothing may call the library before its entry points are bound.
+    if (const std::string problem = player::LoadLibrary(); !problem.empty()) {
+        std::fprintf(stderr, "varnel-remote: %s\n", problem.c_str());
+        return 1;
+    }
+    ui::Application application(argc, argv);  // takes out the toolkit's own options
     remote::RemoteOptions options;
     std::string error;
     if (!remote::ParseRemoteCommandLine(std::vector<std::string>(argv + 1, argv + argc), options,
                                         error)) {
         std::fprintf(stderr, "varnel-remote: %s\n%s\n", error.c_str(), remote::kRemoteUsage);
         return 2;
-    }
-    ui::Application application(argc, argv);
-    if (const std::string problem = player::LoadLibrary(); !problem.empty()) {
-        std::fprintf(stderr, "varnel-remote: %s\n", problem.c_str());
-        return 1;
     }
     player::PlayerInit();
     remote::RunRemotePlaybackWindow(options.address);

@@ -1,0 +1,174 @@
+#include "tests/remote/RemoteWindowFixture.h"
+
+#include <QAbstractItemView>
+#include <QTest>
+#include <cstdlib>
+
+namespace remote_test {
+namespace {
+
+// The window reads the calendar in the local zone; fix one with daylight
+// saving (last Sunday of March at 02:00, last Sunday of October at 03:00)
+// before anything reads the time, so that the tests mean the same anywhere.
+const bool kZoneFixed = [] {
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    return true;
+}();
+
+}  // namespace
+
+std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    fields.tm_isdst = -1;
+    return std::mktime(&fields);
+}
+
+std::tm Local(std::time_t value) {
+    std::tm fields{};
+    localtime_r(&value, &fields);
+    return fields;
+}
+
+void RemoteWindowTest::SetUp() {
+    ASSERT_TRUE(kZoneFixed);
+    // Each test starts the process-wide state from its values at start.
+    remote::NetFileDlg = nullptr;
+    remote::SearchHandle = -1;
+    remote::DownloadHandle = -1;
+    remote::StreamHandle = PLAYER_NO_HANDLE;
+    remote::SearchTimerId = 0;
+    remote::DownloadTimerId = 0;
+    remote::PositionTimerId = 0;
+    remote::BufferingTimerId = 0;
+    remote::SetClock([this] { return now_ != 0 ? now_ : LocalMoment(2026, 12, 8, 10, 30, 0); });
+}
+
+void RemoteWindowTest::TearDown() {
+    if (window_ && window_->IsCreated()) window_->Destroy();
+    window_.reset();
+    ProcessEvents();
+    remote::SetClock(nullptr);
+}
+
+remote::CDlgNetFile& RemoteWindowTest::Open() {
+    if (window_ && window_->IsCreated()) window_->Destroy();
+    window_ = std::make_unique<remote::CDlgNetFile>();
+    window_->Create();
+    ProcessEvents();
+    return *window_;
+}
+
+remote::CDlgNetFile& RemoteWindowTest::OpenOnLoopback() {
+    remote::CDlgNetFile& window = Open();
+    TypeText(remote::IDC_ADDRESS, "127.0.0.1");
+    return window;
+}
+
+void RemoteWindowTest::Close() {
+    ASSERT_TRUE(window_);
+    if (window_->IsCreated()) window_->Destroy();
+    window_.reset();
+}
+
+void RemoteWindowTest::Click(int id) { EXPECT_TRUE(ui::testing::Click(*window_, id)) << id; }
+
+void RemoteWindowTest::TypeText(int id, const std::string& text) {
+    EXPECT_TRUE(ui::testing::TypeText(*window_, id, text)) << id;
+}
+
+void RemoteWindowTest::SelectRow(int row) {
+    EXPECT_TRUE(ui::testing::SelectRow(*window_, remote::IDC_RESULT_LIST, row)) << row;
+}
+
+void RemoteWindowTest::DoubleClickRow(int row) {
+    if (row >= 0) {
+        EXPECT_TRUE(ui::testing::DoubleClickRow(*window_, remote::IDC_RESULT_LIST, row)) << row;
+        return;
+    }
+    // A double-click on the empty part of the list, below its rows.
+    auto* list = qobject_cast<QAbstractItemView*>(ui::testing::Widget(*window_, remote::IDC_RESULT_LIST));
+    ASSERT_NE(list, nullptr);
+    const QPoint below(list->viewport()->width() / 2, list->viewport()->height() - 4);
+    ASSERT_FALSE(list->indexAt(below).isValid());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+    ProcessEvents();
+}
+
+void RemoteWindowTest::ClearSelection() {
+    window_->ListSelectRow(remote::IDC_RESULT_LIST, -1);
+    ASSERT_EQ(window_->ListSelectedRow(remote::IDC_RESULT_LIST), -1);
+}
+
+void RemoteWindowTest::DragSeekBar(int position) {
+    EXPECT_TRUE(ui::testing::DragSeekBar(*window_, remote::IDC_SEEK_BAR, position));
+}
+
+void RemoteWindowTest::PressEnter() {
+    EXPECT_TRUE(ui::testing::PressKey(*window_, ui::testing::Key::Enter));
+}
+
+void RemoteWindowTest::PressEscape() {
+    EXPECT_TRUE(ui::testing::PressKey(*window_, ui::testing::Key::Escape));
+}
+
+void RemoteWindowTest::ProcessEvents() { ui::testing::ProcessEvents(); }
+
+bool RemoteWindowTest::WaitFor(const std::function<bool()>& condition) {
+    return ui::testing::WaitUntil(condition);
+}
+
+void RemoteWindowTest::Notify(int code, PlayerHandle handle) {
+    PlayerWindowHandle target = window_->WindowHandle();
+    target->post(target->context, WM_PLAYER_NOTIFY, code, handle);
+    ProcessEvents();
+}
+
+void RemoteWindowTest::Report(const char* name, NetTime start, NetTime end, uint32_t bytes) {
+    SearchResultCallback callback = lib_.SearchCallback();
+    ASSERT_NE(callback, nullptr) << "no search has been started";
+    callback(remote::SearchHandle, 0, name, &start, &end, bytes, 0);
+}
+
+void RemoteWindowTest::SearchWithRows(int32_t handle, const std::vector<std::string>& names) {
+    lib_.AnswerOnce("NetSearchFiles", handle);
+    Click(remote::IDC_SEARCH);
+    ASSERT_EQ(remote::SearchHandle, handle);
+    const NetTime start{2026, 12, 8, 8, 0, 0, {}};
+    const NetTime end{2026, 12, 8, 9, 0, 0, {}};
+    for (const std::string& name : names) Report(name.c_str(), start, end, 1048576);
+    ProcessEvents();
+    ASSERT_EQ(window_->ListRowCount(remote::IDC_RESULT_LIST), static_cast<int>(names.size()));
+    if (!names.empty()) SelectRow(0);
+}
+
+void RemoteWindowTest::OpenAndStartStream(PlayerHandle handle, uint32_t total_ms) {
+    lib_.AnswerOnce("NetOpenStream", handle);
+    lib_.Answer("PlayerGetTotalTime", total_ms);
+    Click(remote::IDC_PLAY);
+    ASSERT_EQ(remote::StreamHandle, handle);
+    Notify(PLAYER_EVENT_STARTED, handle);
+    ASSERT_EQ(window_->CurrentStreamState(), remote::StreamState::Playing);
+}
+
+std::vector<std::string> RemoteWindowTest::ListNames() {
+    std::vector<std::string> names;
+    for (int row = 0; row < window_->ListRowCount(remote::IDC_RESULT_LIST); ++row)
+        names.push_back(window_->ListCell(remote::IDC_RESULT_LIST, row, 0));
+    return names;
+}
+
+std::vector<std::string> RemoteWindowTest::Row(int row) {
+    std::vector<std::string> cells;
+    for (int column = 0; column < 4; ++column)
+        cells.push_back(window_->ListCell(remote::IDC_RESULT_LIST, row, column));
+    return cells;
+}
+
+}  // namespace remote_test
