@@ -1,0 +1,67 @@
+#include "app/VarnelApp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/CmdLine.h"
+#include "local/VarnelDlg.h"
+#include "player/Binding.h"
+#include "ui/Dialog.h"
+
+namespace app {
+namespace {
+
+// Whether a message box could reach a user: a real display platform, not the
+// offscreen or minimal one that tests and headless runs use.
+bool UserCanSeeWindows() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr &&
+        (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
+        return false;
+    const char* x_display = std::getenv("DISPLAY");
+    const char* wayland_display = std::getenv("WAYLAND_DISPLAY");
+    return (x_display != nullptr && *x_display != '\0') ||
+           (wayland_display != nullptr && *wayland_display != '\0');
+}
+
+void ReportBindingFailure(int argc, char** argv, const std::string& message) {
+    std::fprintf(stderr, "varnel: %s\n", message.c_str());
+    if (!UserCanSeeWindows()) return;
+    ui::Application platform(argc, argv);
+    ui::MessageBox(nullptr, message);
+}
+
+}  // namespace
+
+CVarnelApp& TheApp() {
+    static CVarnelApp the_app;
+    return the_app;
+}
+
+bool CVarnelApp::InitInstance(int argc, const char* const* argv) {
+    // The platform's controls and their drawing need no switching on here.
+    StoreCommandLine(argc, argv);
+    {
+        local::CVarnelDlg dialog;
+        main_window_ = &dialog;
+        dialog.DoModal();  // how it was closed does not matter
+        main_window_ = nullptr;
+    }
+    return false;
+}
+
+int RunVarnel(int argc, char** argv, const char* library_name) {
+    // Nothing may call the library before its entry points are bound.
+    const std::string failure = player::LoadLibrary(library_name);
+    if (!failure.empty()) {
+        ReportBindingFailure(argc, argv, failure);
+        return 1;
+    }
+    ui::Application platform(argc, argv);  // takes out the toolkit's own options
+    TheApp().InitInstance(argc, argv);
+    return 0;
+}
+
+}  // namespace app
