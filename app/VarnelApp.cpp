@@ -10,6 +10,10 @@
 #include "player/Binding.h"
 #include "ui/Dialog.h"
 
+#ifdef VARNEL_WITH_REMOTE
+#include "remote/DlgNetFile.h"
+#endif
+
 namespace app {
 namespace {
 
@@ -43,6 +47,10 @@ CVarnelApp& TheApp() {
 bool CVarnelApp::InitInstance(int argc, const char* const* argv) {
     // The platform's controls and their drawing need no switching on here.
     StoreCommandLine(argc, argv);
+#ifdef VARNEL_WITH_REMOTE
+    // The main window's (hidden) remote button runs the remote window modally.
+    local::SetRemotePlaybackRunner([] { remote::RunRemotePlaybackWindow(); });
+#endif
     {
         local::CVarnelDlg dialog;
         main_window_ = &dialog;

@@ -124,6 +124,11 @@ TEST_F(MainWindowTest, StartsWithNoStreamAndTheFrameSetUp) {
     for (int id : {IDC_OPEN_FILE, IDC_SNAPSHOT, IDC_CUT}) EXPECT_TRUE(window.IsItemEnabled(id)) << id;
     EXPECT_FALSE(window.IsItemVisible(IDC_REMOTE));
     EXPECT_FALSE(window.IsItemEnabled(IDC_REMOTE));
+    int remote_runs = 0;
+    SetRemotePlaybackRunner([&remote_runs] { ++remote_runs; });
+    EXPECT_FALSE(ui::testing::Click(window, IDC_REMOTE));  // no user can reach it
+    SetRemotePlaybackRunner({});
+    EXPECT_EQ(remote_runs, 0);
     EXPECT_THAT(window.ArmedTimers(), IsEmpty());  // no file named: no command-line open
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerInit()"));
     EXPECT_THAT(window.SystemMenuItems(), ElementsAre("", "关于 Varnel(&A)..."));
