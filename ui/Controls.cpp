@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <cmath>
 
@@ -17,6 +19,26 @@ SeekSlider::SeekSlider(QWidget* parent, Notify notify)
         notify_(TB_THUMBPOSITION);
         notify_(TB_ENDTRACK);
     });
+}
+
+QRect SeekSlider::HandleRect() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+}
+
+QRect SeekSlider::GrooveRect() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+}
+
+QPoint SeekSlider::PointForValue(int value) const {
+    const QRect handle = HandleRect();
+    const QRect groove = GrooveRect();
+    const int span = groove.width() - handle.width();
+    const int offset = QStyle::sliderPositionFromValue(minimum(), maximum(), value, span);
+    return QPoint(groove.x() + offset + handle.width() / 2, handle.center().y());
 }
 
 void SeekSlider::keyPressEvent(QKeyEvent* event) {

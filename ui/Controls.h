@@ -23,6 +23,12 @@ public:
     using Notify = std::function<void(int code)>;
     SeekSlider(QWidget* parent, Notify notify);
 
+    // Where the thumb and the groove are drawn, and the point of the groove
+    // that the thumb's centre takes at a value (for tests that drag it).
+    QRect HandleRect() const;
+    QRect GrooveRect() const;
+    QPoint PointForValue(int value) const;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

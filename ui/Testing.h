@@ -1,0 +1,117 @@
+// Test helpers that drive the real dialog widgets as a user would.
+//
+//   #include "ui/Testing.h"          // link ui_testing_main: it creates the
+//   using namespace ui::testing;     // application object and runs the tests
+//
+//   ManualTimers manual;             // timers tick only through FireTimer
+//   MessageBoxes boxes;              // message boxes are recorded, not shown
+//   FileDialogScript files({"/tmp/a.mp4"});  // answers the file-open dialog
+//   MyWindow window;
+//   window.Create();                 // built, initialised and shown
+//   Click(window, 1008);             // a real mouse click; toggles flip
+//   TypeText(window, 1014, "3000");  // through the validator and length limit
+//   DragSeekBar(window, 1003, 42);   // codes 5..., 4, 8 reach OnHScroll
+//   window.FireTimer(1);             // one tick of an armed timer
+//   ProcessEvents();                 // delivers posted library messages
+//   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"open file failed"});
+//   window.Destroy();                // OnDestroy, then the widgets go
+//
+// Every helper returns false (or nothing useful) when a user could not have
+// done it: a hidden or disabled control, a window not shown.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/Dialog.h"
+
+namespace ui::testing {
+
+// Creates the application object once per process (the offscreen platform
+// when no other is set); the test main does this before any test.
+void EnsureApplication();
+
+// The control's widget, nullptr when the dialog has none with that id.
+QWidget* Widget(Dialog& dialog, int id);
+int FocusedItem(Dialog& dialog);
+
+// Mouse clicks at the centre of a button, check box or toggle.
+bool Click(Dialog& dialog, int id);
+// A click on a list row (selects it) and a double-click on it.
+bool SelectRow(Dialog& dialog, int list_id, int row);
+bool DoubleClickRow(Dialog& dialog, int list_id, int row);
+
+// Replaces the text of an edit box by typing: selects all, deletes, then
+// types each character; the box refuses what its validator or its length
+// limit refuses. Returns false when the box cannot take the focus.
+bool TypeText(Dialog& dialog, int id, const std::string& text);
+
+enum class Key { Enter, Escape, Tab, Space, Left, Right, Up, Down, PageUp, PageDown, Home, End };
+// A key pressed and released on the control with the focus (or the dialog).
+bool PressKey(Dialog& dialog, Key key);
+
+// Drags the seek bar's thumb to the position and lets it go.
+bool DragSeekBar(Dialog& dialog, int id, int position);
+// A key pressed on the seek bar: arrows, page keys, Home, End.
+bool StepSeekBar(Dialog& dialog, int id, Key key);
+// A click on the seek bar's groove beside the thumb (a page step).
+bool ClickSeekBarGroove(Dialog& dialog, int id, bool after_thumb);
+
+// Delivers the posted events and timers that are due, once.
+void ProcessEvents();
+// Processes events until the condition holds; false after the timeout.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// The picture last presented to a picture area, null when none.
+QImage PresentedPicture(Dialog& dialog, int id);
+// Saves the dialog as it is drawn now.
+bool ScreenshotPng(Dialog& dialog, const std::string& path);
+
+// While one lives, timers armed are recorded but tick only via FireTimer.
+class ManualTimers {
+public:
+    ManualTimers();
+    ~ManualTimers();
+    ManualTimers(const ManualTimers&) = delete;
+    ManualTimers& operator=(const ManualTimers&) = delete;
+};
+
+// While one lives, message boxes are recorded instead of shown.
+class MessageBoxes {
+public:
+    MessageBoxes();
+    ~MessageBoxes();
+    MessageBoxes(const MessageBoxes&) = delete;
+    MessageBoxes& operator=(const MessageBoxes&) = delete;
+    const std::vector<std::string>& Texts() const { return texts_; }
+    void Clear() { texts_.clear(); }
+
+private:
+    std::vector<std::string> texts_;
+};
+
+// While one lives, the file-open dialog answers from the list, in order
+// (std::nullopt = cancelled; cancelled when the list runs out), and keeps
+// every request it was given.
+class FileDialogScript {
+public:
+    explicit FileDialogScript(std::vector<std::optional<std::string>> answers = {});
+    ~FileDialogScript();
+    FileDialogScript(const FileDialogScript&) = delete;
+    FileDialogScript& operator=(const FileDialogScript&) = delete;
+    void Add(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
+    const std::vector<FileDialogRequest>& Requests() const { return requests_; }
+
+private:
+    std::deque<std::optional<std::string>> answers_;
+    std::vector<FileDialogRequest> requests_;
+};
+
+}  // namespace ui::testing
