@@ -43,6 +43,7 @@ Player::Player(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {}
 Player::~Player() {
     Close();
     av_frame_free(&next_);
+    av_frame_free(&dropped_);
     av_frame_free(&shown_);
     av_packet_free(&packet_);
     avcodec_free_context(&video_decoder_);
@@ -122,19 +123,26 @@ bool Player::OpenMedia(std::string* why) {
         return false;
     }
     start_us_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
-    int64_t duration = format_->duration;
-    if (duration == AV_NOPTS_VALUE || duration < 0) {
-        AVStream* video = format_->streams[video_stream_];
-        duration = video->duration != AV_NOPTS_VALUE
-                       ? av_rescale_q(video->duration, video->time_base, AV_TIME_BASE_Q)
-                       : 0;
+    // The length is where the last stream ends, counted from the first
+    // timestamp (a container's own duration may include a leading gap).
+    int64_t end_us = AV_NOPTS_VALUE;
+    for (int index : {video_stream_, audio_stream_}) {
+        if (index < 0) continue;
+        const AVStream* stream = format_->streams[index];
+        if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) continue;
+        int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        int64_t end = av_rescale_q(first + stream->duration, stream->time_base, AV_TIME_BASE_Q);
+        if (end_us == AV_NOPTS_VALUE || end > end_us) end_us = end;
     }
+    int64_t duration = end_us != AV_NOPTS_VALUE ? end_us - start_us_ : format_->duration;
+    if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
 
     packet_ = av_packet_alloc();
     next_ = av_frame_alloc();
+    dropped_ = av_frame_alloc();
     shown_ = av_frame_alloc();
-    if (packet_ == nullptr || next_ == nullptr || shown_ == nullptr) return false;
+    if (packet_ == nullptr || next_ == nullptr || dropped_ == nullptr || shown_ == nullptr) return false;
     // A file whose pictures cannot be decoded is refused at the open.
     if (!DecodeNext(next_)) {
         *why = "no picture can be decoded";
@@ -233,7 +241,14 @@ void Player::RoutePacket(AVPacket* packet) {
 bool Player::DecodeNext(AVFrame* frame) {
     for (;;) {
         int result = avcodec_receive_frame(video_decoder_, frame);
-        if (result == 0) return true;
+        if (result == 0) {
+            // Pictures already in the decoder when 8x was asked are skipped too.
+            if (!frame->key_frame && SpeedStep() >= kKeyFramesOnlyStep) {
+                av_frame_unref(frame);
+                continue;
+            }
+            return true;
+        }
         if (result == AVERROR_EOF || quit_) return false;
         // EAGAIN, or a broken picture that is skipped: feed the next packet.
         if (demux_ended_) {
@@ -291,12 +306,13 @@ void Player::ShowNext() {
         std::lock_guard lock(mutex_);
         window = window_;
     }
-    if (rendered && window != nullptr && window->present != nullptr) {
-        window->present(window->context, scaler_.Pixels(), scaler_.Width(), scaler_.Height(), scaler_.Stride());
-    }
+    // The play time is the picture's before the window can see the picture.
     int64_t time = FrameTimeUs(next_);
     last_end_us_ = time + FrameDurationUs(next_);
     shown_us_ = std::max<int64_t>(0, time);
+    if (rendered && window != nullptr && window->present != nullptr) {
+        window->present(window->context, scaler_.Pixels(), scaler_.Width(), scaler_.Height(), scaler_.Stride());
+    }
     last_present_ = Wall::now();
     {
         std::lock_guard lock(shown_mutex_);
@@ -330,6 +346,7 @@ void Player::DoSeek(int64_t target_us) {
     demux_ended_ = false;
     decoder_drained_ = false;
     keyframes_until_key_ = false;
+    has_dropped_ = false;
     has_next_ = false;
     next_rendered_ = false;
     // Decode up to the picture on screen at the target: the last one that
@@ -392,6 +409,13 @@ void Player::Run() {
                 next_rendered_ = false;
             } else {
                 at_end_ = true;
+                if (has_dropped_) {
+                    // The last picture was late: it is shown all the same.
+                    std::swap(next_, dropped_);
+                    has_dropped_ = false;
+                    has_next_ = true;
+                    next_rendered_ = false;
+                }
             }
             continue;
         }
@@ -442,12 +466,16 @@ void Player::Run() {
         bool late = clock_.NowUs() - due > std::max<int64_t>(frame_interval_us_, FrameDurationUs(next_));
         lock.unlock();
         if (late && Wall::now() - last_present_ < kLongestWithoutPicture) {
+            // Kept aside: if it turns out to be the last picture, it is shown.
             int64_t time = FrameTimeUs(next_);
             last_end_us_ = time + FrameDurationUs(next_);
+            std::swap(next_, dropped_);
             av_frame_unref(next_);
+            has_dropped_ = true;
             has_next_ = false;
             next_rendered_ = false;
         } else {
+            has_dropped_ = false;
             ShowNext();
         }
         lock.lock();

@@ -143,6 +143,8 @@ private:
     AVFrame* next_ = nullptr;       // decoded, not yet shown
     bool has_next_ = false;
     bool next_rendered_ = false;
+    AVFrame* dropped_ = nullptr;    // the last picture dropped as late
+    bool has_dropped_ = false;
     bool demux_ended_ = false;
     bool decoder_drained_ = false;
     bool keyframes_until_key_ = false;  // dropping to the next key frame

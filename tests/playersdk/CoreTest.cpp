@@ -1,0 +1,191 @@
+// The library's inner pieces that the net side builds on: drive paths,
+// aside-written files, and a player fed by a MediaInput of its own.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "FakeWindow.h"
+#include "TestMedia.h"
+#include "core/DrivePath.h"
+#include "core/Exports.h"
+#include "core/HandleTable.h"
+#include "core/MediaInput.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
+
+using namespace playersdk;
+using namespace playersdk_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(DrivePath, MapsDriveLettersUnderTheRoot) {
+    setenv("PLAYERSDK_DRIVE_ROOT", "/srv/drives/", 1);
+    EXPECT_EQ(MapDrivePath("C:\\haha.bmp"), "/srv/drives/c/haha.bmp");
+    EXPECT_EQ(MapDrivePath("d:\\test.mp4"), "/srv/drives/d/test.mp4");
+    EXPECT_EQ(MapDrivePath("c:/a\\b//c.mp4"), "/srv/drives/c/a/b/c.mp4");
+    EXPECT_EQ(MapDrivePath("C:\\..\\..\\etc\\passwd"), "/srv/drives/c/etc/passwd") << "never leaves the drive";
+    EXPECT_EQ(MapDrivePath("/tmp/x.mp4"), "/tmp/x.mp4");
+    EXPECT_EQ(MapDrivePath("relative\\name"), "relative\\name");
+    EXPECT_EQ(MapDrivePath(""), "");
+    unsetenv("PLAYERSDK_DRIVE_ROOT");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(MapDrivePath("X:\\y"), std::string(cwd) + "/x/y");
+}
+
+TEST(DrivePath, AsideFileReplacesWholeOrNotAtAll) {
+    std::string path = ScratchDir() + "/deep/er/file.bin";
+    ASSERT_TRUE(WriteFileAside(path, "first", 5));
+    EXPECT_EQ(ReadAll(path), "first");
+    {
+        AsideFile file;
+        ASSERT_TRUE(file.Open(path));
+        ASSERT_TRUE(file.Write("second", 6));
+        EXPECT_EQ(ReadAll(path), "first") << "untouched until committed";
+    }  // destroyed without Commit
+    EXPECT_EQ(ReadAll(path), "first");
+    EXPECT_EQ(Capture("ls '" + ScratchDir() + "/deep/er' | grep -c part"), "0\n") << "no temporary file left";
+    std::string blocker = ScratchDir() + "/blocker";
+    ASSERT_TRUE(WriteFileAside(blocker, "x", 1));
+    EXPECT_FALSE(WriteFileAside(blocker + "/below.bin", "x", 1));
+}
+
+// Serves a file from memory; can be made to wait for data like a network stream.
+class GatedInput : public MediaInput {
+public:
+    explicit GatedInput(std::string bytes) : bytes_(std::move(bytes)) {}
+    int Read(uint8_t* buffer, int size) override {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return interrupted_ || position_ < available_ || available_ >= bytes_.size(); });
+        if (interrupted_) return AVERROR_EXIT;
+        if (position_ >= bytes_.size()) return AVERROR_EOF;
+        size_t n = std::min<size_t>(static_cast<size_t>(size), std::min(available_, bytes_.size()) - position_);
+        std::copy_n(bytes_.data() + position_, n, buffer);
+        position_ += n;
+        return static_cast<int>(n);
+    }
+    int64_t Seek(int64_t offset, int whence) override {
+        std::lock_guard lock(mutex_);
+        if (whence == AVSEEK_SIZE) return static_cast<int64_t>(bytes_.size());
+        if (whence == SEEK_CUR) offset += static_cast<int64_t>(position_);
+        if (whence == SEEK_END) offset += static_cast<int64_t>(bytes_.size());
+        if (offset < 0) return -1;
+        position_ = static_cast<size_t>(offset);
+        return offset;
+    }
+    void Interrupt() override {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        changed_.notify_all();
+    }
+    void SetAvailable(size_t bytes) {
+        std::lock_guard lock(mutex_);
+        available_ = bytes;
+        changed_.notify_all();
+    }
+
+private:
+    std::string bytes_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t position_ = 0;
+    size_t available_ = SIZE_MAX;
+    bool interrupted_ = false;
+};
+
+TEST(StreamPlayer, PlaysFromAMediaInputThroughTheSharedHandles) {
+    NumberedClip clip;
+    clip.seconds = 2;
+    clip.audio = "aac";
+    std::string bytes = ReadAll(MakeNumberedClip(clip));
+    ASSERT_FALSE(bytes.empty());
+    auto input = std::make_unique<GatedInput>(bytes);
+    std::shared_ptr<Player> player = Player::Open(std::move(input));
+    ASSERT_TRUE(player);
+    FakeWindow picture(64, 48), remote(64, 48), other(64, 48);
+    player->AttachPictureWindow(picture.Handle());
+    PlayerHandle h = RegisterPlayer(player);
+    ASSERT_NE(h, PLAYER_NO_HANDLE);
+    EXPECT_EQ(FindPlayer(h), player);
+    player->PostEvent(PLAYER_EVENT_BUFFERING);
+
+    // Events raised before the notify window is registered are not lost.
+    EXPECT_EQ(PlayerSetNotifyWindow(h, remote.Handle(), WM_PLAYER_NOTIFY), 1);
+    ASSERT_EQ(remote.Posts().size(), 1u);
+    EXPECT_EQ(remote.Posts()[0].code, PLAYER_EVENT_BUFFERING);
+    EXPECT_EQ(remote.Posts()[0].handle, h);
+    EXPECT_EQ(PlayerGetTotalTime(h), 2000u);
+    EXPECT_EQ(PlayerHasAudio(h), 1);
+
+    // Nothing is shown until the stream side starts it; Play only resumes and
+    // never moves the picture to another window.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(picture.Presents(), 0);
+    EXPECT_EQ(PlayerPlay(h, other.Handle()), 1);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(picture.Presents(), 0);
+    player->Start();
+    ASSERT_TRUE(picture.WaitForPresents(3));
+    EXPECT_EQ(PlayerPause(h), 1);
+    EXPECT_EQ(PlayerSetPlayTime(h, 1000), 1);
+    ASSERT_TRUE(picture.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 25; }));
+    EXPECT_EQ(PlayerPlay(h, other.Handle()), 1);
+    ASSERT_TRUE(remote.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_EQ(other.Presents(), 0);
+    EXPECT_EQ(PlayerClose(h), 1);
+    EXPECT_EQ(FindPlayer(h), nullptr);
+}
+
+TEST(StreamPlayer, ReportsAStalledReadAndClosesWhileBlocked) {
+    std::string bytes = ReadAll(MakeMedia("stall.mp4", "-f lavfi -i testsrc2=s=320x240:r=25:d=10 -c:v libx264 -crf 18 -movflags +faststart"));
+    ASSERT_GT(bytes.size(), 300000u);
+    auto owned = std::make_unique<GatedInput>(bytes);
+    GatedInput* input = owned.get();
+    std::shared_ptr<Player> player = Player::Open(std::move(owned));
+    ASSERT_TRUE(player);
+    FakeWindow picture(64, 48);
+    player->AttachPictureWindow(picture.Handle());
+    PlayerHandle h = RegisterPlayer(player);
+    // Only the first third has arrived: reading stalls after it.
+    input->SetAvailable(bytes.size() / 3);
+    player->Start();
+    auto wait_for = [](const std::function<bool()>& condition) {
+        for (int i = 0; i < 800; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(25ms);
+        }
+        return false;
+    };
+    EXPECT_TRUE(wait_for([&] { return player->ReadBlockedMs() > 100; }));
+    player->SetBuffering(true);
+    uint32_t held = PlayerGetPlayTime(h);
+    EXPECT_GT(held, 0u);
+    EXPECT_LT(held, 6000u);
+    input->SetAvailable(SIZE_MAX);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(PlayerGetPlayTime(h), held + 80) << "the picture holds while buffering";
+    EXPECT_EQ(player->ReadBlockedMs(), 0);
+    player->SetBuffering(false);
+    EXPECT_TRUE(wait_for([&] { return PlayerGetPlayTime(h) > held + 200; }));
+    input->SetAvailable(bytes.size() * 2 / 3);  // stall again, then close while blocked
+    EXPECT_TRUE(wait_for([&] { return player->ReadBlockedMs() > 100; }));
+    player.reset();
+    EXPECT_EQ(PlayerClose(h), 1);
+}
+
+}  // namespace

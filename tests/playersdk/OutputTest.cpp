@@ -1,0 +1,164 @@
+// Files the library writes: snapshots as 24-bit BMP and cuts as fragmented
+// MP4, through drive paths under PLAYERSDK_DRIVE_ROOT.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "FakeWindow.h"
+#include "Sdk.h"
+#include "TestMedia.h"
+
+using namespace playersdk_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Output : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("PLAYERSDK_DRIVE_ROOT", ScratchDir().c_str(), 1);
+        PlayerInit();
+    }
+    void TearDown() override {
+        if (handle_ != PLAYER_NO_HANDLE) PlayerClose(handle_);
+    }
+    PlayerHandle Open(const std::string& path) {
+        EXPECT_FALSE(path.empty());
+        handle_ = PlayerOpenFile(path.c_str(), 0);
+        EXPECT_NE(handle_, PLAYER_NO_HANDLE) << path;
+        PlayerSetNotifyWindow(handle_, window_.Handle(), WM_PLAYER_NOTIFY);
+        return handle_;
+    }
+    PlayerHandle handle_ = PLAYER_NO_HANDLE;
+    FakeWindow window_{320, 240};
+};
+
+// ffmpeg's own decode of picture `index` of a file as B, G, R bytes.
+std::string DecodeWithFfmpeg(const std::string& path, int index) {
+    return Capture("ffmpeg -nostdin -v error -i '" + path + "' -vf 'select=eq(n\\," + std::to_string(index) +
+                   ")' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+}
+
+double MeanDifference(const Bitmap& bitmap, const std::string& reference) {
+    if (reference.size() != bitmap.bgr.size() || reference.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < reference.size(); ++i) {
+        sum += std::abs(static_cast<int>(static_cast<uint8_t>(reference[i])) - bitmap.bgr[i]);
+    }
+    return sum / static_cast<double>(reference.size());
+}
+
+TEST_F(Output, SnapshotIsThePictureOnScreenAtTheVideosOwnSizeOddWidthIncluded) {
+    std::string clip = MakeMedia("odd.mp4", "-f lavfi -i testsrc=s=161x91:r=25:d=2 -c:v libx264 -pix_fmt yuv444p -g 250");
+    PlayerHandle h = Open(clip);
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 480), 1);  // picture 12
+    ASSERT_TRUE(window_.WaitForPicture([&](const Picture&) { return PlayerGetPlayTime(h) == 480; }));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(PlayerSnapshot(h, "C:\\snaps\\odd.bmp"), 1);
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp(ScratchDir() + "/c/snaps/odd.bmp", &bitmap));
+    EXPECT_EQ(bitmap.width, 161);
+    EXPECT_EQ(bitmap.height, 91);
+    EXPECT_LT(MeanDifference(bitmap, DecodeWithFfmpeg(clip, 12)), 4.0);
+    EXPECT_GT(MeanDifference(bitmap, DecodeWithFfmpeg(clip, 30)), 4.0) << "another picture differs";
+}
+
+TEST_F(Output, SnapshotOfAJpegPicture) {
+    std::string picture = MakeMedia("odd.jpg", "-f lavfi -i testsrc=s=75x33:d=1 -frames:v 1");
+    PlayerHandle h = Open(picture);
+    EXPECT_EQ(PlayerGetTotalTime(h), 0u);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    ASSERT_EQ(PlayerSnapshot(h, "C:\\jpeg.bmp"), 1);
+    Bitmap bitmap;
+    ASSERT_TRUE(ReadBmp(ScratchDir() + "/c/jpeg.bmp", &bitmap));
+    EXPECT_EQ(bitmap.width, 75);
+    EXPECT_EQ(bitmap.height, 33);
+    EXPECT_LT(MeanDifference(bitmap, DecodeWithFfmpeg(picture, 0)), 4.0);
+}
+
+TEST_F(Output, NoSnapshotBeforeAPictureIsShownNorForNoHandle) {
+    NumberedClip clip;
+    PlayerHandle h = Open(MakeNumberedClip(clip));
+    EXPECT_EQ(PlayerSnapshot(h, "C:\\early.bmp"), 0);
+    EXPECT_EQ(PlayerSnapshot(PLAYER_NO_HANDLE, "C:\\none.bmp"), 0);
+    EXPECT_FALSE(FileExists(ScratchDir() + "/c/early.bmp"));
+    EXPECT_FALSE(FileExists(ScratchDir() + "/c/none.bmp"));
+}
+
+NumberedClip CutSource(double seconds) {
+    NumberedClip clip;
+    clip.seconds = seconds;
+    clip.gop = 25;
+    clip.audio = "aac";
+    return clip;
+}
+
+TEST_F(Output, CutCopiesFromTheNextKeyFrameToTheEnd) {
+    PlayerHandle h = Open(MakeNumberedClip(CutSource(3)));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\cut.mp4"), 1);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    ASSERT_EQ(PlayerStopCut(h), 1);
+    std::string cut = ScratchDir() + "/c/cut.mp4";
+    EXPECT_EQ(ProbeCodecs(cut), "h264,aac");
+    // The open read the first pictures already: the cut starts at the key frame at 1 s.
+    EXPECT_NEAR(ProbeDuration(cut), 2.0, 0.15);
+    EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + cut + "' -f null - 2>&1"), "");
+    std::string first = Capture("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 -read_intervals %+#1 '" + cut + "'");
+    EXPECT_NEAR(std::atof(first.c_str()), 0.0, 0.1) << "timestamps start at 0";
+}
+
+TEST_F(Output, CloseFinishesARunningCut) {
+    PlayerHandle h = Open(MakeNumberedClip(CutSource(3)));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\closed\\cut.mp4"), 1);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 60; }));
+    PlayerClose(h);
+    handle_ = PLAYER_NO_HANDLE;
+    double duration = ProbeDuration(ScratchDir() + "/c/closed/cut.mp4");
+    EXPECT_GT(duration, 0.9);
+    EXPECT_LT(duration, 2.1);
+}
+
+TEST_F(Output, CutFailsWhenTheFileCannotBeWritten) {
+    PlayerHandle h = Open(MakeNumberedClip(CutSource(1)));
+    std::string blocker = ScratchDir() + "/plain-file";
+    RunShell("touch '" + blocker + "'");
+    EXPECT_EQ(PlayerStartCut(h, (blocker + "/cut.mp4").c_str()), 0);
+    EXPECT_EQ(PlayerStopCut(h), 0);
+}
+
+TEST_F(Output, ACutStillPlaysAfterTheProcessWasKilledMidCut) {
+    std::string source = MakeNumberedClip(CutSource(20));
+    ASSERT_FALSE(source.empty());
+    std::string cut = ScratchDir() + "/killed.mp4";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(PLAYERSDK_CUT_CHILD, PLAYERSDK_CUT_CHILD, source.c_str(), cut.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until a few fragments are on disk, then kill without warning.
+    double written = 0;
+    for (int i = 0; i < 600 && written < 2.5; ++i) {
+        std::this_thread::sleep_for(50ms);
+        if (FileSize(cut) > 0) written = ProbeDuration(cut);
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own";
+    ASSERT_GE(written, 2.5) << "the cut did not grow";
+    EXPECT_GE(ProbeDuration(cut), 2.5);
+    EXPECT_EQ(RunShell("ffmpeg -nostdin -v fatal -i '" + cut + "' -f null - 2>/dev/null"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// Local playback through the library's entry points on clips whose pictures
+// carry their frame numbers (25 pictures a second: picture n starts at n*40 ms).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "FakeWindow.h"
+#include "Sdk.h"
+#include "TestMedia.h"
+
+using namespace playersdk_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Playback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { PlayerInit(); }
+    void TearDown() override {
+        if (handle_ != PLAYER_NO_HANDLE) PlayerClose(handle_);
+    }
+    PlayerHandle Open(const std::string& path) {
+        EXPECT_FALSE(path.empty()) << "could not make the clip";
+        handle_ = PlayerOpenFile(path.c_str(), 0);
+        EXPECT_NE(handle_, PLAYER_NO_HANDLE) << path;
+        PlayerSetNotifyWindow(handle_, window_.Handle(), WM_PLAYER_NOTIFY);
+        return handle_;
+    }
+    bool WaitForFrame(int number) {
+        return window_.WaitForPicture([number](const Picture& p) { return FrameNumberOf(p) == number; });
+    }
+    PlayerHandle handle_ = PLAYER_NO_HANDLE;
+    FakeWindow window_{128, 96};
+};
+
+NumberedClip Clip(double seconds, int gop = 250) {
+    NumberedClip clip;
+    clip.seconds = seconds;
+    clip.gop = gop;
+    return clip;
+}
+
+TEST_F(Playback, TotalTimeIsKnownRightAfterOpenWithinOneFrame) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(2)));
+    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000.0, 40.0);
+    EXPECT_EQ(PlayerGetPlayTime(h), 0u);
+
+    NumberedClip late = Clip(2);
+    late.start_offset = 10;
+    PlayerHandle other = PlayerOpenFile(MakeNumberedClip(late).c_str(), 0);
+    ASSERT_NE(other, PLAYER_NO_HANDLE);
+    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(other)), 2000.0, 40.0);
+    PlayerClose(other);
+}
+
+TEST_F(Playback, PlaysToTheEndOnceThenAgainFromTheStart) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(1)));
+    ASSERT_EQ(PlayerPlay(h, window_.Handle()), 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_EQ(FrameNumberOf(window_.Last()), 24) << "the last picture is shown before the end";
+    std::vector<Posted> posts = window_.Posts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].message, static_cast<uint32_t>(WM_PLAYER_NOTIFY));
+    EXPECT_EQ(posts[0].handle, h);
+    std::this_thread::sleep_for(300ms);  // a second end would have come by now
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_END), 1);
+
+    std::atomic<int> first_after_restart{-1};
+    window_.OnEachPicture([&](const Picture& p) {
+        int expected = -1;
+        first_after_restart.compare_exchange_strong(expected, FrameNumberOf(p));
+    });
+    ASSERT_EQ(PlayerPlay(h, window_.Handle()), 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 2));
+    EXPECT_EQ(first_after_restart.load(), 0);
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_END), 2);
+}
+
+TEST_F(Playback, PauseHoldsThePictureAndPlayResumes) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(3)));
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPresents(5));
+    PlayerPause(h);
+    std::this_thread::sleep_for(100ms);  // a picture already on its way may land
+    int presents = window_.Presents();
+    uint32_t time = PlayerGetPlayTime(h);
+    int frame = FrameNumberOf(window_.Last());
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(window_.Presents(), presents);
+    EXPECT_EQ(PlayerGetPlayTime(h), time);
+    EXPECT_EQ(static_cast<int>(time), frame * 40);
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_END), 0);
+
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPicture([frame](const Picture& p) { return FrameNumberOf(p) > frame; }));
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+}
+
+TEST_F(Playback, EachStepShowsExactlyTheNextPicture) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(3)));
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 1000), 1);
+    ASSERT_TRUE(WaitForFrame(25));
+    for (int step = 1; step <= 5; ++step) {
+        int presents = window_.Presents();
+        ASSERT_EQ(PlayerStepFrame(h), 1);
+        ASSERT_TRUE(WaitForFrame(25 + step)) << "step " << step;
+        EXPECT_EQ(window_.Presents(), presents + 1);
+        EXPECT_EQ(PlayerGetPlayTime(h), static_cast<uint32_t>((25 + step) * 40));
+    }
+    // Stepping leaves the player paused.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(FrameNumberOf(window_.Last()), 30);
+}
+
+TEST_F(Playback, SeeksShowThePictureAtTheTargetOnALongKeyFrameInterval) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(10, 250)));
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 7340), 1);
+    ASSERT_TRUE(WaitForFrame(183));
+    EXPECT_NEAR(static_cast<double>(PlayerGetPlayTime(h)), 7340.0, 40.0);
+    // Backwards, then by fraction.
+    ASSERT_EQ(PlayerSetPlayTime(h, 2020), 1);
+    ASSERT_TRUE(WaitForFrame(50));
+    ASSERT_EQ(PlayerSetPosRatio(h, 0.5f), 1);
+    ASSERT_TRUE(WaitForFrame(125));
+    EXPECT_NEAR(static_cast<double>(PlayerGetPlayTime(h)), 5000.0, 40.0);
+    // Impossible seeks are refused and change nothing.
+    EXPECT_EQ(PlayerSetPlayTime(h, PlayerGetTotalTime(h) + 1000), 0);
+    EXPECT_EQ(PlayerSetPosRatio(h, 1.5f), 0);
+    EXPECT_EQ(PlayerSetPosRatio(h, -0.1f), 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(FrameNumberOf(window_.Last()), 125);
+
+    // While playing, the target picture is shown and play goes on from it.
+    std::vector<int> seen;
+    std::mutex seen_mutex;
+    window_.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(seen_mutex);
+        seen.push_back(FrameNumberOf(p));
+    });
+    PlayerPlay(h, window_.Handle());
+    ASSERT_EQ(PlayerSetPlayTime(h, 8000), 1);
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) > 200; }));
+    std::lock_guard lock(seen_mutex);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), 200), seen.end());
+}
+
+TEST_F(Playback, SeeksCountFromTheStartOfAFileWithALateFirstTimestamp) {
+    NumberedClip late = Clip(4, 250);
+    late.start_offset = 10;
+    PlayerHandle h = Open(MakeNumberedClip(late));
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(WaitForFrame(0));
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 1500), 1);
+    ASSERT_TRUE(WaitForFrame(37));
+    EXPECT_NEAR(static_cast<double>(PlayerGetPlayTime(h)), 1500.0, 40.0);
+    EXPECT_EQ(PlayerSetPlayTime(h, 4500), 0);
+}
+
+TEST_F(Playback, SpeedStaysBetweenOneSixteenthAndSixteenAndShowsKeyFramesOnlyFromEight) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(8, 25)));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(PlayerFast(h), 1) << i;
+    EXPECT_EQ(PlayerFast(h), 0) << "16x is the fastest";
+    std::vector<int> seen;
+    std::mutex seen_mutex;
+    window_.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(seen_mutex);
+        seen.push_back(FrameNumberOf(p));
+    });
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    {
+        std::lock_guard lock(seen_mutex);
+        ASSERT_GE(seen.size(), 2u);
+        for (int n : seen) EXPECT_EQ(n % 25, 0) << "picture " << n << " is not a key frame";
+    }
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(PlayerSlow(h), 1) << i;
+    EXPECT_EQ(PlayerSlow(h), 0) << "1/16 is the slowest";
+}
+
+TEST_F(Playback, PictureKeepsItsAspectWithBlackBars) {
+    FakeWindow wide(200, 100);
+    handle_ = PlayerOpenFile(MakeNumberedClip(Clip(1)).c_str(), 0);
+    ASSERT_NE(handle_, PLAYER_NO_HANDLE);
+    PlayerPlay(handle_, wide.Handle());
+    ASSERT_TRUE(wide.WaitForPresents(1));
+    Picture p = wide.Last();
+    ASSERT_EQ(p.width, 200);
+    ASSERT_EQ(p.height, 100);
+    // 4:3 in 200x100: a picture 133 wide from x = 33, bars either side.
+    for (int x : {2, 30, 170, 197}) {
+        const uint8_t* px = p.At(x, 50);
+        EXPECT_EQ(px[0] + px[1] + px[2], 0) << "x " << x;
+    }
+    for (int x : {40, 160}) {
+        const uint8_t* px = p.At(x, 50);
+        EXPECT_GT(px[0] + px[1] + px[2], 15) << "x " << x;  // picture 0 is dark grey
+    }
+    PlayerClose(handle_);  // before the window goes
+    handle_ = PLAYER_NO_HANDLE;
+}
+
+TEST_F(Playback, SoundStreamsAreReportedAndPlaySilentlyWithoutADevice) {
+    struct Case {
+        std::string audio, container;
+    };
+    for (const Case& c : {Case{"aac", "mp4"}, Case{"libmp3lame", "mp4"}, Case{"pcm_mulaw", "mov"}}) {
+        NumberedClip clip = Clip(1);
+        clip.audio = c.audio;
+        clip.container = c.container;
+        FakeWindow window(64, 48);
+        PlayerHandle h = PlayerOpenFile(MakeNumberedClip(clip).c_str(), 0);
+        ASSERT_NE(h, PLAYER_NO_HANDLE) << c.audio;
+        PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+        EXPECT_EQ(PlayerHasAudio(h), 1) << c.audio;
+        EXPECT_EQ(PlayerSoundOn(h), 1) << c.audio;
+        PlayerPlay(h, window.Handle());
+        EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1)) << c.audio;
+        EXPECT_EQ(PlayerSoundOff(h), 1);
+        PlayerClose(h);
+    }
+    PlayerHandle silent = Open(MakeNumberedClip(Clip(1)));
+    EXPECT_EQ(PlayerHasAudio(silent), 0);
+    EXPECT_EQ(PlayerSoundOn(silent), 0);
+}
+
+TEST_F(Playback, CloseStopsEverythingAndTheHandleIsGone) {
+    PlayerHandle h = Open(MakeNumberedClip(Clip(3)));
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPresents(2));
+    ASSERT_EQ(PlayerClose(h), 1);
+    handle_ = PLAYER_NO_HANDLE;
+    int presents = window_.Presents();
+    size_t posts = window_.Posts().size();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(window_.Presents(), presents) << "nothing reaches the window after close";
+    EXPECT_EQ(window_.Posts().size(), posts);
+    EXPECT_EQ(PlayerPlay(h, window_.Handle()), 0);
+    EXPECT_EQ(PlayerGetTotalTime(h), 0u);
+    EXPECT_EQ(PlayerClose(h), 0);
+}
+
+}  // namespace

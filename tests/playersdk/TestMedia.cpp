@@ -1,0 +1,155 @@
+#include "TestMedia.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+namespace playersdk_test {
+namespace {
+
+// Grey levels of the frame-number code (luma, limited range).
+constexpr int kLevelBase = 24;
+constexpr int kLevelStep = 6;
+
+struct Scratch {
+    std::string path;
+    Scratch() {
+        char pattern[] = "/tmp/playersdk-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path = made != nullptr ? made : "/tmp";
+    }
+    ~Scratch() {
+        if (path.rfind("/tmp/playersdk-test-", 0) == 0) RunShell("rm -rf '" + path + "'");
+    }
+};
+
+std::mutex made_mutex;
+std::map<std::string, std::string>& Made() {
+    static std::map<std::string, std::string> made;
+    return made;
+}
+
+}  // namespace
+
+const std::string& ScratchDir() {
+    static Scratch scratch;
+    return scratch.path;
+}
+
+int RunShell(const std::string& command) {
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Capture(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+std::string MakeMedia(const std::string& name, const std::string& ffmpeg_arguments) {
+    std::lock_guard lock(made_mutex);
+    auto found = Made().find(name);
+    if (found != Made().end()) return found->second;
+    std::string path = ScratchDir() + "/" + name;
+    std::string command = "ffmpeg -nostdin -v error -y -threads 1 " + ffmpeg_arguments + " '" + path + "'";
+    if (RunShell(command) != 0) return "";
+    Made()[name] = path;
+    return path;
+}
+
+std::string MakeNumberedClip(const NumberedClip& clip) {
+    std::ostringstream name;
+    name << "numbered-" << clip.seconds << "s-g" << clip.gop << "-o" << clip.start_offset << "-"
+         << (clip.audio.empty() ? "silent" : clip.audio) << "." << clip.container;
+    std::ostringstream arguments;
+    arguments << "-f lavfi -i \"color=black:s=64x48:r=25:d=" << clip.seconds
+              << ",format=yuv420p,geq=lum='if(lt(X,W/2),mod(N,32)*" << kLevelStep << "+" << kLevelBase
+              << ",floor(N/32)*" << kLevelStep << "+" << kLevelBase << ")':cb=128:cr=128\" ";
+    if (!clip.audio.empty()) arguments << "-f lavfi -i \"sine=f=440:r=44100:d=" << clip.seconds << "\" ";
+    arguments << "-c:v libx264 -qp 0 -g " << clip.gop << " -keyint_min " << clip.gop << " -sc_threshold 0 ";
+    if (!clip.audio.empty()) arguments << "-c:a " << clip.audio << " -ac 1 ";
+    if (clip.start_offset != 0) arguments << "-output_ts_offset " << clip.start_offset << " ";
+    return MakeMedia(name.str(), arguments.str());
+}
+
+int FrameNumberOf(const Picture& picture) {
+    if (picture.width < 8 || picture.height < 8) return -1;
+    auto level = [&](int x, int y) {
+        const uint8_t* p = picture.At(x, y);
+        double grey = (p[0] + p[1] + p[2]) / 3.0;
+        double luma = 16 + grey * 219.0 / 255.0;
+        return (luma - kLevelBase) / kLevelStep;
+    };
+    double low = level(picture.width / 4, picture.height / 2);
+    double high = level(picture.width * 3 / 4, picture.height / 2);
+    if (std::fabs(low - std::round(low)) > 0.35 || std::fabs(high - std::round(high)) > 0.35) return -1;
+    return static_cast<int>(std::lround(high)) * 32 + static_cast<int>(std::lround(low));
+}
+
+bool ReadBmp(const std::string& path, Bitmap* bitmap) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u16 = [&](size_t at) { return static_cast<uint32_t>(data[at] | data[at + 1] << 8); };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
+    if (u32(2) != data.size() || u16(28) != 24 || u32(30) != 0) return false;
+    int width = static_cast<int>(u32(18));
+    int height = static_cast<int>(u32(22));
+    uint32_t offset = u32(10);
+    size_t row = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    if (width <= 0 || height <= 0 || offset + row * height > data.size()) return false;
+    bitmap->width = width;
+    bitmap->height = height;
+    bitmap->bgr.resize(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* source = data.data() + offset + row * (height - 1 - y);
+        std::copy(source, source + width * 3, bitmap->bgr.begin() + static_cast<long>(y) * width * 3);
+    }
+    return true;
+}
+
+double ProbeDuration(const std::string& path) {
+    std::string out = Capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "' 2>/dev/null");
+    if (out.empty()) return -1;
+    char* end = nullptr;
+    double value = std::strtod(out.c_str(), &end);
+    return end == out.c_str() ? -1 : value;
+}
+
+std::string ProbeCodecs(const std::string& path) {
+    std::string out = Capture("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "' 2>/dev/null");
+    std::string joined;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        if (!joined.empty()) joined += ",";
+        joined += line;
+    }
+    return joined;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+}  // namespace playersdk_test

@@ -1,0 +1,56 @@
+// Media made by the tests with the ffmpeg command, and ways to read results
+// back: ffprobe figures, BMP files, and frame numbers coded into pictures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FakeWindow.h"
+
+namespace playersdk_test {
+
+// A fresh folder for this test binary, removed at exit.
+const std::string& ScratchDir();
+
+// Runs a shell command; its exit status.
+int RunShell(const std::string& command);
+// Runs a shell command and returns what it printed on stdout.
+std::string Capture(const std::string& command);
+
+// Makes (once per binary) a clip whose every picture carries its frame number:
+// the left half of the picture is grey level (n % 32) * 8 + 4, the right half
+// (n / 32) * 8 + 4. 64x48, 25 pictures a second, lossless H.264.
+struct NumberedClip {
+    double seconds = 2;
+    int gop = 250;                  // key frame interval in pictures
+    double start_offset = 0;        // first timestamp, seconds
+    std::string audio;              // "" none, else an ffmpeg audio encoder
+    std::string container = "mp4";
+};
+std::string MakeNumberedClip(const NumberedClip& clip);
+
+// Any ffmpeg command line producing `name` in the scratch folder; made once.
+std::string MakeMedia(const std::string& name, const std::string& ffmpeg_arguments);
+
+// The frame number shown in a picture of a numbered clip that fills the
+// window (window aspect 4:3), or -1 when the picture carries none.
+int FrameNumberOf(const Picture& picture);
+
+// A 24-bit BMP read back: pixels as B, G, R top-down.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgr;
+};
+bool ReadBmp(const std::string& path, Bitmap* bitmap);
+
+// ffprobe's idea of a file's duration in seconds; < 0 when it cannot read it.
+double ProbeDuration(const std::string& path);
+// The codec names of the streams in the file, in order, comma-separated.
+std::string ProbeCodecs(const std::string& path);
+
+bool FileExists(const std::string& path);
+int64_t FileSize(const std::string& path);
+
+}  // namespace playersdk_test

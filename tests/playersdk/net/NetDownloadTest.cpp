@@ -1,0 +1,113 @@
+// NetStartDownload, NetGetDownloadProgress and NetStopDownload.
+#include "NetFixture.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+using namespace net_test;
+
+namespace {
+
+const char* const kSmall = "ch1_20261209_080000_080010.mp4";
+const char* const kLarge = "ch1_20261209_090000_091000.mp4";
+constexpr uint64_t kLargeBytes = 512ull << 20;  // sparse: no disk, fast to serve
+
+class NetDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        small_bytes_ = std::string(3 * 1024 * 1024 + 17, '\0');
+        for (size_t i = 0; i < small_bytes_.size(); ++i) small_bytes_[i] = static_cast<char>(i * 131 % 251);
+        WriteAll(root_.path() / "ch1" / kSmall, small_bytes_);
+        const fs::path large = root_.path() / "ch1" / kLarge;
+        std::ofstream(large, std::ios::binary).close();
+        fs::resize_file(large, kLargeBytes);
+        recorder_ = std::make_unique<testing_support::RecorderProcess>(root_.path());
+        ASSERT_GT(recorder_->port(), 0);
+        destination_ = NetEnvironment::DriveRoot() / "d" / "test.mp4";
+        WriteAll(destination_, "previous download");
+    }
+    int32_t Start(const char* name, const char* password = kLogin) {
+        return NetStartDownload("127.0.0.1", kLogin, password, name, "d:\\test.mp4",
+                                static_cast<uint16_t>(recorder_->port()), 0, 0, 0);
+    }
+    // Waits for the download to be over, as the window's poll does.
+    static void WaitUntilOver(int32_t h) {
+        ASSERT_TRUE(WaitFor([&] { return NetGetDownloadProgress(h) < 0; }));
+    }
+    // Only the destination is left in its folder: no file aside.
+    void ExpectNothingAside() const {
+        for (const auto& entry : fs::directory_iterator(destination_.parent_path()))
+            EXPECT_EQ(entry.path(), destination_) << "left behind: " << entry.path();
+    }
+
+    testing_support::TempFolder root_;
+    std::unique_ptr<testing_support::RecorderProcess> recorder_;
+    fs::path destination_;
+    std::string small_bytes_;
+};
+
+}  // namespace
+
+TEST_F(NetDownload, CopiesTheRecordingByteForByteOntoTheDrivePath) {
+    const int32_t h = Start(kSmall);
+    ASSERT_GE(h, 0);
+    int32_t last = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const int32_t p = NetGetDownloadProgress(h);
+        if (p >= 0) {
+            EXPECT_LE(p, 100);
+            EXPECT_GE(p, last);  // never goes back
+            last = p;
+        }
+        return p < 0;
+    }));
+    NetStopDownload(h);  // the window stops a finished download too
+    EXPECT_EQ(ReadAll(destination_), small_bytes_);
+    ExpectNothingAside();
+}
+
+TEST_F(NetDownload, WrongPasswordOrUnknownNameLeavesThePreviousFile) {
+    for (const char* name : {kSmall, "ch1_20261209_070000_070010.mp4", "../ch1/ch1_20261209_080000_080010.mp4"}) {
+        const int32_t h = Start(name, std::string(name) == kSmall ? "wrong" : kLogin);
+        WaitUntilOver(h);
+        NetStopDownload(h);
+        EXPECT_EQ(ReadAll(destination_), "previous download") << name;
+    }
+    ExpectNothingAside();
+}
+
+TEST_F(NetDownload, StoppedDownloadLeavesThePreviousFile) {
+    const int32_t h = Start(kLarge);
+    ASSERT_TRUE(WaitFor([&] { return NetGetDownloadProgress(h) > 0 || NetGetDownloadProgress(h) < 0; }));
+    NetStopDownload(h);
+    EXPECT_LT(NetGetDownloadProgress(h), 0);
+    EXPECT_EQ(ReadAll(destination_), "previous download");
+    ExpectNothingAside();
+}
+
+TEST_F(NetDownload, RecorderKilledMidwayEndsNegativeWithThePreviousFileIntact) {
+    const int32_t h = Start(kLarge);
+    ASSERT_GE(h, 0);
+    // Let some bytes arrive, then take the recorder away.
+    ASSERT_TRUE(WaitFor([&] { return NetGetDownloadProgress(h) != 0; }));
+    ASSERT_GE(NetGetDownloadProgress(h), 0) << "finished before the recorder could be killed";
+    recorder_->kill();
+    WaitUntilOver(h);
+    NetStopDownload(h);
+    EXPECT_EQ(ReadAll(destination_), "previous download");
+    ExpectNothingAside();
+}
+
+TEST_F(NetDownload, NoRecorderAndBadHandlesAreHarmless) {
+    const uint16_t port = static_cast<uint16_t>(recorder_->port());
+    recorder_->kill();
+    const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, kSmall, "d:\\test.mp4", port, 0, 0, 0);
+    WaitUntilOver(h);
+    NetStopDownload(h);
+    EXPECT_EQ(ReadAll(destination_), "previous download");
+    EXPECT_LT(NetStartDownload("127.0.0.1", kLogin, kLogin, "", "d:\\test.mp4", port, 0, 0, 0), 0);
+    EXPECT_LT(NetGetDownloadProgress(-1), 0);
+    EXPECT_LT(NetGetDownloadProgress(424242), 0);
+    NetStopDownload(-1);
+    NetStopDownload(424242);
+}

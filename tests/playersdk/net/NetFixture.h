@@ -1,0 +1,65 @@
+// A real recorder on loopback with small recordings made by the test, and
+// the library's entry points to talk to it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "FakeWindow.h"
+#include "RecorderProcess.h"
+#include "Sdk.h"
+
+namespace net_test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline const char* const kLogin = "246135";
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void WriteAll(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Waits for `condition` for at most `timeout`, looking every 10 ms.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds timeout = 30s) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// One process-wide library initialisation and drive root for the binary.
+class NetEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        drive_ = std::make_unique<testing_support::TempFolder>();
+        ::setenv("PLAYERSDK_DRIVE_ROOT", drive_->path().c_str(), 1);
+        PlayerInit();
+    }
+    void TearDown() override { drive_.reset(); }
+    static fs::path DriveRoot() { return std::getenv("PLAYERSDK_DRIVE_ROOT"); }
+
+private:
+    std::unique_ptr<testing_support::TempFolder> drive_;
+};
+
+}  // namespace net_test

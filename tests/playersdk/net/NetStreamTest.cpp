@@ -1,0 +1,165 @@
+// NetOpenStream, NetSetBufferTime, NetGetBufferProgress and the player entry
+// points on a stream, against a real recorder.
+#include "NetFixture.h"
+
+using namespace net_test;
+using playersdk_test::FakeWindow;
+
+namespace {
+
+const char* const kShort = "ch1_20261209_080000_080002.mp4";  // 2 s
+const char* const kLong = "ch1_20261209_090000_090006.mp4";   // 6 s
+
+// The recordings, made once for the whole binary and removed at its exit.
+const fs::path& Recordings() {
+    static testing_support::TempFolder folder;
+    static const bool made = testing_support::makeTestMp4(folder.path() / "ch1" / kShort, 2) &&
+                             testing_support::makeTestMp4(folder.path() / "ch1" / kLong, 6);
+    EXPECT_TRUE(made);
+    return folder.path();
+}
+
+class NetStream : public ::testing::Test {
+protected:
+    void StartRecorder(std::vector<std::string> options = {}) {
+        recorder_ = std::make_unique<testing_support::RecorderProcess>(Recordings(), std::move(options));
+        ASSERT_GT(recorder_->port(), 0);
+    }
+    PlayerHandle Open(const char* name, const char* password = kLogin) {
+        return NetOpenStream("127.0.0.1", kLogin, password, name, picture_.Handle(),
+                             static_cast<uint16_t>(recorder_->port()));
+    }
+    // What the remote window does right after a successful open.
+    void Register(PlayerHandle h, int buffer_seconds) {
+        NetSetBufferTime(h, buffer_seconds);
+        PlayerSetNotifyWindow(h, window_.Handle(), WM_PLAYER_NOTIFY);
+    }
+    std::vector<intptr_t> Codes() const {
+        std::vector<intptr_t> codes;
+        for (const auto& p : window_.Posts()) codes.push_back(p.code);
+        return codes;
+    }
+    void TearDown() override {
+        for (PlayerHandle h : opened_) PlayerClose(h);
+    }
+    PlayerHandle Keep(PlayerHandle h) {
+        if (h != -1) opened_.push_back(h);
+        return h;
+    }
+
+    std::unique_ptr<testing_support::RecorderProcess> recorder_;
+    FakeWindow picture_{64, 36};
+    FakeWindow window_{1, 1};
+    std::vector<PlayerHandle> opened_;
+};
+
+}  // namespace
+
+TEST_F(NetStream, BuffersStartsPlaysIntoThePictureAndEnds) {
+    StartRecorder();
+    const PlayerHandle h = Keep(Open(kShort));
+    ASSERT_NE(h, -1);
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    const auto codes = Codes();
+    ASSERT_EQ(codes, (std::vector<intptr_t>{PLAYER_EVENT_BUFFERING, PLAYER_EVENT_STARTED,
+                                            PLAYER_EVENT_END}));
+    for (const auto& p : window_.Posts()) {
+        EXPECT_EQ(p.message, static_cast<uint32_t>(WM_PLAYER_NOTIFY));
+        EXPECT_EQ(p.handle, h);
+    }
+    EXPECT_GT(picture_.Presents(), 0);
+    EXPECT_EQ(window_.Presents(), 0);  // pictures go to the picture control only
+    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000, 150);
+    EXPECT_NE(PlayerHasAudio(h), 0);
+    EXPECT_LT(NetGetBufferProgress(h), 0);
+}
+
+TEST_F(NetStream, RefusedLoginMissingRecordingOrNoRecorderIsMinusOne) {
+    StartRecorder();
+    EXPECT_EQ(Keep(Open(kShort, "wrong")), -1);
+    EXPECT_EQ(Keep(Open("ch1_20261209_100000_100002.mp4")), -1);
+    EXPECT_EQ(Keep(Open("../ch1/ch1_20261209_080000_080002.mp4")), -1);
+    EXPECT_EQ(Keep(Open("")), -1);
+    recorder_->kill();
+    EXPECT_EQ(Keep(Open(kShort)), -1);
+    EXPECT_LT(NetGetBufferProgress(-1), 0);
+    NetSetBufferTime(-1, 5);
+    NetSetBufferTime(777777, 5);
+}
+
+TEST_F(NetStream, PacedStreamReportsBufferingProgressBeforeItStarts) {
+    StartRecorder({"--rate", "1"});
+    const PlayerHandle h = Keep(Open(kLong));
+    ASSERT_NE(h, -1);
+    Register(h, 3);
+    // Three seconds of a stream paced at real time take a while to arrive;
+    // meanwhile the fill is reported in percent.
+    int32_t seen = -1;
+    ASSERT_TRUE(WaitFor([&] {
+        const int32_t p = NetGetBufferProgress(h);
+        if (p >= 0) {
+            EXPECT_LE(p, 100);
+            seen = std::max(seen, p);
+        }
+        return window_.CountEvents(PLAYER_EVENT_STARTED) > 0;
+    }));
+    EXPECT_GE(seen, 0);
+    EXPECT_LT(NetGetBufferProgress(h), 0);  // over once started
+    EXPECT_EQ(Codes().front(), PLAYER_EVENT_BUFFERING);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+}
+
+TEST_F(NetStream, RecorderKilledWhilePlayingEnds) {
+    StartRecorder({"--rate", "1"});
+    const PlayerHandle h = Keep(Open(kLong));
+    ASSERT_NE(h, -1);
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    recorder_->kill();
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_LT(PlayerGetPlayTime(h), 6000u);  // ended before the recording did
+}
+
+TEST_F(NetStream, PlayingFasterThanTheRecorderSendsBuffersAgain) {
+    StartRecorder({"--rate", "1"});
+    const PlayerHandle h = Keep(Open(kLong));
+    ASSERT_NE(h, -1);
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    PlayerFast(h);
+    PlayerFast(h);  // four times real time against a stream sent at real time
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_BUFFERING, 2));
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_STARTED), 1);
+}
+
+TEST_F(NetStream, PlayerEntryPointsWorkOnAStream) {
+    StartRecorder();
+    const PlayerHandle h = Keep(Open(kLong));
+    ASSERT_NE(h, -1);
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    PlayerPause(h);
+    EXPECT_NE(PlayerSetPlayTime(h, 4000), 0);
+    ASSERT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 3500; }));
+    const fs::path cut = NetEnvironment::DriveRoot() / "c" / "testcut.mp4";
+    EXPECT_NE(PlayerStartCut(h, "c:\\testcut.mp4"), 0);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    PlayerStopCut(h);
+    EXPECT_GT(fs::file_size(cut), 0u);
+}
+
+TEST_F(NetStream, ClosingWhileBufferingPostsNothingMore) {
+    StartRecorder({"--rate", "1"});
+    const PlayerHandle h = Open(kLong);
+    ASSERT_NE(h, -1);
+    Register(h, 20);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_BUFFERING, 1));
+    PlayerClose(h);
+    const size_t posted = window_.Posts().size();
+    EXPECT_LT(NetGetBufferProgress(h), 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(window_.Posts().size(), posted);
+}
