@@ -11,6 +11,7 @@
 
 #include "FakeWindow.h"
 #include "TestMedia.h"
+#include "core/AudioOutput.h"
 #include "core/DrivePath.h"
 #include "core/Exports.h"
 #include "core/HandleTable.h"
@@ -184,6 +185,41 @@ TEST(StreamPlayer, ReportsAStalledReadAndClosesWhileBlocked) {
     EXPECT_TRUE(wait_for([&] { return PlayerGetPlayTime(h) > held + 200; }));
     input->SetAvailable(bytes.size() * 2 / 3);  // stall again, then close while blocked
     EXPECT_TRUE(wait_for([&] { return player->ReadBlockedMs() > 100; }));
+    player.reset();
+    EXPECT_EQ(PlayerClose(h), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// SDL's dummy driver stands in for a sound card: sound is decoded, timed and
+// queued as on a real device.
+TEST(SoundOutput, PlaysThroughADeviceAcrossPauseSeekAndSpeed) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no dummy audio driver here";
+    NumberedClip clip;
+    clip.seconds = 3;
+    clip.audio = "aac";
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
+    ASSERT_TRUE(player);
+    PlayerHandle h = RegisterPlayer(player);
+    FakeWindow window(64, 48);
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    EXPECT_EQ(PlayerSoundOn(h), 1);
+    PlayerPlay(h, window.Handle());
+    ASSERT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 10; }));
+    PlayerPause(h);
+    PlayerSetPlayTime(h, 1000);
+    ASSERT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 25; }));
+    PlayerFast(h);
+    PlayerPlay(h, window.Handle());
+    ASSERT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 40; }));
+    PlayerSlow(h);
+    PlayerSoundOff(h);
+    PlayerSoundOn(h);
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_EQ(window.CountEvents(PLAYER_EVENT_END), 1);
     player.reset();
     EXPECT_EQ(PlayerClose(h), 1);
 }
