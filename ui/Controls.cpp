@@ -153,7 +153,15 @@ void PictureArea::resizeEvent(QResizeEvent* event) {
 }
 
 ReportList::ReportList(QWidget* parent, std::function<void()> on_double_click)
-    : QTreeWidget(parent), on_double_click_(std::move(on_double_click)) {}
+    : QTreeWidget(parent), on_double_click_(std::move(on_double_click)) {
+    setItemDelegate(new RowDelegate(this));
+}
+
+QSize RowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), option.fontMetrics.height() + 5));
+    return size;
+}
 
 void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeWidget::mouseDoubleClickEvent(event);

@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QSlider>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -70,6 +71,14 @@ protected:
 
 private:
     std::function<void()> on_double_click_;
+};
+
+// Rows a little higher than the font, so that descenders and underscores
+// are not cut off, as the platform's report view spaces them.
+class RowDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 // Keeps a slot's area size in step with a widget that has no pictures of

@@ -492,8 +492,13 @@ void Dialog::Impl::ShowSystemMenu(const QPoint& global_position) {
             menu.addAction(ToQt(item.text))->setData(item.command);
         }
     }
-    QAction* chosen = menu.exec(global_position);
-    if (chosen != nullptr && widget != nullptr) self.SendSysCommand(chosen->data().toUInt());
+    // Taken from the signal rather than exec's result, so that an entry
+    // chosen by any means (mouse, mnemonic, trigger) counts.
+    std::optional<unsigned> chosen;
+    QObject::connect(&menu, &QMenu::triggered, &menu,
+                     [&chosen](QAction* action) { chosen = action->data().toUInt(); });
+    menu.exec(global_position);
+    if (chosen.has_value() && widget != nullptr) self.SendSysCommand(*chosen);
 }
 
 // ---------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include "ui/Controls.h"
 #include "ui/DialogImpl.h"
+#include "ui/Screenshot.h"
 #include "ui/Text.h"
 
 namespace ui::testing {
@@ -207,10 +208,8 @@ QImage PresentedPicture(Dialog& dialog, int id) {
 }
 
 bool ScreenshotPng(Dialog& dialog, const std::string& path) {
-    QWidget* window = DialogAccess::Impl(dialog).widget;
-    if (window == nullptr) return false;
     ProcessEvents();
-    return window->grab().save(detail::ToQt(path), "PNG");
+    return SaveWindowPng(dialog, path);
 }
 
 ManualTimers::ManualTimers() { detail::SetManualTimers(true); }
