@@ -16,6 +16,8 @@ packages=(
   fonts-dejavu-core
   # benchmarks: nginx serves the reference downloads
   nginx
+  # benchmarks: playback compared with mpv (bench/playback/run.sh)
+  mpv
 )
 
 if [ "$(id -u)" -ne 0 ]; then
