@@ -14,6 +14,8 @@ namespace {
 constexpr size_t kReadBytes = 1 << 20;
 // Longest single wait of a paced stream, so that a stop is noticed soon.
 constexpr auto kLongestPaceWait = std::chrono::milliseconds(50);
+// Smallest piece of a paced stream written at once.
+constexpr size_t kPaceGrainBytes = 16 * 1024;
 
 uint32_t bigEndian32(const unsigned char* p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
@@ -75,11 +77,11 @@ size_t RecordingFile::paceAllowance(uint64_t offset, size_t wanted) {
     const double elapsed = std::chrono::duration<double>(now - clockStart_).count();
     const double allowed =
         static_cast<double>(clockBase_) + (elapsed + leadSeconds_) * bytesPerSecond_;
-    if (allowed >= static_cast<double>(offset) + 1) {
-        const double room = allowed - static_cast<double>(offset);
-        return static_cast<size_t>(std::min(room, static_cast<double>(wanted)));
-    }
-    const double waitSeconds = (static_cast<double>(offset) + 1 - allowed) / bytesPerSecond_;
+    // Sent in pieces of a useful size, not byte by byte as the clock ticks.
+    const double piece = static_cast<double>(std::min(wanted, kPaceGrainBytes));
+    const double room = allowed - static_cast<double>(offset);
+    if (room >= piece) return static_cast<size_t>(std::min(room, static_cast<double>(wanted)));
+    const double waitSeconds = (piece - room) / bytesPerSecond_;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(waitSeconds)),

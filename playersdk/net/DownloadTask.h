@@ -1,0 +1,49 @@
+// One download of a recording into a local file, on its own thread. The
+// bytes go to a file beside the destination that is renamed onto it only
+// when the whole recording has arrived; a failed or stopped download leaves
+// the destination as it was.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/RecorderClient.h"
+
+namespace playersdk::net {
+
+class DownloadTask {
+public:
+    DownloadTask(RecorderLogin login, std::string name, std::string destination);
+    ~DownloadTask();
+    DownloadTask(const DownloadTask&) = delete;
+    DownloadTask& operator=(const DownloadTask&) = delete;
+
+    void Start();
+    // 0 to 100 while running; -1 once over, finished or failed.
+    int32_t Progress() const;
+    bool Succeeded() const { return state_ == State::Done; }
+    // Ends a running download (its file aside removed) and waits for the
+    // thread. A finished download stays in place.
+    void Stop();
+
+private:
+    enum class State { Running, Done, Failed };
+    void Run();
+
+    RecorderLogin login_;
+    std::string name_;
+    std::string destination_;  // already mapped to a local path
+    std::thread thread_;
+    std::atomic<State> state_{State::Running};
+    std::atomic<uint64_t> received_{0};
+    std::atomic<uint64_t> total_{0};
+    std::atomic<bool> stopping_{false};
+    std::mutex client_mutex_;
+    std::unique_ptr<httplib::Client> client_;
+};
+
+}  // namespace playersdk::net

@@ -1,0 +1,137 @@
+// The network entry points of the contract: search, download and streams
+// from the recorder. Every handle argument may be negative, stale or never
+// issued; such calls do nothing and answer failure.
+#include <chrono>
+
+#include "core/DrivePath.h"
+#include "core/Exports.h"
+#include "core/HandleTable.h"
+#include "core/Player.h"
+#include "net/DownloadTask.h"
+#include "net/RecorderClient.h"
+#include "net/SearchTask.h"
+#include "net/StreamBuffer.h"
+#include "net/StreamSupervisor.h"
+#include "net/TaskTable.h"
+
+using namespace playersdk;
+using namespace playersdk::net;
+
+namespace {
+
+// The recorder must answer a search's or a stream's first request within this.
+constexpr auto kAnswerBudget = std::chrono::milliseconds(2000);
+// Opening the media of a stream (its header and first picture) may take this.
+constexpr auto kMediaOpenBudget = std::chrono::seconds(5);
+
+TaskTable<SearchTask>& Searches() {
+    static TaskTable<SearchTask> table;
+    return table;
+}
+
+TaskTable<DownloadTask>& Downloads() {
+    static TaskTable<DownloadTask> table;
+    return table;
+}
+
+}  // namespace
+
+PLAYERSDK_EXPORT int32_t NetSearchFiles(const char* address, const char*, int32_t channel,
+                                        const char* login, const char* password, int32_t file_type,
+                                        int32_t, int32_t time_limit, const NetTime* start,
+                                        const NetTime* end, SearchResultCallback callback,
+                                        PlayerWindowHandle, uint16_t port) {
+    SearchRequest request;
+    if (!MakeLogin(address, port, login, password, request.login)) return -1;
+    if (channel < 0 || channel > 3 || (file_type != 1 && file_type != 2) || callback == nullptr)
+        return -1;
+    request.channel = channel + 1;
+    request.type = file_type;
+    request.limit = time_limit != 0;
+    request.callback = callback;
+    if (request.limit && (start == nullptr || end == nullptr ||
+                          !FormatNetTime(*start, request.from) || !FormatNetTime(*end, request.to)))
+        return -1;
+    switch (CheckLogin(request.login, kAnswerBudget)) {
+        case LoginCheck::Accepted: break;
+        case LoginCheck::Refused: return -2;
+        case LoginCheck::Unreachable: return -3;
+    }
+    auto task = std::make_shared<SearchTask>(std::move(request));
+    const int32_t handle = Searches().Add(task);
+    task->Start(handle);
+    // Results flow once this call has returned to the caller, who empties
+    // its list first.
+    task->Release();
+    return handle;
+}
+
+PLAYERSDK_EXPORT int32_t NetGetSearchState(int32_t search) {
+    const auto task = Searches().Find(search);
+    // Nothing running under this handle: there is nothing left to wait for.
+    if (!task) return 1;
+    return task->Finished() ? 1 : 0;
+}
+
+PLAYERSDK_EXPORT int32_t NetStopSearch(int32_t search) {
+    const auto task = Searches().Remove(search);
+    if (!task) return 0;
+    task->Stop();
+    return 1;
+}
+
+PLAYERSDK_EXPORT int32_t NetStartDownload(const char* address, const char* login,
+                                          const char* password, const char* name,
+                                          const char* destination, uint16_t port, int32_t,
+                                          int32_t, int32_t) {
+    RecorderLogin recorder;
+    if (!MakeLogin(address, port, login, password, recorder) || name == nullptr ||
+        name[0] == '\0' || destination == nullptr || destination[0] == '\0')
+        return -1;
+    auto task = std::make_shared<DownloadTask>(std::move(recorder), name,
+                                               MapDrivePath(destination));
+    const int32_t handle = Downloads().Add(task);
+    task->Start();
+    return handle;
+}
+
+PLAYERSDK_EXPORT int32_t NetStopDownload(int32_t download) {
+    const auto task = Downloads().Remove(download);
+    if (!task) return 0;
+    task->Stop();
+    return 1;
+}
+
+PLAYERSDK_EXPORT int32_t NetGetDownloadProgress(int32_t download) {
+    const auto task = Downloads().Find(download);
+    return task ? task->Progress() : -1;
+}
+
+PLAYERSDK_EXPORT PlayerHandle NetOpenStream(const char* address, const char* login,
+                                            const char* password, const char* name,
+                                            PlayerWindowHandle picture, uint16_t port) {
+    RecorderLogin recorder;
+    if (!MakeLogin(address, port, login, password, recorder) || name == nullptr || name[0] == '\0')
+        return PLAYER_NO_HANDLE;
+    auto buffer = std::make_shared<StreamBuffer>(std::move(recorder), name);
+    if (buffer->Connect(kAnswerBudget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
+
+    buffer->SetReadDeadline(std::chrono::steady_clock::now() + kMediaOpenBudget);
+    std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(buffer));
+    buffer->ClearReadDeadline();
+    if (!player) return PLAYER_NO_HANDLE;
+    player->AttachPictureWindow(picture);
+    const PlayerHandle handle = RegisterPlayer(player);
+    // Kept by the player until the caller registers its window.
+    player->PostEvent(PLAYER_EVENT_BUFFERING);
+    StreamSupervisor::Instance().Add(handle, player, std::move(buffer));
+    return handle;
+}
+
+PLAYERSDK_EXPORT int32_t NetSetBufferTime(PlayerHandle h, int32_t seconds) {
+    return StreamSupervisor::Instance().SetBufferSeconds(h, seconds) ? 1 : 0;
+}
+
+PLAYERSDK_EXPORT int32_t NetGetBufferProgress(PlayerHandle h) {
+    return StreamSupervisor::Instance().BufferProgress(h);
+}

@@ -1,0 +1,121 @@
+#include "net/StreamSupervisor.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/HandleTable.h"
+#include "core/Player.h"
+
+namespace playersdk::net {
+namespace {
+
+constexpr auto kTick = std::chrono::milliseconds(20);
+// A reader starved this long while playing is a stall, not a passing gap.
+constexpr int64_t kStallMs = 150;
+constexpr int kLeastBufferSeconds = 1;
+constexpr int kMostBufferSeconds = 20;
+
+}  // namespace
+
+StreamSupervisor& StreamSupervisor::Instance() {
+    static StreamSupervisor supervisor;
+    return supervisor;
+}
+
+StreamSupervisor::~StreamSupervisor() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+        wake_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+void StreamSupervisor::Add(PlayerHandle handle, const std::shared_ptr<Player>& player,
+                           std::shared_ptr<StreamBuffer> buffer) {
+    std::lock_guard lock(mutex_);
+    Stream stream;
+    stream.player = player;
+    stream.buffer = std::move(buffer);
+    streams_[handle] = std::move(stream);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    wake_.notify_all();
+}
+
+bool StreamSupervisor::SetBufferSeconds(PlayerHandle handle, int32_t seconds) {
+    std::lock_guard lock(mutex_);
+    const auto it = streams_.find(handle);
+    if (it == streams_.end()) return false;
+    it->second.buffer_seconds = std::clamp<int32_t>(seconds, kLeastBufferSeconds, kMostBufferSeconds);
+    wake_.notify_all();
+    return true;
+}
+
+int32_t StreamSupervisor::BufferProgress(PlayerHandle handle) const {
+    std::lock_guard lock(mutex_);
+    const auto it = streams_.find(handle);
+    if (it == streams_.end() || !it->second.buffering) return -1;
+    // Closed but not yet seen by the thread: over all the same.
+    if (!FindPlayer(handle)) return -1;
+    return it->second.progress;
+}
+
+void StreamSupervisor::Run() {
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        // Players released here may be destroyed here, with no lock held:
+        // their destruction joins threads of theirs and of their input.
+        std::vector<std::shared_ptr<Player>> released;
+        for (auto it = streams_.begin(); it != streams_.end();) {
+            if (Supervise(it->first, it->second)) {
+                ++it;
+            } else {
+                if (auto player = it->second.player.lock()) released.push_back(std::move(player));
+                it = streams_.erase(it);
+            }
+        }
+        if (!released.empty()) {
+            lock.unlock();
+            released.clear();
+            lock.lock();
+            continue;
+        }
+        wake_.wait_for(lock, kTick);
+    }
+}
+
+bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream) {
+    std::shared_ptr<Player> player = stream.player.lock();
+    if (!player || FindPlayer(handle) != player) return false;
+    StreamBuffer& buffer = *stream.buffer;
+    buffer.SetDurationIfUnknown(player->TotalMs());
+    const bool over = buffer.FetchOver();
+    if (stream.buffering) {
+        const int64_t target = int64_t{stream.buffer_seconds} * 1000;
+        const int64_t held = buffer.BufferedMs();
+        if (held < target && !over) {
+            stream.progress = static_cast<int32_t>(std::clamp<int64_t>(held * 100 / target, 0, 99));
+            return true;
+        }
+        stream.buffering = false;
+        stream.progress = -1;
+        buffer.ResetStarved();
+        if (!stream.started) {
+            stream.started = true;
+            player->Start();
+            player->PostEvent(PLAYER_EVENT_STARTED);
+        } else {
+            player->SetBuffering(false);
+        }
+        return true;
+    }
+    if (!over && buffer.StarvedMs() >= kStallMs) {
+        stream.buffering = true;
+        stream.progress = 0;
+        player->SetBuffering(true);
+        player->PostEvent(PLAYER_EVENT_BUFFERING);
+    }
+    return true;
+}
+
+}  // namespace playersdk::net
