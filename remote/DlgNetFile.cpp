@@ -139,7 +139,8 @@ bool CDlgNetFile::ExchangeFields(Exchange direction) {
 
 void CDlgNetFile::SetUpResultList() {
     int column = 0;
-    for (const ColumnSpec& spec : kResultColumns) ResultList.InsertColumn(column++, spec.header, spec.width_px);
+    for (const ColumnSpec& entry : kResultColumns)
+        ResultList.InsertColumn(column++, entry.header, entry.width_px);
     ResultList.SetFullRowSelect();
 }
 
