@@ -71,6 +71,12 @@ TEST_F(BindingTest, CompleteLibraryBindsEveryNameToItsNumberedSlot) {
     EXPECT_EQ(player::NetGetBufferProgress(1), 37);
 }
 
+TEST_F(BindingTest, BareNameIsFoundBesideTheProgram) {
+    // The test program and the stand-in libraries share the build's bin folder.
+    ASSERT_EQ(player::LoadLibrary("libtest_sdk_complete.so"), "");
+    EXPECT_EQ(player::PlayerGetTotalTime(1), 18u);
+}
+
 TEST_F(BindingTest, SlotByNumberCoversExactlyTheContractsNumbers) {
     player::Table table;
     int slots = 0;
