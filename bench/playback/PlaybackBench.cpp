@@ -101,12 +101,13 @@ int Cpu(const char* path) {
 }
 
 int Latency(const char* path) {
-    std::vector<double> first, seek, step;
+    std::vector<double> open, first, seek, step;
     for (int i = 0; i < 11; ++i) {
         Sink sink;
         auto start = Clock::now();
         PlayerHandle h = PlayerOpenFile(path, 0);
         if (h == PLAYER_NO_HANDLE) return 1;
+        open.push_back(Ms(Clock::now() - start));
         PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
         PlayerPlay(h, &sink.window);
         sink.WaitPresents(1);
@@ -137,8 +138,8 @@ int Latency(const char* path) {
         }
     }
     PlayerClose(h);
-    std::printf("libPlayerSDK  first_picture_ms=%.1f  seek_ms=%.1f  step_ms=%.1f  (medians of %zu, %zu, %zu)\n",
-                Median(first), Median(seek), Median(step), first.size(), seek.size(), step.size());
+    std::printf("libPlayerSDK  open_ms=%.1f  first_picture_ms=%.1f  seek_ms=%.1f  step_ms=%.1f  (medians of %zu, %zu, %zu)\n",
+                Median(open), Median(first), Median(seek), Median(step), first.size(), seek.size(), step.size());
     return 0;
 }
 

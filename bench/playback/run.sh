@@ -27,9 +27,11 @@ done
 # CPU seconds (user + system) per second of media, and peak RSS, of a command.
 measure() {
   local name=$1; shift
-  local out
-  out=$( { /usr/bin/time -f "%U %S %M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1 ) || true
-  read -r user sys rss <<<"$out"
+  local figures
+  figures=$(mktemp)
+  /usr/bin/time -o "$figures" -f "%U %S %M" "$@" >/dev/null 2>&1 || true
+  read -r user sys rss < <(tail -1 "$figures")
+  rm -f "$figures"
   awk -v n="$name" -v u="$user" -v s="$sys" -v r="$rss" -v d="$seconds" \
     'BEGIN { printf "%-13s cpu_s_per_media_s=%.3f  peak_rss_mb=%.1f\n", n, (u + s) / d, r / 1024 }'
 }
