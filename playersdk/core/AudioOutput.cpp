@@ -22,7 +22,12 @@ constexpr int kQueueAheadMs = 250;
 bool SoundDeviceAvailable() {
     // The audio subsystem is brought up once; failing that (no sound server,
     // no card) every player is silent and its clock is the system clock.
-    static const bool available = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    static const bool available = [] {
+        // A library must not take over the process's SIGINT and SIGTERM,
+        // which SDL otherwise turns into quit events nobody reads.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    }();
     return available;
 }
 
