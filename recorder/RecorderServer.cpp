@@ -83,7 +83,10 @@ RecorderServer::RecorderServer(const RecordingIndex& index, RecorderOptions opti
     http_->set_keep_alive_timeout(5);
     http_->set_read_timeout(10);
     http_->set_write_timeout(10);
-    http_->set_logger(logRequest);
+    // Answers go out at once: no waiting on the client's delayed ACK
+    // between the head and the body of a small answer.
+    http_->set_tcp_nodelay(true);
+    if (options_.logRequests) http_->set_logger(logRequest);
     installRoutes();
 }
 

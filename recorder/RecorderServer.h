@@ -34,6 +34,7 @@ struct RecorderOptions {
     std::string user = "246135";
     std::string password = "246135";
     double rate = 0;  // streams paced at this many times real time; 0 = unpaced
+    bool logRequests = true;  // one line per request on stderr
 };
 
 class RecorderServer {

@@ -26,6 +26,7 @@ std::unique_ptr<httplib::Client> MakeClient(const RecorderLogin& login,
     client->set_read_timeout(read.count() / 1000, (read.count() % 1000) * 1000);
     client->set_write_timeout(read.count() / 1000, (read.count() % 1000) * 1000);
     client->set_keep_alive(false);
+    client->set_tcp_nodelay(true);
     return client;
 }
 

@@ -197,9 +197,17 @@ int64_t StreamBuffer::HeldMsLocked() const {
                                 static_cast<double>(duration_ms_) / static_cast<double>(total_));
 }
 
-int64_t StreamBuffer::BufferedMs() const {
+int64_t StreamBuffer::ArrivedMsLocked() const {
+    if (total_ == 0) return 0;
+    return static_cast<int64_t>(static_cast<double>(base_ + data_.size()) *
+                                static_cast<double>(duration_ms_) / static_cast<double>(total_));
+}
+
+int64_t StreamBuffer::BufferedMs(int64_t play_ms) const {
     std::lock_guard lock(mutex_);
-    return HeldMsLocked();
+    // Not what the player reads next (a seek elsewhere): nothing is buffered.
+    if (read_pos_ < base_ || read_pos_ > base_ + data_.size()) return 0;
+    return std::max<int64_t>(0, ArrivedMsLocked() - play_ms);
 }
 
 void StreamBuffer::ResetStarved() {

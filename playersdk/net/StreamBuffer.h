@@ -41,9 +41,11 @@ public:
     int64_t Seek(int64_t offset, int whence);
     void Interrupt();
 
-    // Media held ahead of the reader, in ms, from the recording's average
-    // bytes per ms.
-    int64_t BufferedMs() const;
+    // Media that has arrived ahead of the play position `play_ms`, in ms:
+    // the arrived bytes' end as a media time, from the recording's average
+    // bytes per ms. What the player has already read but not yet shown
+    // counts too: it is buffered, in the player.
+    int64_t BufferedMs(int64_t play_ms) const;
     // How long the reader has been starved, in ms: it caught up with the
     // bytes that have arrived and has not got a little ahead again since.
     // 0 when it is not starved.
@@ -63,6 +65,7 @@ private:
     void Fetch(uint64_t offset, uint64_t generation);
     void StopFetch();
     int64_t HeldMsLocked() const;
+    int64_t ArrivedMsLocked() const;
 
     const RecorderLogin login_;
     const std::string name_;

@@ -92,7 +92,7 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream) {
     const bool over = buffer.FetchOver();
     if (stream.buffering) {
         const int64_t target = int64_t{stream.buffer_seconds} * 1000;
-        const int64_t held = buffer.BufferedMs();
+        const int64_t held = buffer.BufferedMs(player->PlayMs());
         if (held < target && !over) {
             stream.progress = static_cast<int32_t>(std::clamp<int64_t>(held * 100 / target, 0, 99));
             return true;
