@@ -12,8 +12,8 @@ bench_build_targets() {
 start_recorder() {
   local root=$1
   shift
-  local log
-  log=$(mktemp)
+  recorder_log=$(mktemp)
+  local log=$recorder_log
   "$bench_build/bin/varnel-recorder" --root "$root" --listen 127.0.0.1 --port 0 "$@" 2>"$log" &
   recorder_pid=$!
   for _ in $(seq 100); do
@@ -27,6 +27,8 @@ start_recorder() {
 stop_recorder() {
   [ -n "${recorder_pid:-}" ] && kill "$recorder_pid" 2>/dev/null && wait "$recorder_pid" 2>/dev/null || true
   recorder_pid=
+  [ -n "${recorder_log:-}" ] && rm -f "$recorder_log"
+  recorder_log=
 }
 
 # make_large_recording DIR NAME MB: random bytes (no compression can help).
