@@ -98,6 +98,10 @@ bool AsideFile::Write(const void* data, size_t size) {
     return true;
 }
 
+void AsideFile::StartWriteBack() {
+    if (fd_ >= 0 && !failed_) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool AsideFile::Commit() {
     if (fd_ < 0) return false;
     bool ok = !failed_ && fsync(fd_) == 0;

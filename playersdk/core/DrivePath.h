@@ -38,6 +38,9 @@ public:
     // needed). `final_path` is taken as it is: map drive paths first.
     bool Open(const std::string& final_path);
     bool Write(const void* data, size_t size);
+    // Starts writing what has been written so far to disk, without waiting
+    // for it, so that the flush in Commit() has little left to do.
+    void StartWriteBack();
     // Flushes to disk and renames into place. False (and the temporary file
     // removed) when anything failed since Open().
     bool Commit();

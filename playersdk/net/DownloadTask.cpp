@@ -1,18 +1,20 @@
 #include "net/DownloadTask.h"
 
-#include <httplib.h>
-
-#include <vector>
+#include <memory>
 
 #include "core/DrivePath.h"
+#include "net/HttpGet.h"
 
 namespace playersdk::net {
 namespace {
 
 constexpr auto kConnectTimeout = std::chrono::seconds(2);
 constexpr auto kReadTimeout = std::chrono::seconds(10);
-// Bytes gathered before one write to the file.
-constexpr size_t kWriteBytes = 1 << 20;
+// Bytes read from the socket into one write to the file.
+constexpr size_t kPieceBytes = 1 << 20;
+// Every this many bytes the file's pages start going to disk, so that the
+// flush before the rename is short.
+constexpr uint64_t kWriteBackBytes = 8ull << 20;
 
 }  // namespace
 
@@ -31,57 +33,36 @@ int32_t DownloadTask::Progress() const {
 }
 
 void DownloadTask::Stop() {
-    stopping_ = true;
-    {
-        std::lock_guard lock(client_mutex_);
-        if (client_) client_->stop();
-    }
+    stopping_ = true;  // the transfer looks at it while it waits on the network
     if (thread_.joinable()) thread_.join();
+}
+
+bool DownloadTask::Transfer(AsideFile& file) {
+    HttpGet get(stopping_, kConnectTimeout, kReadTimeout);
+    HttpHead head;
+    if (get.Open(login_, RecordingPath("recordings", name_), head) != HttpGetResult::Ok) return false;
+    // The size must be known to know the file is whole.
+    if (head.status != 200 || !head.has_length) return false;
+    total_ = head.content_length;
+    const auto piece = std::make_unique<char[]>(kPieceBytes);
+    uint64_t since_write_back = 0;
+    while (get.Remaining() > 0) {
+        size_t got = 0;
+        if (get.ReadBody(piece.get(), kPieceBytes, got) != HttpGetResult::Ok) return false;
+        if (!file.Write(piece.get(), got)) return false;
+        received_ += got;
+        since_write_back += got;
+        if (since_write_back >= kWriteBackBytes) {
+            file.StartWriteBack();
+            since_write_back = 0;
+        }
+    }
+    return !stopping_;
 }
 
 void DownloadTask::Run() {
     AsideFile file;
-    if (!file.Open(destination_)) {
-        state_ = State::Failed;
-        return;
-    }
-    {
-        std::lock_guard lock(client_mutex_);
-        if (stopping_) {
-            state_ = State::Failed;
-            return;
-        }
-        client_ = MakeClient(login_, kConnectTimeout, kReadTimeout);
-    }
-    std::vector<char> pending;
-    pending.reserve(kWriteBytes);
-    bool written = true;
-    auto flush = [&] {
-        written = written && file.Write(pending.data(), pending.size());
-        pending.clear();
-        return written;
-    };
-    bool complete_status = false;
-    const auto res = client_->Get(
-        RecordingPath("recordings", name_),
-        [&](const httplib::Response& head) {
-            if (head.status != 200) return false;
-            complete_status = true;
-            const std::string length = head.get_header_value("Content-Length");
-            if (length.empty() || length.find_first_not_of("0123456789") != std::string::npos)
-                return false;  // the size must be known to know the file is whole
-            total_ = std::stoull(length);
-            return !stopping_;
-        },
-        [&](const char* data, size_t size) {
-            if (stopping_) return false;
-            pending.insert(pending.end(), data, data + size);
-            received_ += size;
-            if (pending.size() >= kWriteBytes && !flush()) return false;
-            return true;
-        });
-    const bool whole = res && complete_status && !stopping_ && received_ == total_ && flush();
-    if (whole && file.Commit()) {
+    if (file.Open(destination_) && Transfer(file) && file.Commit()) {
         state_ = State::Done;
     } else {
         file.Discard();

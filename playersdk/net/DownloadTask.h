@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "net/RecorderClient.h"
+
+namespace playersdk {
+class AsideFile;
+}
 
 namespace playersdk::net {
 
@@ -33,6 +35,8 @@ public:
 private:
     enum class State { Running, Done, Failed };
     void Run();
+    // Fetches the recording into `file`; true when all of it arrived.
+    bool Transfer(AsideFile& file);
 
     RecorderLogin login_;
     std::string name_;
@@ -42,8 +46,6 @@ private:
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> total_{0};
     std::atomic<bool> stopping_{false};
-    std::mutex client_mutex_;
-    std::unique_ptr<httplib::Client> client_;
 };
 
 }  // namespace playersdk::net

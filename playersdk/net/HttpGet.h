@@ -1,0 +1,78 @@
+// A plain HTTP/1.1 GET on a socket of its own, for bulk bodies: the body is
+// read in large pieces straight into the caller's buffer, with no per-piece
+// copy or wait beyond what the socket needs. Used for downloads, where the
+// general client's small fixed reads were the limit.
+//
+// One request per connection ("Connection: close"); the body must come with
+// a Content-Length so that a cut-off answer is told from a whole one.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "net/RecorderClient.h"
+
+namespace playersdk::net {
+
+// The parts of an answer's head a download relies on.
+struct HttpHead {
+    int status = 0;
+    bool has_length = false;
+    uint64_t content_length = 0;
+};
+
+// Parses a response head (status line and header lines, up to and without
+// the blank line). False when the status line is not "HTTP/1.x NNN ...",
+// a header line has no name, Content-Length is not a plain number or comes
+// twice with different values, or the body is chunked or otherwise encoded.
+bool ParseHttpHead(std::string_view head, HttpHead& out);
+
+// "Basic " + base64 of "user:password".
+std::string BasicAuthorization(const std::string& user, const std::string& password);
+
+// The request text for GET `path` from the recorder in `login`.
+std::string HttpGetRequest(const RecorderLogin& login, const std::string& path);
+
+enum class HttpGetResult { Ok, Failed, Stopped };
+
+class HttpGet {
+public:
+    // `stop` is looked at while waiting on the network; once it is true
+    // every call ends, answering Stopped.
+    HttpGet(const std::atomic<bool>& stop, std::chrono::milliseconds connect_timeout,
+            std::chrono::milliseconds read_timeout);
+    ~HttpGet();
+    HttpGet(const HttpGet&) = delete;
+    HttpGet& operator=(const HttpGet&) = delete;
+
+    // Connects, sends the request and reads the answer's head.
+    HttpGetResult Open(const RecorderLogin& login, const std::string& path, HttpHead& head);
+    // Fills `buffer` with up to `size` body bytes, reading until it is full
+    // or the body is over; `got` is how many arrived. A body that ends
+    // before its Content-Length, or goes quiet for the read timeout, fails.
+    HttpGetResult ReadBody(char* buffer, size_t size, size_t& got);
+    // Body bytes still to come.
+    uint64_t Remaining() const { return remaining_; }
+
+private:
+    HttpGetResult Connect(const RecorderLogin& login);
+    HttpGetResult SendAll(const std::string& bytes);
+    // Waits until the socket can be read (`events` POLLIN) or written
+    // (POLLOUT), the timeout passes or `stop_` is set.
+    HttpGetResult Wait(short events, std::chrono::milliseconds timeout);
+    void Close();
+
+    const std::atomic<bool>& stop_;
+    std::chrono::milliseconds connect_timeout_;
+    std::chrono::milliseconds read_timeout_;
+    int fd_ = -1;
+    std::string early_body_;  // body bytes that came in with the head
+    size_t early_used_ = 0;
+    uint64_t remaining_ = 0;
+};
+
+}  // namespace playersdk::net
