@@ -59,6 +59,7 @@ if [ -e "$out" ] && [ -n "$(ls -A "$out" 2>/dev/null)" ]; then
 fi
 
 # Built aside, then moved into place: an interrupted run leaves no half folder.
+mkdir -p "$(dirname "${out%/}")"
 work=$(mktemp -d "${out%/}.making.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
