@@ -1,8 +1,11 @@
 // NetStartDownload, NetGetDownloadProgress and NetStopDownload.
 #include "NetFixture.h"
+#include "ScriptedServer.h"
 
 #include <signal.h>
 #include <unistd.h>
+
+#include <vector>
 
 using namespace net_test;
 
@@ -110,4 +113,38 @@ TEST_F(NetDownload, NoRecorderAndBadHandlesAreHarmless) {
     EXPECT_LT(NetGetDownloadProgress(424242), 0);
     NetStopDownload(-1);
     NetStopDownload(424242);
+}
+
+TEST_F(NetDownload, BadAnswersEndNegativeWithThePreviousFileIntact) {
+    const std::string body(64 * 1024, 'b');
+    for (const std::string& answer : std::vector<std::string>{
+             std::string("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n") + body,  // no length
+             "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body,             // cut short
+             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + body,                 // too long
+             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n" + body,
+             "HTTP/1.1 206 Partial Content\r\nContent-Length: 65536\r\n\r\n" + body,
+             "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
+             "200 OK\r\nContent-Length: 65536\r\n\r\n" + body,                        // no version
+             std::string("HTTP/1.1 200 OK\r\nContent-Length: 655"),                      // head cut
+         }) {
+        ScriptedServer server(Answer(answer));
+        const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, kSmall, "d:\\test.mp4", server.port(), 0, 0, 0);
+        ASSERT_GE(h, 0);
+        WaitUntilOver(h);
+        NetStopDownload(h);
+        EXPECT_EQ(ReadAll(destination_), "previous download") << answer.substr(0, 60);
+        EXPECT_EQ(server.last_request().rfind(std::string("GET /recordings/") + kSmall + " HTTP/1.1\r\n", 0), 0u);
+    }
+    ExpectNothingAside();
+}
+
+TEST_F(NetDownload, StopDuringAStalledAnswerReturnsAndLeavesThePreviousFile) {
+    ScriptedServer server(AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nabc"));
+    const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, kSmall, "d:\\test.mp4", server.port(), 0, 0, 0);
+    ASSERT_GE(h, 0);
+    ASSERT_TRUE(WaitFor([&] { return !server.last_request().empty(); }));
+    NetStopDownload(h);  // must not wait out the read timeout
+    EXPECT_LT(NetGetDownloadProgress(h), 0);
+    EXPECT_EQ(ReadAll(destination_), "previous download");
+    ExpectNothingAside();
 }
