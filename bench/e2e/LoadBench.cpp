@@ -50,7 +50,7 @@ std::string Today() {
 }
 
 std::string Hms(int seconds) {
-    char text[8];
+    char text[32];
     std::snprintf(text, sizeof text, "%02d%02d%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
     return text;
 }
