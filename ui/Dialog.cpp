@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QFontMetrics>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
@@ -71,6 +72,19 @@ bool TakesFocus(ControlKind kind) {
         case ControlKind::Picture: return false;
         default: return true;
     }
+}
+
+// A caption wider than its button is clipped on both sides ("Button1" on the
+// narrow snapshot button); a smaller size of the same face keeps it whole.
+void FitCaption(QPushButton* button) {
+    constexpr int kSmallestPoint = 6;
+    const int room = button->width() - 6;
+    QFont font = button->font();
+    while (font.pointSize() > kSmallestPoint &&
+           QFontMetrics(font).horizontalAdvance(button->text()) > room) {
+        font.setPointSize(font.pointSize() - 1);
+    }
+    if (font != button->font()) button->setFont(font);
 }
 
 void KeepSelectionVisibleUnfocused(QWidget* widget) {
@@ -365,6 +379,7 @@ void Dialog::Impl::Build() {
             }
         }
         item->setGeometry(geometry);
+        if (auto* button = qobject_cast<QPushButton*>(item)) FitCaption(button);
         if (!TakesFocus(control.kind)) {
             item->setFocusPolicy(Qt::NoFocus);
         } else if ((control.style & res::kTabStop) == 0) {
