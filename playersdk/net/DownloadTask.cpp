@@ -13,8 +13,9 @@ constexpr auto kReadTimeout = std::chrono::seconds(10);
 // Bytes read from the socket into one write to the file.
 constexpr size_t kPieceBytes = 1 << 20;
 // Every this many bytes the file's pages start going to disk, so that the
-// flush before the rename is short.
-constexpr uint64_t kWriteBackBytes = 8ull << 20;
+// flush before the rename is short. Write-back in 2 MB steps was measured
+// to halve the download's speed; 4 to 32 MB all kept up with the network.
+constexpr uint64_t kWriteBackBytes = 16ull << 20;
 
 }  // namespace
 
