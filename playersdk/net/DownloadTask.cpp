@@ -27,6 +27,9 @@ DownloadTask::~DownloadTask() { Stop(); }
 void DownloadTask::Start() { thread_ = std::thread([this] { Run(); }); }
 
 int32_t DownloadTask::Progress() const {
+    // A finished download answers 100 to the first poll after it finished,
+    // so a window that polls shows it complete before it goes idle.
+    if (state_ == State::Done && !completion_reported_.exchange(true)) return 100;
     if (state_ != State::Running) return -1;
     const uint64_t total = total_;
     if (total == 0) return 0;

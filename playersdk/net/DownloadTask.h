@@ -25,7 +25,8 @@ public:
     DownloadTask& operator=(const DownloadTask&) = delete;
 
     void Start();
-    // 0 to 100 while running; -1 once over, finished or failed.
+    // 0 to 100 while running, 100 once more when it has finished; -1 once
+    // over, finished or failed.
     int32_t Progress() const;
     bool Succeeded() const { return state_ == State::Done; }
     // Ends a running download (its file aside removed) and waits for the
@@ -43,6 +44,7 @@ private:
     std::string destination_;  // already mapped to a local path
     std::thread thread_;
     std::atomic<State> state_{State::Running};
+    mutable std::atomic<bool> completion_reported_{false};
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> total_{0};
     std::atomic<bool> stopping_{false};

@@ -64,6 +64,7 @@ TEST_F(NetDownload, CopiesTheRecordingByteForByteOntoTheDrivePath) {
         }
         return p < 0;
     }));
+    EXPECT_EQ(last, 100) << "a finished download answers 100 before it is over";
     NetStopDownload(h);  // the window stops a finished download too
     EXPECT_EQ(ReadAll(destination_), small_bytes_);
     ExpectNothingAside();
