@@ -33,7 +33,13 @@ std::string Capture(const std::string& command) {
     return output;
 }
 
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quoted(const fs::path& path) {
+    // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "'" + string + "'".
+    std::string quoted(1, '\'');
+    quoted.append(path.string());
+    quoted.push_back('\'');
+    return quoted;
+}
 
 // The rectangle a picture area fills with a picture of the source's aspect.
 struct Fitted {
