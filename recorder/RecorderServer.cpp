@@ -147,7 +147,7 @@ void RecorderServer::installRoutes() {
 
     auto serveRecording = [this](bool paced) {
         return [this, paced](const httplib::Request& req, httplib::Response& res) {
-            const Recording* r = index_.find(req.matches[1].str());
+            const auto r = index_.find(req.matches[1].str());
             if (!r) return sendError(res, 404, "no such recording");
             auto file = RecordingFile::open(options_.root / index_.relativePath(*r));
             if (!file) return sendError(res, 404, "recording unreadable");
@@ -163,7 +163,7 @@ void RecorderServer::installRoutes() {
                            std::to_string(static_cast<int64_t>(seconds * 1000)));
             const size_t size = static_cast<size_t>(file->size());
             res.set_content_provider(
-                size, r->key.type == RecordingType::Mpeg4 ? "video/mp4" : "image/jpeg",
+                size, std::string(mediaType(*r)),
                 [file](size_t offset, size_t length, httplib::DataSink& sink) {
                     return file->send(offset, std::min(length, kChunkBytes),
                                       [&sink](const char* data, size_t n) {
