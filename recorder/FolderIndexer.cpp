@@ -295,37 +295,7 @@ void FolderIndexer::publish() {
         all.push_back(e.recording);
         provisional.push_back(!e.lengthKnown);
     }
-    // Until a segment is probed, it is taken to run until the next one of its
-    // channel starts, and no longer than the channel's usual spacing.
-    std::vector<size_t> order(all.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    auto group = [&](size_t i) { return all[i].key.channel * 2 + static_cast<int>(all[i].key.type); };
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if (group(a) != group(b)) return group(a) < group(b);
-        return all[a].key.start < all[b].key.start;
-    });
-    for (size_t from = 0; from < order.size();) {
-        size_t to = from;
-        while (to < order.size() && group(order[to]) == group(order[from])) ++to;
-        std::vector<CivilSeconds> gaps;
-        for (size_t k = from + 1; k < to; ++k) {
-            const CivilSeconds gap = all[order[k]].key.start - all[order[k - 1]].key.start;
-            if (gap > 0) gaps.push_back(gap);
-        }
-        CivilSeconds usual = 0;
-        if (!gaps.empty()) {
-            std::nth_element(gaps.begin(), gaps.begin() + static_cast<ptrdiff_t>(gaps.size() / 2), gaps.end());
-            usual = gaps[gaps.size() / 2];
-        }
-        for (size_t k = from; k < to; ++k) {
-            Recording& r = all[order[k]];
-            if (!provisional[order[k]]) continue;
-            CivilSeconds length = usual;
-            if (k + 1 < to) length = std::min(length, all[order[k + 1]].key.start - r.key.start);
-            r.key.end = r.key.start + std::max<CivilSeconds>(length, 0);
-        }
-        from = to;
-    }
+    estimateEnds(all, provisional);
     std::vector<std::pair<std::string, std::string>> dropped;
     index_.replace(std::move(all), &dropped);
     for (const auto& [path, kept] : dropped)

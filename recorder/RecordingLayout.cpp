@@ -173,6 +173,39 @@ const std::vector<NamePattern>& commonPatterns() {
     return patterns;
 }
 
+void estimateEnds(std::vector<Recording>& all, const std::vector<bool>& provisional) {
+    std::vector<size_t> order(all.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto group = [&](size_t i) { return all[i].key.channel * 2 + static_cast<int>(all[i].key.type); };
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (group(a) != group(b)) return group(a) < group(b);
+        return all[a].key.start < all[b].key.start;
+    });
+    for (size_t from = 0; from < order.size();) {
+        size_t to = from;
+        while (to < order.size() && group(order[to]) == group(order[from])) ++to;
+        std::vector<CivilSeconds> gaps;
+        for (size_t k = from + 1; k < to; ++k) {
+            const CivilSeconds gap = all[order[k]].key.start - all[order[k - 1]].key.start;
+            if (gap > 0) gaps.push_back(gap);
+        }
+        CivilSeconds usual = 0;
+        if (!gaps.empty()) {
+            const auto middle = gaps.begin() + static_cast<ptrdiff_t>(gaps.size() / 2);
+            std::nth_element(gaps.begin(), middle, gaps.end());
+            usual = *middle;
+        }
+        for (size_t k = from; k < to; ++k) {
+            if (!provisional[order[k]]) continue;
+            Recording& r = all[order[k]];
+            CivilSeconds length = usual;
+            if (k + 1 < to) length = std::min(length, all[order[k + 1]].key.start - r.key.start);
+            r.key.end = r.key.start + length;
+        }
+        from = to;
+    }
+}
+
 std::optional<RecordingType> typeFromExtension(std::string_view path) {
     const std::string ext = lower(std::filesystem::path(path).extension().string());
     static const char* const videos[] = {".mp4", ".m4v", ".mov", ".mkv", ".webm", ".ts", ".m2ts",

@@ -74,6 +74,12 @@ const std::vector<NamePattern>& commonPatterns();
 // Type by extension: a video container or a JPEG picture; nullopt otherwise.
 std::optional<RecordingType> typeFromExtension(std::string_view path);
 
+// Until a segment named only by its start has been probed, it is taken to
+// run until the next one of its channel and type starts, and no longer than
+// their usual (median) spacing. Sets the end of each recording marked in
+// `provisional` (same indexes as `all`).
+void estimateEnds(std::vector<Recording>& all, const std::vector<bool>& provisional);
+
 // What a path says about its recording without opening the file.
 struct NamedRecording {
     int channel = 0;
