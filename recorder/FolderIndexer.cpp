@@ -81,6 +81,7 @@ bool FolderIndexer::start() {
         log_(std::string("cannot start the indexer: ") + std::strerror(errno));
         return false;
     }
+    startedAt_ = Clock::now();
     walk("");
     publish();
     walkCounts_.toProbe = toProbe_.size();
@@ -383,11 +384,18 @@ void FolderIndexer::run() {
         }
         // Probe for a slice of time, then go back to the events.
         const auto sliceEnd = Clock::now() + 50ms;
+        const bool probing = !toProbe_.empty();
         while (!toProbe_.empty() && Clock::now() < sliceEnd && !stopping_) {
             const std::string path = std::move(toProbe_.front());
             toProbe_.pop_front();
             probeOne(path);
         }
+        if (probing && toProbe_.empty())
+            log_("background probing done: " + std::to_string(walkCounts_.toProbe) + " files in " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                    startedAt_)
+                                    .count()) +
+                 " ms");
         if (dirty_ && (toProbe_.empty() || Clock::now() >= lastPublish + kPublishEvery)) {
             publish();
             lastPublish = Clock::now();

@@ -93,6 +93,7 @@ private:
     std::unordered_set<std::string> changed_;  // paths events named, not yet looked at
     std::chrono::steady_clock::time_point firstChange_;
     std::chrono::steady_clock::time_point lastChange_;
+    std::chrono::steady_clock::time_point startedAt_;
     bool dirty_ = false;  // entries changed since the last publish
     bool started_ = false;  // the first walk is over
     Counts walkCounts_;
