@@ -83,6 +83,9 @@ bool FolderIndexer::start() {
     }
     startedAt_ = Clock::now();
     walk("");
+    // Answers for files that are gone are not kept.
+    if (std::erase_if(answers_, [this](const auto& a) { return !entries_.contains(a.first); }) > 0)
+        answersChanged_ = true;
     publish();
     walkCounts_.toProbe = toProbe_.size();
     started_ = true;
@@ -123,11 +126,10 @@ void FolderIndexer::watchFolder(const std::string& relativeFolder) {
         relativeFolder.empty() ? options_.root.string() : (options_.root / relativeFolder).string();
     const int wd = ::inotify_add_watch(inotify_, full.c_str(), kWatchMask);
     if (wd < 0) {
-        static bool told = false;  // one line, not one per folder
-        if (!told)
+        if (!watchFailureTold_)  // one line, not one per folder
             log_(full + ": cannot watch (" + std::strerror(errno) +
-                 "); files added there appear after a restart");
-        told = true;
+                 "); files added there and below appear after a restart");
+        watchFailureTold_ = true;
         return;
     }
     watches_[wd] = relativeFolder;
@@ -154,13 +156,35 @@ void FolderIndexer::walk(const std::string& relativeFolder) {
         }
         if (hidden(name) || !it->is_regular_file(typeEc)) continue;
         if (!options_.answersFile.empty() && it->path() == options_.answersFile) continue;
-        ++walkCounts_.files;
+        if (!started_) ++walkCounts_.files;
         look(relative);
     }
     if (ec) log_(start.string() + ": " + ec.message());
 }
 
+namespace {
+
+bool sameListing(const Recording& a, const Recording& b) {
+    return a.name == b.name && a.size == b.size && a.key.channel == b.key.channel &&
+           a.key.type == b.key.type && a.key.start == b.key.start && a.key.end == b.key.end;
+}
+
+}  // namespace
+
 void FolderIndexer::look(const std::string& relativePath) {
+    // Republished only when what searches see changes: a file being written
+    // is looked at again and again while it is not listed.
+    const auto before = entries_.find(relativePath);
+    const bool wasListed = before != entries_.end() && before->second.state == Entry::State::Listed;
+    const Recording was = wasListed ? before->second.recording : Recording{};
+    classify(relativePath);
+    const auto after = entries_.find(relativePath);
+    const bool isListed = after != entries_.end() && after->second.state == Entry::State::Listed;
+    if (wasListed != isListed || (isListed && !sameListing(was, after->second.recording)))
+        dirty_ = true;
+}
+
+void FolderIndexer::classify(const std::string& relativePath) {
     struct stat st {};
     if (::stat((options_.root / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         forget(relativePath);
@@ -174,7 +198,6 @@ void FolderIndexer::look(const std::string& relativePath) {
     e.stamp = stamp;
     e.state = Entry::State::Waiting;
     e.lengthKnown = false;
-    dirty_ = true;
     if (stamp.size == 0) {
         e.state = Entry::State::Skipped;
         note(e, relativePath, "skipped: empty file");
@@ -190,7 +213,7 @@ void FolderIndexer::look(const std::string& relativePath) {
     }
     e.fromName = verdict == NameVerdict::Named;
     if (e.fromName) {
-        ++walkCounts_.named;
+        if (!started_) ++walkCounts_.named;
         e.recording = {named.wireName, relativePath,
                        {named.channel, named.type, named.start, named.end.value_or(named.start)},
                        stamp.size};
@@ -204,7 +227,7 @@ void FolderIndexer::look(const std::string& relativePath) {
     }
     const auto cached = answers_.find(relativePath);
     if (cached != answers_.end() && cached->second.stamp == stamp) {
-        ++walkCounts_.answered;
+        if (!started_) ++walkCounts_.answered;
         applyProbe(e, relativePath, cached->second.result);
         return;
     }
@@ -217,7 +240,6 @@ void FolderIndexer::look(const std::string& relativePath) {
 }
 
 void FolderIndexer::applyProbe(Entry& e, const std::string& relativePath, const ProbeResult& result) {
-    dirty_ = true;
     const int64_t mtimeSeconds = e.stamp.mtimeNs / 1'000'000'000;
     if (!result.ok) {
         e.state = Entry::State::Skipped;
@@ -389,6 +411,7 @@ void FolderIndexer::run() {
             const std::string path = std::move(toProbe_.front());
             toProbe_.pop_front();
             probeOne(path);
+            dirty_ = true;
         }
         if (probing && toProbe_.empty())
             log_("background probing done: " + std::to_string(walkCounts_.toProbe) + " files in " +

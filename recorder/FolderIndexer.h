@@ -70,6 +70,7 @@ private:
     struct Entry;
     void walk(const std::string& relativeFolder);
     void look(const std::string& relativePath);
+    void classify(const std::string& relativePath);
     void forget(const std::string& relativePathOrFolder);
     void probeOne(const std::string& relativePath);
     void applyProbe(Entry& e, const std::string& relativePath, const ProbeResult& result);
@@ -89,6 +90,7 @@ private:
     ProbeAnswers answers_;
     bool answersChanged_ = false;
     bool answersSaveFailed_ = false;
+    bool watchFailureTold_ = false;
     std::deque<std::string> toProbe_;
     std::unordered_set<std::string> changed_;  // paths events named, not yet looked at
     std::chrono::steady_clock::time_point firstChange_;
