@@ -1,5 +1,6 @@
 #include "FolderIndexer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -70,6 +71,10 @@ bool FolderIndexer::start() {
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     options_.root = root;
     rootName_ = std::filesystem::weakly_canonical(options_.root, ec).filename().string();
+    if (!options_.answersFile.empty()) {
+        const auto inside = options_.answersFile.lexically_normal().lexically_relative(options_.root);
+        if (!inside.empty() && *inside.begin() != "..") answersRelative_ = inside.string();
+    }
     if (!options_.answersFile.empty()) answers_ = loadProbeAnswers(options_.answersFile);
     if (options_.watch) {
         inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -136,30 +141,50 @@ void FolderIndexer::watchFolder(const std::string& relativeFolder) {
 }
 
 void FolderIndexer::walk(const std::string& relativeFolder) {
-    namespace fs = std::filesystem;
+    const std::string full =
+        relativeFolder.empty() ? options_.root.string() : (options_.root / relativeFolder).string();
+    const int fd = ::open(full.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        log_(full + ": " + std::strerror(errno));
+        return;
+    }
+    walkFolder(fd, relativeFolder);
+}
+
+void FolderIndexer::walkFolder(int fd, const std::string& relativeFolder) {
+    // By descriptor, name by name: no path is looked up twice.
     watchFolder(relativeFolder);
-    const std::string rootText = options_.root.string();
-    const fs::path start = relativeFolder.empty() ? options_.root : options_.root / relativeFolder;
-    std::error_code ec;
-    auto it = fs::recursive_directory_iterator(start, fs::directory_options::skip_permission_denied, ec);
-    if (ec) log_(start.string() + ": " + ec.message());
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        const std::string relative = it->path().string().substr(rootText.size() + 1);
-        std::error_code typeEc;
-        if (it->is_directory(typeEc)) {
-            if (hidden(name))
-                it.disable_recursion_pending();
-            else
-                watchFolder(relative);
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> folders;  // name, relative path
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (hidden(name)) continue;  // also . and ..
+        std::string relative = relativeFolder.empty() ? name : relativeFolder + "/" + name;
+        if (d->d_type == DT_DIR) {
+            folders.emplace_back(name, std::move(relative));
             continue;
         }
-        if (hidden(name) || !it->is_regular_file(typeEc)) continue;
-        if (!options_.answersFile.empty() && it->path() == options_.answersFile) continue;
+        if (d->d_type != DT_REG && d->d_type != DT_LNK && d->d_type != DT_UNKNOWN) continue;
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, 0) != 0) continue;
+        // A link to a folder is not followed (it could lead back up).
+        if (S_ISDIR(st.st_mode) && d->d_type == DT_UNKNOWN) folders.emplace_back(name, std::move(relative));
+        if (!S_ISREG(st.st_mode) || relative == answersRelative_) continue;
         if (!started_) ++walkCounts_.files;
-        look(relative);
+        look(relative, &st);
     }
-    if (ec) log_(start.string() + ": " + ec.message());
+    for (const auto& [name, relative] : folders) {
+        const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (sub < 0)
+            log_((options_.root / relative).string() + ": " + std::strerror(errno));
+        else
+            walkFolder(sub, relative);
+    }
+    ::closedir(dir);
 }
 
 namespace {
@@ -171,22 +196,26 @@ bool sameListing(const Recording& a, const Recording& b) {
 
 }  // namespace
 
-void FolderIndexer::look(const std::string& relativePath) {
+void FolderIndexer::look(const std::string& relativePath, const struct stat* known) {
     // Republished only when what searches see changes: a file being written
     // is looked at again and again while it is not listed.
     const auto before = entries_.find(relativePath);
     const bool wasListed = before != entries_.end() && before->second.state == Entry::State::Listed;
     const Recording was = wasListed ? before->second.recording : Recording{};
-    classify(relativePath);
+    classify(relativePath, known);
     const auto after = entries_.find(relativePath);
     const bool isListed = after != entries_.end() && after->second.state == Entry::State::Listed;
     if (wasListed != isListed || (isListed && !sameListing(was, after->second.recording)))
         dirty_ = true;
 }
 
-void FolderIndexer::classify(const std::string& relativePath) {
+void FolderIndexer::classify(const std::string& relativePath, const struct stat* known) {
     struct stat st {};
-    if (::stat((options_.root / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (known)
+        st = *known;
+    else if (::stat((options_.root / relativePath).c_str(), &st) != 0)
+        st.st_mode = 0;
+    if (!S_ISREG(st.st_mode)) {
         forget(relativePath);
         return;
     }

@@ -31,6 +31,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+struct stat;
+
 namespace recorder {
 
 struct IndexerOptions {
@@ -69,8 +71,10 @@ public:
 private:
     struct Entry;
     void walk(const std::string& relativeFolder);
-    void look(const std::string& relativePath);
-    void classify(const std::string& relativePath);
+    void walkFolder(int fd, const std::string& relativeFolder);
+    // `known` is the file's stat when the caller has it.
+    void look(const std::string& relativePath, const struct stat* known = nullptr);
+    void classify(const std::string& relativePath, const struct stat* known);
     void forget(const std::string& relativePathOrFolder);
     void probeOne(const std::string& relativePath);
     void applyProbe(Entry& e, const std::string& relativePath, const ProbeResult& result);
@@ -86,6 +90,7 @@ private:
     IndexerOptions options_;
     Log log_;
     std::string rootName_;
+    std::string answersRelative_;  // the answers file, when it lies in the folder
     std::unordered_map<std::string, Entry> entries_;  // by relative path; the thread's own
     ProbeAnswers answers_;
     bool answersChanged_ = false;

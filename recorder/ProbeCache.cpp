@@ -1,11 +1,12 @@
 #include "ProbeCache.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <vector>
+#include <string_view>
 
 namespace recorder {
 namespace {
@@ -13,23 +14,20 @@ namespace {
 const char* const kHeader = "varnel-recorder probe answers 1";
 
 // path TAB size TAB mtime-ns TAB ok TAB type TAB duration-ms TAB created|- TAB error
-std::vector<std::string> split(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t at = 0;
-    for (;;) {
+size_t split(std::string_view line, std::string_view (&fields)[8]) {
+    size_t count = 0, at = 0;
+    for (; count < 8; ++count) {
         const size_t tab = line.find('\t', at);
-        fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-        if (tab == std::string::npos) return fields;
+        fields[count] = line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at);
+        if (tab == std::string_view::npos) return count + 1;
         at = tab + 1;
     }
+    return count + 1;  // more than 8
 }
 
-bool toInt(const std::string& s, int64_t& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtoll(s.c_str(), &end, 10);
-    return errno == 0 && *end == '\0';
+bool toInt(std::string_view s, int64_t& out) {
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return !s.empty() && ec == std::errc() && end == s.data() + s.size();
 }
 
 }  // namespace
@@ -40,13 +38,13 @@ ProbeAnswers loadProbeAnswers(const std::filesystem::path& file) {
     std::string line;
     if (!std::getline(in, line) || line != kHeader) return answers;
     while (std::getline(in, line)) {
-        const auto f = split(line);
+        std::string_view f[8];
         int64_t size, mtime, ok, type, duration, created = 0;
-        if (f.size() != 8 || f[0].empty() || !toInt(f[1], size) || size < 0 || !toInt(f[2], mtime) ||
-            !toInt(f[3], ok) || !toInt(f[4], type) || (type != 1 && type != 2) ||
+        if (split(line, f) != 8 || f[0].empty() || !toInt(f[1], size) || size < 0 ||
+            !toInt(f[2], mtime) || !toInt(f[3], ok) || !toInt(f[4], type) || (type != 1 && type != 2) ||
             !toInt(f[5], duration) || (f[6] != "-" && !toInt(f[6], created)))
             continue;
-        CachedProbe& c = answers[f[0]];
+        CachedProbe& c = answers[std::string(f[0])];
         c.stamp = {static_cast<uint64_t>(size), mtime};
         c.result.ok = ok == 1;
         c.result.type = static_cast<RecordingType>(type);

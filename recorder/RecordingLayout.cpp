@@ -9,6 +9,11 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+std::string_view fileName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 std::string lower(std::string_view s) {
     std::string out(s);
     std::transform(out.begin(), out.end(), out.begin(),
@@ -207,7 +212,10 @@ void estimateEnds(std::vector<Recording>& all, const std::vector<bool>& provisio
 }
 
 std::optional<RecordingType> typeFromExtension(std::string_view path) {
-    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    const std::string_view file = fileName(path);
+    const size_t dot = file.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+    const std::string ext = lower(file.substr(dot));
     static const char* const videos[] = {".mp4", ".m4v", ".mov", ".mkv", ".webm", ".ts", ".m2ts",
                                          ".mts", ".avi", ".flv", ".3gp", ".mpg", ".mpeg"};
     if (ext == ".jpg" || ext == ".jpeg") return RecordingType::Jpeg;
@@ -217,8 +225,7 @@ std::optional<RecordingType> typeFromExtension(std::string_view path) {
 }
 
 std::string wireName(std::string_view relativePath, bool ownLayout, std::string& why) {
-    std::string name(ownLayout ? std::filesystem::path(relativePath).filename().string()
-                               : std::string(relativePath));
+    std::string name(ownLayout ? fileName(relativePath) : relativePath);
     if (name.size() > kMaxNameBytes) {
         why = "its path is longer than " + std::to_string(kMaxNameBytes) +
               " bytes; point --root closer to the files";
@@ -235,8 +242,7 @@ NameVerdict readName(const LayoutOptions& options, std::string_view relativePath
                      NamedRecording& named, std::string& why) {
     const Layout layout = options.layout;
     if (layout == Layout::Own || layout == Layout::Auto) {
-        const std::string file = std::filesystem::path(relativePath).filename().string();
-        if (const auto key = parseRecordingName(file)) {
+        if (const auto key = parseRecordingName(fileName(relativePath))) {
             named.wireName = wireName(relativePath, true, why);
             if (named.wireName.empty()) return NameVerdict::Skipped;
             named.channel = key->channel;

@@ -4,6 +4,7 @@
 #include "RecordingIndex.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -139,10 +140,14 @@ int main(int argc, char** argv) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
     const auto counts = indexer.countsAfterWalk();
+    rusage used {};
+    ::getrusage(RUSAGE_SELF, &used);
+    const double cpuMs = (static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1e3 +
+                          static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e3);
     std::fprintf(stderr,
                  "varnel-recorder: %zu files: %zu named, %zu probe answers kept, %zu to probe "
-                 "in the background\n",
-                 counts.files, counts.named, counts.answered, counts.toProbe);
+                 "in the background; %.0f ms of CPU so far\n",
+                 counts.files, counts.named, counts.answered, counts.toProbe, cpuMs);
 
     recorder::RecorderServer server(index, options);
     const int port = server.bind();
