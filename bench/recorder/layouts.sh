@@ -40,7 +40,8 @@ PY
 folders=$(find "$work/folder" -type d | wc -l)
 echo "== $count segments in $folders folders"
 
-find_times=$( { /usr/bin/time -f '%e %U %S' find "$work/folder" -type f -printf '%s %T@ %p\n' > /dev/null; } 2>&1)
+TIMEFORMAT='%R %U %S'
+find_times=$( { time find "$work/folder" -type f -printf '%s %T@ %p\n' > /dev/null; } 2>&1)
 find_ms=$(echo "$find_times" | awk '{printf "%.0f", $1 * 1000}')
 find_cpu=$(echo "$find_times" | awk '{printf "%.0f", ($2 + $3) * 1000}')
 
