@@ -62,24 +62,23 @@ std::string firstLine(std::string_view bytes) {
 
 std::string peerAddress(const sockaddr_storage& ss, std::string& withPort) {
     char text[INET6_ADDRSTRLEN] = "?";
-    int port = 0;
+    char full[INET6_ADDRSTRLEN + 16] = "?";
     if (ss.ss_family == AF_INET) {
         const auto* a = reinterpret_cast<const sockaddr_in*>(&ss);
         ::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-        port = ntohs(a->sin_port);
-        withPort = std::string(text) + ":" + std::to_string(port);
+        std::snprintf(full, sizeof full, "%s:%d", text, ntohs(a->sin_port));
     } else if (ss.ss_family == AF_INET6) {
         const auto* a = reinterpret_cast<const sockaddr_in6*>(&ss);
         ::inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-        port = ntohs(a->sin6_port);
-        withPort = "[" + std::string(text) + "]:" + std::to_string(port);
+        std::snprintf(full, sizeof full, "[%s]:%d", text, ntohs(a->sin6_port));
     }
+    withPort = full;
     return text;
 }
 
 const char kBusyAnswer[] =
-    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 26\r\n"
-    "Connection: close\r\n\r\ntoo many connections, wait\n";
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 21\r\n"
+    "Connection: close\r\n\r\ntoo many connections\n";
 
 }  // namespace
 
