@@ -322,6 +322,20 @@ TEST_F(RecorderService, BadContentLengthIs400AtOnce) {
     EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
 }
 
+TEST_F(RecorderService, HeadsTheServerCannotTakeAreRefusedWithTheirStatus) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"GET /api/login HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n", "431"},
+        {"GET /api/login HTTP/2.0\r\n\r\n", "505"},
+        {"GET /api/login HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "501"},
+        {"GET /api/login HTTP/1.1\r\n folded: line\r\n\r\n", "400"},
+        {"POST /api/login HTTP/1.1\r\n" + kAuthorization + "Connection: close\r\n\r\n", "405"},
+    };
+    for (const auto& [request, status] : cases) {
+        const std::string reply = rawExchange(recorder->port(), request);
+        EXPECT_EQ(reply.rfind(std::string("HTTP/1.1 ") + status, 0), 0u) << status << ": " << reply;
+    }
+}
+
 TEST_F(RecorderService, SlowAndIdleClientsHoldNoOneUp) {
     // Clients that send one header line at a time, never finishing, and
     // clients that send nothing, each from an address of their own.
