@@ -207,6 +207,7 @@ HeadResult parseHead(std::string_view bytes, Request& out) {
     }
     if (out.bodyLength > kMaxRequestBodyBytes) return refuse(413, "request body too large");
     const std::string connection = out.header("Connection");
+    out.http10 = version == 0;
     out.keepAlive = version == 1 ? !listHas(connection, "close") : listHas(connection, "keep-alive");
 
     HeadResult done;

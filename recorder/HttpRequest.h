@@ -28,7 +28,8 @@ struct Request {
     Fields query;        // percent-decoded, '+' as space, in the order sent
     Fields headers;
     uint64_t bodyLength = 0;
-    bool keepAlive = true;
+    bool http10 = false;
+    bool keepAlive = true;  // HTTP/1.1 unless "close", HTTP/1.0 only if "keep-alive"
 
     // The first header or query field of that name (header names in any
     // case); empty when there is none.

@@ -115,6 +115,7 @@ private:
         uint64_t bodyToSkip = 0;  // of the last request, still to drop
         bool answering = false;
         bool closeAfter = false;
+        bool sayKeepAlive = false;  // an HTTP/1.0 client that asked to keep it
         bool inputClosed = false;
         bool lingering = false;
         bool paced = false;  // waiting for its source to have bytes due
@@ -370,11 +371,13 @@ void HttpServer::Loop::process(Connection& c) {
         }
         if (head.status == HeadStatus::Refused) {
             c.closeAfter = true;
+            c.sayKeepAlive = false;
             startAnswer(c, textResponse(head.refusal, head.reason), false, firstLine(c.in), {});
         } else {
             c.in.erase(0, head.consumed);
             c.bodyToSkip = request.bodyLength;
             c.closeAfter = !request.keepAlive;
+            c.sayKeepAlive = request.keepAlive && request.http10;
             const Response response = handler_(request);
             startAnswer(c, response, request.method == "HEAD",
                         request.method + " " + firstLine(request.target), request.header("Range"));
@@ -396,7 +399,10 @@ void HttpServer::Loop::startAnswer(Connection& c, const Response& r, bool headOn
     out = "HTTP/1.1 " + std::to_string(r.status) + " " + reasonPhrase(r.status) + "\r\n";
     for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";
     out += "Content-Length: " + std::to_string(length) + "\r\n";
-    if (c.closeAfter) out += "Connection: close\r\n";
+    if (c.closeAfter)
+        out += "Connection: close\r\n";
+    else if (c.sayKeepAlive)
+        out += "Connection: keep-alive\r\n";
     out += "\r\n";
     c.outSent = 0;
     if (!headOnly) {
