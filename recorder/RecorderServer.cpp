@@ -140,7 +140,7 @@ std::optional<std::filesystem::path> RecorderServer::insideRoot(
 
 http::Response RecorderServer::recording(const http::Request& request, const std::string& name,
                                          bool paced) const {
-    const Recording* r = index_.find(name);
+    const auto r = index_.find(name);
     if (!r) return http::textResponse(404, "no such recording");
     const auto path = insideRoot(options_.root / index_.relativePath(*r));
     auto file = path ? RecordingFile::open(*path) : nullptr;
