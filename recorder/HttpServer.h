@@ -33,6 +33,9 @@ public:
     // again at dueAt().
     virtual bool produce(uint64_t offset, size_t length, const Writer& write) = 0;
     virtual Clock::time_point dueAt() const = 0;
+    // A file whose bytes at the same offsets can go to the socket without a
+    // copy (sendfile) instead of through produce(); -1 when there is none.
+    virtual int file() const { return -1; }
 };
 
 struct Response {

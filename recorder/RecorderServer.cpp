@@ -12,17 +12,21 @@ namespace {
 // a short buffer without waiting for the wall clock second by second.
 constexpr double kStreamLeadSeconds = 0.5;
 
-// A recording's bytes, read as the connection takes them.
+// A recording's bytes, read as the connection takes them; unpaced ones go
+// straight from the file to the socket.
 class RecordingBody : public http::BodySource {
 public:
-    explicit RecordingBody(std::shared_ptr<RecordingFile> file) : file_(std::move(file)) {}
+    RecordingBody(std::shared_ptr<RecordingFile> file, bool paced)
+        : file_(std::move(file)), paced_(paced) {}
     bool produce(uint64_t offset, size_t length, const Writer& write) override {
         return file_->send(offset, length, write);
     }
     http::Clock::time_point dueAt() const override { return file_->dueAt(); }
+    int file() const override { return paced_ ? -1 : file_->descriptor(); }
 
 private:
     std::shared_ptr<RecordingFile> file_;
+    bool paced_;
 };
 
 bool parseInt(const std::string& text, int low, int high, int& out) {
@@ -155,7 +159,8 @@ http::Response RecorderServer::recording(const http::Request& request, const std
         return refused;
     }
     const double seconds = static_cast<double>(std::max<CivilSeconds>(1, r->key.end - r->key.start));
-    if (paced && options_.rate > 0)
+    paced = paced && options_.rate > 0;
+    if (paced)
         file->pace(static_cast<double>(size) / seconds * options_.rate,
                    kStreamLeadSeconds * options_.rate);
 
@@ -167,7 +172,7 @@ http::Response RecorderServer::recording(const http::Request& request, const std
         {"X-Recording-End", formatCompact(r->key.end)},
         {"X-Recording-Duration-Ms", std::to_string(static_cast<int64_t>(seconds * 1000))},
     };
-    answer.source = std::make_shared<RecordingBody>(std::move(file));
+    answer.source = std::make_shared<RecordingBody>(std::move(file), paced);
     if (ranged == http::RangeStatus::Part) {
         answer.status = 206;
         answer.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +

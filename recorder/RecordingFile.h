@@ -21,6 +21,8 @@ public:
     RecordingFile& operator=(const RecordingFile&) = delete;
 
     uint64_t size() const { return size_; }
+    // The open file, for a server that sends unpaced bytes straight from it.
+    int descriptor() const { return fd_; }
 
     // From now on, media bytes go out at bytesPerSecond, leadSeconds ahead of
     // the clock that starts with the first send. An MP4's boxes before its
