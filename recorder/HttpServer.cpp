@@ -1,7 +1,6 @@
 #include "HttpServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -319,12 +318,10 @@ void HttpServer::Loop::acceptAll() {
 
 void HttpServer::Loop::onEvent(Connection& c, uint32_t events) {
     if (events & EPOLLERR) return close(c);
-    if (c.lingering) {
-        char drop[4096];
-        ssize_t n;
-        while ((n = ::recv(c.fd, drop, sizeof drop, 0)) > 0) {
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) close(c);
+    if (c.lingering) {  // one read a turn, however fast the client sends
+        char drop[kReadBytes];
+        const ssize_t n = ::recv(c.fd, drop, sizeof drop, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) close(c);
         return;
     }
     if (events & EPOLLOUT) {
