@@ -14,7 +14,9 @@ bool isTokenChar(char c) {
     return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
-bool isToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), isTokenChar); }
+bool isToken(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), isTokenChar);
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -126,7 +128,8 @@ bool parseRequestLine(std::string_view line, Request& out, int& version, HeadRes
     out.target = target;
     const size_t question = target.find('?');
     if (!percentDecode(target.substr(0, question), false, out.path) ||
-        (question != std::string_view::npos && !parseQuery(target.substr(question + 1), out.query))) {
+        (question != std::string_view::npos &&
+         !parseQuery(target.substr(question + 1), out.query))) {
         refusal = refuse(400, "malformed escape in the target");
         return false;
     }
@@ -208,7 +211,8 @@ HeadResult parseHead(std::string_view bytes, Request& out) {
     if (out.bodyLength > kMaxRequestBodyBytes) return refuse(413, "request body too large");
     const std::string connection = out.header("Connection");
     out.http10 = version == 0;
-    out.keepAlive = version == 1 ? !listHas(connection, "close") : listHas(connection, "keep-alive");
+    out.keepAlive =
+        version == 1 ? !listHas(connection, "close") : listHas(connection, "keep-alive");
 
     HeadResult done;
     done.status = HeadStatus::Complete;
@@ -230,7 +234,8 @@ RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out) {
     const std::string_view lastText = trim(spec.substr(dash + 1));
     uint64_t first = 0, last = 0;
     if (firstText.empty()) {  // a suffix: the last N bytes
-        if (!parseDecimal(lastText, last) || last == 0 || size == 0) return RangeStatus::Unsatisfiable;
+        if (!parseDecimal(lastText, last) || last == 0 || size == 0)
+            return RangeStatus::Unsatisfiable;
         out.first = size - std::min(last, size);
         out.last = size - 1;
         return RangeStatus::Part;

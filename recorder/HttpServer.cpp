@@ -197,7 +197,8 @@ int HttpServer::Loop::bind(const std::string& address, int port) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return -1;
     for (addrinfo* ai = found; ai && listenFd_ < 0; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) continue;
@@ -321,7 +322,8 @@ void HttpServer::Loop::onEvent(Connection& c, uint32_t events) {
     if (c.lingering) {  // one read a turn, however fast the client sends
         char drop[kReadBytes];
         const ssize_t n = ::recv(c.fd, drop, sizeof drop, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) close(c);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            close(c);
         return;
     }
     if (events & EPOLLOUT) {
@@ -366,8 +368,7 @@ void HttpServer::Loop::process(Connection& c) {
             c.bodyToSkip -= n;
         }
         Request request;
-        const HeadResult head =
-            c.bodyToSkip > 0 ? HeadResult{} : parseHead(c.in, request);
+        const HeadResult head = c.bodyToSkip > 0 ? HeadResult{} : parseHead(c.in, request);
         if (head.status == HeadStatus::Incomplete) {
             if (c.inputClosed) return close(c);
             return watch(c);
@@ -427,7 +428,8 @@ void HttpServer::Loop::startAnswer(Connection& c, const Response& r, bool headOn
 
 HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
     for (const uint64_t turnStart = c.sourceAt;;) {
-        if (c.sourceAt - turnStart >= kTurnBytes) return Progress::Waiting;  // the socket is still writable
+        if (c.sourceAt - turnStart >= kTurnBytes)
+            return Progress::Waiting;  // the socket is still writable
         if (c.outSent < c.out.size()) {
             const bool more = c.source && c.sourceAt < c.sourceEnd;
             const ssize_t n = ::send(c.fd, c.out.data() + c.outSent, c.out.size() - c.outSent,
@@ -448,8 +450,9 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
 
         if (const int file = c.source->file(); file >= 0) {
             off_t at = static_cast<off_t>(c.sourceAt);
-            const ssize_t n = ::sendfile(c.fd, file, &at,
-                                         static_cast<size_t>(std::min<uint64_t>(kSendfileBytes, c.sourceEnd - c.sourceAt)));
+            const ssize_t n = ::sendfile(
+                c.fd, file, &at,
+                static_cast<size_t>(std::min<uint64_t>(kSendfileBytes, c.sourceEnd - c.sourceAt)));
             if (n > 0) {
                 c.sourceAt += static_cast<uint64_t>(n);
                 c.deadline = Clock::now() + limits_.sendStall;
@@ -464,13 +467,15 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
         // The next piece goes straight to the socket; what it does not take
         // waits in `out`.
         uint64_t made = 0;
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, c.sourceEnd - c.sourceAt));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(kPieceBytes, c.sourceEnd - c.sourceAt));
         const bool ok = c.source->produce(c.sourceAt, want, [&](const char* data, size_t size) {
             made += size;
             size_t taken = 0;
             if (c.out.empty()) {
                 const ssize_t n = ::send(c.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                    return false;
                 taken = n > 0 ? static_cast<size_t>(n) : 0;
             }
             if (taken > 0) c.deadline = Clock::now() + limits_.sendStall;

@@ -101,7 +101,8 @@ http::Response RecorderServer::search(const http::Request& request) const {
     SearchQuery q;
     int type = 0, limit = 0;
     if (!parseInt(request.param("channel"), 1, 4, q.channel) ||
-        !parseInt(request.param("type"), 1, 2, type) || !parseInt(request.param("limit"), 0, 1, limit))
+        !parseInt(request.param("type"), 1, 2, type) ||
+        !parseInt(request.param("limit"), 0, 1, limit))
         return http::textResponse(400, "channel 1-4, type 1-2 and limit 0-1 are required");
     q.type = static_cast<RecordingType>(type);
     q.limitToRange = limit == 1;
@@ -158,7 +159,8 @@ http::Response RecorderServer::recording(const http::Request& request, const std
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
         return refused;
     }
-    const double seconds = static_cast<double>(std::max<CivilSeconds>(1, r->key.end - r->key.start));
+    const double seconds =
+        static_cast<double>(std::max<CivilSeconds>(1, r->key.end - r->key.start));
     paced = paced && options_.rate > 0;
     if (paced)
         file->pace(static_cast<double>(size) / seconds * options_.rate,

@@ -198,7 +198,8 @@ Latencies MeasureLogins(uint16_t port, int count) {
     for (int i = 0; i < count; ++i) {
         const auto t = Clock::now();
         std::string body;
-        const int status = RawGet(port, "/api/login", [&](const char* d, size_t n) { body.append(d, n); });
+        const int status =
+            RawGet(port, "/api/login", [&](const char* d, size_t n) { body.append(d, n); });
         ms.push_back(MsSince(t));
         if (status != 200 || body != "ok\n") ++l.failed;
         std::this_thread::sleep_for(100ms);
@@ -242,14 +243,17 @@ struct EventWindow {
 };
 
 std::atomic<int> g_rows{0};
-void OnRow(int32_t, int32_t, const char*, const NetTime*, const NetTime*, uint32_t, int32_t) { ++g_rows; }
+void OnRow(int32_t, int32_t, const char*, const NetTime*, const NetTime*, uint32_t, int32_t) {
+    ++g_rows;
+}
 
 bool LibrarySearch(uint16_t port) {
     const auto t = Clock::now();
     g_rows = 0;
     const int32_t s = NetSearchFiles("127.0.0.1", "", 0, "246135", "246135", 1, 0, 0, nullptr,
                                      nullptr, OnRow, nullptr, port);
-    while (s >= 0 && NetGetSearchState(s) == 0 && MsSince(t) < 30'000) std::this_thread::sleep_for(5ms);
+    while (s >= 0 && NetGetSearchState(s) == 0 && MsSince(t) < 30'000)
+        std::this_thread::sleep_for(5ms);
     const bool ok = s >= 0 && NetGetSearchState(s) == 1 && g_rows > 0;
     if (s >= 0) NetStopSearch(s);
     std::printf("  search through the library:   %s, %d rows in %.0f ms\n", ok ? "ok" : "FAILED",
@@ -258,11 +262,13 @@ bool LibrarySearch(uint16_t port) {
 }
 
 bool LibraryDownload(uint16_t port, const fs::path& root, const std::string& name) {
-    const fs::path destination = fs::temp_directory_path() / ("crowd-bench-" + std::to_string(::getpid()) + ".mp4");
+    const fs::path destination =
+        fs::temp_directory_path() / ("crowd-bench-" + std::to_string(::getpid()) + ".mp4");
     const auto t = Clock::now();
     const int32_t d = NetStartDownload("127.0.0.1", "246135", "246135", name.c_str(),
                                        destination.c_str(), port, 0, 0, 0);
-    while (d >= 0 && NetGetDownloadProgress(d) >= 0 && MsSince(t) < 60'000) std::this_thread::sleep_for(5ms);
+    while (d >= 0 && NetGetDownloadProgress(d) >= 0 && MsSince(t) < 60'000)
+        std::this_thread::sleep_for(5ms);
     const double ms = MsSince(t);
     if (d >= 0) NetStopDownload(d);
     const bool ok = d >= 0 && ReadAll(destination) == ReadAll(root / name);
@@ -277,7 +283,8 @@ bool LibraryDownload(uint16_t port, const fs::path& root, const std::string& nam
 bool LibraryStream(uint16_t port, const std::string& name) {
     EventWindow events, picture;
     const auto t = Clock::now();
-    const PlayerHandle h = NetOpenStream("127.0.0.1", "246135", "246135", name.c_str(), &picture.window, port);
+    const PlayerHandle h =
+        NetOpenStream("127.0.0.1", "246135", "246135", name.c_str(), &picture.window, port);
     bool ok = h != PLAYER_NO_HANDLE;
     if (ok) {
         NetSetBufferTime(h, 1);
@@ -290,8 +297,10 @@ bool LibraryStream(uint16_t port, const std::string& name) {
         const int shown = picture.pictures - before;
         ok = ok && shown > 0;
         PlayerClose(h);
-        std::printf("  stream through the library:   %s, started in %.0f ms, %d pictures in the next second\n",
-                    ok ? "ok" : "FAILED", startedMs, shown);
+        std::printf(
+            "  stream through the library:   %s, started in %.0f ms, %d pictures in the next "
+            "second\n",
+            ok ? "ok" : "FAILED", startedMs, shown);
     } else {
         std::printf("  stream through the library:   FAILED to open\n");
     }
@@ -308,7 +317,8 @@ bool ConcurrentDownloads(uint16_t port, const fs::path& root, const std::string&
             size_t at = 0;
             bool same = true;
             const int status = RawGet(port, "/recordings/" + name, [&](const char* d, size_t n) {
-                same = same && at + n <= expected.size() && std::memcmp(expected.data() + at, d, n) == 0;
+                same = same && at + n <= expected.size() &&
+                       std::memcmp(expected.data() + at, d, n) == 0;
                 at += n;
             });
             if (status == 200 && same && at == expected.size()) ++identical;
@@ -350,21 +360,28 @@ int main(int argc, char** argv) {
     const Latencies alone = MeasureLogins(port, 20);
     Crowd crowd(port);
     const auto waitStart = Clock::now();
-    while (crowd.Open() < kSlow + kIdle && MsSince(waitStart) < 10'000) std::this_thread::sleep_for(50ms);
-    std::printf("crowd: %d of %d hostile connections open (%d send a header line a second, %d send nothing)\n",
-                crowd.Open(), kSlow + kIdle, kSlow, kIdle);
+    while (crowd.Open() < kSlow + kIdle && MsSince(waitStart) < 10'000)
+        std::this_thread::sleep_for(50ms);
+    std::printf(
+        "crowd: %d of %d hostile connections open (%d send a header line a second, %d send "
+        "nothing)\n",
+        crowd.Open(), kSlow + kIdle, kSlow, kIdle);
     // Over more than one request deadline, so that the recorder also closes
     // and the crowd reopens hundreds of connections meanwhile.
     const Latencies crowded = MeasureLogins(port, 120);
-    std::printf("  login round trip alone:       median %.1f ms, worst %.1f ms\n", alone.median, alone.worst);
-    std::printf("  login round trip in the crowd: median %.1f ms, worst %.1f ms, %d failed (goal: within 200 ms)\n",
-                crowded.median, crowded.worst, crowded.failed);
+    std::printf("  login round trip alone:       median %.1f ms, worst %.1f ms\n", alone.median,
+                alone.worst);
+    std::printf(
+        "  login round trip in the crowd: median %.1f ms, worst %.1f ms, %d failed (goal: within "
+        "200 ms)\n",
+        crowded.median, crowded.worst, crowded.failed);
     bool ok = crowded.failed == 0 && crowded.worst < 200;
     ok = LibrarySearch(port) && ok;
     ok = LibraryDownload(port, root, large) && ok;
     ok = LibraryStream(port, media) && ok;
     ok = ConcurrentDownloads(port, root, large) && ok;
-    std::printf("crowd: %d open at the end; %d closed by the recorder's deadlines and opened again\n",
-                crowd.Open(), crowd.Reopened());
+    std::printf(
+        "crowd: %d open at the end; %d closed by the recorder's deadlines and opened again\n",
+        crowd.Open(), crowd.Reopened());
     return ok ? 0 : 1;
 }

@@ -113,7 +113,8 @@ protected:
         writeFile(outside->path() / "private.txt", "outside the root");
         fs::create_directories(root / "ch4");
         fs::create_symlink(outside->path() / "private.txt", root / "ch4" / kLinkOut);
-        fs::create_symlink("../ch1/20261209/ch1_20261209_120000_120010.mp4", root / "ch4" / kLinkIn);
+        fs::create_symlink("../ch1/20261209/ch1_20261209_120000_120010.mp4",
+                           root / "ch4" / kLinkIn);
     }
     static void TearDownTestSuite() {
         delete folder;
@@ -294,6 +295,21 @@ TEST_F(RecorderService, PipelinedRequestsAreAnsweredInOrder) {
     EXPECT_NE(third, std::string::npos) << reply;
 }
 
+TEST_F(RecorderService, ARequestThatArrivesInPiecesIsAnswered) {
+    const int fd = connectFrom("127.0.0.1", recorder->port());
+    ASSERT_GE(fd, 0);
+    const std::string pieces[] = {"GET /api/lo", "gin HTTP/1.1\r\n" + kAuthorization, "\r", "\n"};
+    for (const std::string& piece : pieces) {
+        ASSERT_EQ(::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(piece.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string reply = readAnswers(fd, 1, 10);
+    ::close(fd);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
+    EXPECT_NE(reply.find("\r\n\r\nok\n"), std::string::npos) << reply;
+}
+
 TEST_F(RecorderService, CredentialsWithBytesAfterThePaddingAreRefused) {
     for (const char* credentials : {"MjQ2MTM1OjI0NjEzNQ==x", "MjQ2MTM1OjI0NjEzNQ=x=",
                                     "MjQ2MTM1OjI0NjEzNQ==="}) {
@@ -317,7 +333,8 @@ TEST_F(RecorderService, BadContentLengthIs400AtOnce) {
     }
     // A body that is announced but never comes does not delay the answer.
     const std::string reply = rawExchange(
-        recorder->port(), "GET /api/login HTTP/1.1\r\n" + kAuthorization + "Content-Length: 100\r\n\r\n",
+        recorder->port(),
+        "GET /api/login HTTP/1.1\r\n" + kAuthorization + "Content-Length: 100\r\n\r\n",
         kPatienceSeconds);
     EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
 }
