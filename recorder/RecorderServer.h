@@ -15,7 +15,10 @@
 // Every request needs Basic authentication (401 otherwise); unknown names,
 // and links that lead out of the root, are 404; malformed requests 400.
 // Each request is logged as one line on stderr. The HTTP side is
-// http::HttpServer: one event loop, with deadlines and per-address bounds.
+// http::HttpServer: one event loop, with deadlines and per-address bounds
+// (503 to an address past its share); it refuses what it cannot take with
+// 405 (a method other than GET and HEAD), 413, 431, 501 (a request body in a
+// transfer coding) and 505.
 #pragma once
 
 #include "HttpServer.h"
