@@ -123,7 +123,8 @@ private:
         bool sayKeepAlive = false;  // an HTTP/1.0 client that asked to keep it
         bool inputClosed = false;
         bool lingering = false;
-        bool paced = false;  // waiting for its source to have bytes due
+        bool paced = false;     // waiting for its source to have bytes due
+        bool copyBody = false;  // the source's file cannot be sent by sendfile
         Clock::time_point deadline;
         uint32_t events = 0;
     };
@@ -412,6 +413,7 @@ void HttpServer::Loop::startAnswer(Connection& c, const Response& r, bool headOn
     if (!headOnly) {
         if (r.source) {
             c.source = r.source;
+            c.copyBody = false;
             c.sourceAt = r.sourceOffset;
             c.sourceEnd = r.sourceOffset + r.sourceLength;
         } else {
@@ -448,7 +450,7 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
         c.outSent = 0;
         if (!c.source || c.sourceAt >= c.sourceEnd) return Progress::Done;
 
-        if (const int file = c.source->file(); file >= 0) {
+        if (const int file = c.copyBody ? -1 : c.source->file(); file >= 0) {
             off_t at = static_cast<off_t>(c.sourceAt);
             const ssize_t n = ::sendfile(
                 c.fd, file, &at,
@@ -460,6 +462,10 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Progress::Waiting;
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
+                c.copyBody = true;
+                continue;
+            }
             close(c);  // a read error, or the file shrank under the promised length
             return Progress::Closed;
         }
