@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -160,19 +159,12 @@ int main(int argc, char** argv) {
                  index.size(), indexMs, options.listen.c_str(), port);
     std::fflush(stderr);
 
-    std::atomic<bool> served{false};
-    std::thread signalWatcher([&server, &served, stopSignals] {
+    std::thread signalWatcher([&server, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        // A stop that comes before the server has begun to accept is lost,
-        // so it is repeated until serve() has returned.
-        while (!served) {
-            server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        server.stop();
     });
     const bool ok = server.serve();
-    served = true;
     // serve() may also end on its own (a socket error): wake the watcher.
     pthread_kill(signalWatcher.native_handle(), SIGTERM);
     signalWatcher.join();
