@@ -164,8 +164,9 @@ size_t StreamBuffer::RoomLocked(size_t piece) const {
     if (read_pos_ < base_) return 0;           // the reader is elsewhere: a restart follows
     if (read_pos_ >= end_) return piece;       // the reader waits for these bytes
     const uint64_t ahead = end_ - read_pos_;
-    if (ahead >= limits_.ahead_bytes || HeldAheadMsLocked() >= limits_.ahead_ms) return 0;
-    return static_cast<size_t>(std::min<uint64_t>(piece, limits_.ahead_bytes - ahead));
+    // Less than a piece of room waits for more: fewer, larger reads.
+    if (ahead + piece > limits_.ahead_bytes || HeldAheadMsLocked() >= limits_.ahead_ms) return 0;
+    return piece;
 }
 
 void StreamBuffer::RequestRestartLocked(uint64_t offset) {
