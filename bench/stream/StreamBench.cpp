@@ -7,7 +7,8 @@
 //       runs RECORDER --root ROOT paced at real time, plays NAME, and CYCLES
 //       times kills the recorder, waits for the stream to buffer again,
 //       restarts the recorder on its port a second later and times how long
-//       after the restart the pictures move on; prints one line per cycle
+//       after the restart the pictures move on; prints one line per cycle.
+//       The buffer length is the remote window's default, 20 s.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -101,13 +102,14 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-PlayerHandle OpenAndStart(uint16_t port, const char* name, BenchWindow& window, BenchWindow& picture) {
+PlayerHandle OpenAndStart(uint16_t port, const char* name, int buffer_seconds, BenchWindow& window,
+                          BenchWindow& picture) {
     const PlayerHandle h = NetOpenStream("127.0.0.1", "246135", "246135", name, &picture.window, port);
     if (h == -1) {
         std::fprintf(stderr, "NetOpenStream failed\n");
         return h;
     }
-    NetSetBufferTime(h, 1);
+    NetSetBufferTime(h, buffer_seconds);
     PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
     if (!window.WaitFor(PLAYER_EVENT_STARTED, 1, 30s)) {
         std::fprintf(stderr, "no PLAYER_EVENT_STARTED\n");
@@ -120,7 +122,7 @@ PlayerHandle OpenAndStart(uint16_t port, const char* name, BenchWindow& window, 
 
 int Memory(uint16_t port, const char* name, int seconds) {
     BenchWindow window, picture;
-    const PlayerHandle h = OpenAndStart(port, name, window, picture);
+    const PlayerHandle h = OpenAndStart(port, name, 1, window, picture);
     if (h == -1) return 1;
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const uint32_t played = PlayerGetPlayTime(h);
@@ -182,7 +184,8 @@ int Restart(const char* recorder, const char* root, const char* name, int cycles
         return 1;
     }
     BenchWindow window, picture;
-    const PlayerHandle h = OpenAndStart(port, name, window, picture);
+    // The remote window's default buffer length.
+    const PlayerHandle h = OpenAndStart(port, name, 20, window, picture);
     int status = h == -1 ? 1 : 0;
     for (int cycle = 1; cycle <= cycles && status == 0; ++cycle) {
         const uint32_t at = PlayerGetPlayTime(h);

@@ -70,13 +70,17 @@ void StreamBuffer::Run() {
         const Outcome outcome = FetchOnce(lock, piece);
         if (end_ > from) losses = 0;
         if (outcome != Outcome::Lost && outcome != Outcome::Gone) continue;
-        if (outcome == Outcome::Gone || losses >= limits_.retry_delays.size()) {
+        // Losses count once the reader has caught up: while it still has
+        // media ahead, the recorder has that long to come back.
+        const bool counted = read_pos_ >= end_;
+        if (outcome == Outcome::Gone || (counted && losses >= limits_.retry_delays.size())) {
             gone_ = true;
             changed_.notify_all();
             continue;
         }
-        changed_.wait_for(lock, limits_.retry_delays[losses++],
-                          [this] { return interrupted_ || restart_; });
+        const auto delay = limits_.retry_delays[std::min(losses, limits_.retry_delays.size() - 1)];
+        if (counted) ++losses;
+        changed_.wait_for(lock, delay, [this] { return interrupted_ || restart_; });
         ++reconnections_;
     }
 }

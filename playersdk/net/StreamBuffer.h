@@ -8,8 +8,9 @@
 // socket, so the recorder's sending waits too. A read outside the window (a
 // seek) fetches again from there with a range request. A connection lost
 // midway is resumed with a range request from the last byte received, after
-// a back-off, a few times in a row; only when those fail is the recorder
-// taken as gone, and the media ends where the bytes end.
+// a back-off, again and again while the reader has media ahead and a few
+// times in a row once it has caught up; only when those fail is the
+// recorder taken as gone, and the media ends where the bytes end.
 #pragma once
 
 #include <atomic>
@@ -33,10 +34,14 @@ struct StreamLimits {
     uint64_t ahead_bytes = 32 * 1024 * 1024;
     int64_t ahead_ms = 30000;
     uint64_t behind_bytes = 8 * 1024 * 1024;
-    // The waits before each reconnection in a row; one more loss gives up.
+    // The waits before each reconnection in a row once the reader has
+    // caught up; one more loss then gives up. Short steps, so that a recorder back after a restart is found again
+    // within a second; some 7 s in all before giving up.
     std::vector<std::chrono::milliseconds> retry_delays = {
-        std::chrono::milliseconds(250), std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
-        std::chrono::milliseconds(2000), std::chrono::milliseconds(2000), std::chrono::milliseconds(2000)};
+        std::chrono::milliseconds(250), std::chrono::milliseconds(500), std::chrono::milliseconds(750),
+        std::chrono::milliseconds(750), std::chrono::milliseconds(750), std::chrono::milliseconds(750),
+        std::chrono::milliseconds(750), std::chrono::milliseconds(750), std::chrono::milliseconds(750),
+        std::chrono::milliseconds(750)};
     std::chrono::milliseconds connect_timeout = std::chrono::seconds(2);
     // A recorder that sends nothing for this long, while bytes are wanted,
     // has gone away.
