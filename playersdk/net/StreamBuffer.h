@@ -35,13 +35,15 @@ struct StreamLimits {
     int64_t ahead_ms = 30000;
     uint64_t behind_bytes = 8 * 1024 * 1024;
     // The waits before each reconnection in a row once the reader has
-    // caught up; one more loss then gives up. Short steps, so that a recorder back after a restart is found again
-    // within a second; some 7 s in all before giving up.
+    // caught up; one more loss then gives up. Doubling from 100 ms up to
+    // 500 ms, so that a recorder back after a restart is found again within
+    // half a second; some 7 s in all before giving up.
     std::vector<std::chrono::milliseconds> retry_delays = {
-        std::chrono::milliseconds(250), std::chrono::milliseconds(500), std::chrono::milliseconds(750),
-        std::chrono::milliseconds(750), std::chrono::milliseconds(750), std::chrono::milliseconds(750),
-        std::chrono::milliseconds(750), std::chrono::milliseconds(750), std::chrono::milliseconds(750),
-        std::chrono::milliseconds(750)};
+        std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(400),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500)};
     std::chrono::milliseconds connect_timeout = std::chrono::seconds(2);
     // A recorder that sends nothing for this long, while bytes are wanted,
     // has gone away.

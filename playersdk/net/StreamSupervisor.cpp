@@ -13,10 +13,10 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(20);
 // A reader starved this long while playing is a stall, not a passing gap.
 constexpr int64_t kStallMs = 150;
-// After a stall, playing resumes once this much is held again (or the whole
-// buffer length, when shorter): the picture should not wait out the first
-// buffering again after a short gap or a reconnection.
-constexpr int kRebufferSeconds = 2;
+// After a stall, playing resumes once this much is held again: the picture
+// should not wait out the first buffering again after a short gap or a
+// reconnection (players commonly wait about a second).
+constexpr int kRebufferSeconds = 1;
 constexpr int kLeastBufferSeconds = 1;
 constexpr int kMostBufferSeconds = 20;
 
@@ -104,8 +104,7 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
     buffer.NotePlayMs(play_ms);
     const bool over = buffer.FetchOver();
     if (stream.buffering) {
-        const int seconds =
-            stream.started ? std::min(stream.buffer_seconds, kRebufferSeconds) : stream.buffer_seconds;
+        const int seconds = stream.started ? kRebufferSeconds : stream.buffer_seconds;
         const int64_t target = int64_t{seconds} * 1000;
         const int64_t held = buffer.BufferedMs(play_ms);
         // A window full before the target (media of a high bit rate) is as
