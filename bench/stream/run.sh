@@ -6,8 +6,8 @@
 #     virtual X server, sound to a null device);
 #  2. a recorder killed and restarted mid-stream (paced at real time): how
 #     long after the restart the pictures move on, and from where.
-# The recording (a 10 s clip copied 360 times into one file, one hour) is
-# made in a temporary folder and removed at the end.
+# The recording (a 10 s clip copied 360 times into one file, one hour, 2 GiB)
+# is made in a temporary folder and removed at the end.
 set -euo pipefail
 source "$(dirname "$0")/../recorder/lib.sh"
 bench_build_targets varnel-recorder stream_bench
@@ -25,7 +25,10 @@ ffmpeg -loglevel error -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i si
   -t 10 -vf noise=alls=12:allf=t -c:v libx264 -preset ultrafast -b:v 4600k -maxrate 4600k -bufsize 2M \
   -g 50 -c:a aac -b:a 128k "$work/clip.mp4"
 for _ in $(seq 360); do echo "file '$work/clip.mp4'"; done > "$work/list.txt"
-ffmpeg -loglevel error -f concat -safe 0 -i "$work/list.txt" -c copy "$work/recordings/$name"
+# Index first, as a recorder that streams its files writes them: a stream
+# paced at real time would otherwise spend seconds reaching the index at the
+# end before the first picture.
+ffmpeg -loglevel error -f concat -safe 0 -i "$work/list.txt" -c copy -movflags +faststart "$work/recordings/$name"
 rm -f "$work/clip.mp4" "$work/list.txt"
 size_mb=$(($(stat -c %s "$work/recordings/$name") / 1048576))
 

@@ -71,23 +71,26 @@ void StreamSupervisor::Run() {
         // What the streams' players are told is done with no lock of ours
         // held: the window's post may run then, and NetGetBufferProgress or
         // NetSetBufferTime called from it would wait for this lock. Players
-        // released here are destroyed here too: their destruction joins
-        // threads of theirs and of their input.
+        // and buffers released here are destroyed unlocked too: their
+        // destruction joins threads of theirs and of their input.
         std::vector<std::function<void()>> actions;
         std::vector<std::shared_ptr<Player>> released;
+        std::vector<std::shared_ptr<StreamBuffer>> released_buffers;
         for (auto it = streams_.begin(); it != streams_.end();) {
             if (Supervise(it->first, it->second, actions)) {
                 ++it;
             } else {
                 if (auto player = it->second.player.lock()) released.push_back(std::move(player));
+                released_buffers.push_back(std::move(it->second.buffer));
                 it = streams_.erase(it);
             }
         }
-        if (!actions.empty() || !released.empty()) {
+        if (!actions.empty() || !released.empty() || !released_buffers.empty()) {
             lock.unlock();
             for (auto& action : actions) action();
             actions.clear();
             released.clear();
+            released_buffers.clear();
             lock.lock();
         }
         wake_.wait_for(lock, kTick);
