@@ -190,9 +190,10 @@ int Restart(const char* recorder, const char* root, const char* name, int cycles
     for (int cycle = 1; cycle <= cycles && status == 0; ++cycle) {
         const uint32_t at = PlayerGetPlayTime(h);
         WaitUntil([&] { return PlayerGetPlayTime(h) >= at + 3000; }, 30s);
+        const int bufferings = window.Count(PLAYER_EVENT_BUFFERING);
         Kill(pid);
         const auto killed = Clock::now();
-        if (!window.WaitFor(PLAYER_EVENT_BUFFERING, cycle + 1, 30s)) {
+        if (!window.WaitFor(PLAYER_EVENT_BUFFERING, bufferings + 1, 30s)) {
             std::fprintf(stderr, "no re-buffering after the kill\n");
             status = 1;
             break;

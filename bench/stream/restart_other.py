@@ -41,9 +41,15 @@ class Mpv:
     def __init__(self, url):
         self.path = os.path.join(tempfile.mkdtemp(), "mpv.sock")
         options = ",".join(k + "=" + v for k, v in RECONNECT.items())
+        self.log = open(os.path.join(os.path.dirname(self.path), "mpv.log"), "w+")
         self.process = subprocess.Popen(["mpv", "--no-config", "--really-quiet", "--vo=x11", "--ao=null",
                                          "--input-ipc-server=" + self.path, "--stream-lavf-o=" + options, url],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+
+    def why_ended(self):
+        self.log.seek(0)
+        lines = self.log.read().strip().splitlines()
+        return f"exit status {self.process.poll()}" + (f", last words: {lines[-1]}" if lines else "")
         self.sock = None
 
     def position(self):
@@ -79,11 +85,14 @@ def main():
     player = Mpv(url)
     try:
         if not wait_until(lambda: (player.position() or 0) > 0.5, 60):
-            print("mpv did not start")
+            print("mpv did not start: " + player.why_ended())
             return
         for cycle in range(1, cycles + 1):
             at = player.position() or 0
-            wait_until(lambda: (player.position() or 0) >= at + 3, 60)
+            wait_until(lambda: (player.position() or 0) >= at + 3 or player.process.poll() is not None, 60)
+            if player.process.poll() is not None:
+                print(f"cycle {cycle}: mpv ended before the kill ({player.why_ended()})")
+                return
             recorder.send_signal(signal.SIGKILL)
             recorder.wait()
             killed = time.monotonic()
@@ -102,7 +111,7 @@ def main():
             ended = player.process.poll() is not None
             resumed = not ended and wait_until(lambda: (player.position() or 0) > stopped_at + 0.02, 30)
             if not resumed:
-                why = "it had ended" if ended or player.process.poll() is not None else "not within 30 s"
+                why = player.why_ended() if player.process.poll() is not None else "not within 30 s"
                 print(f"cycle {cycle}: stalled {stalled_ms:.0f} ms after the kill at {stopped_at * 1000:.0f} ms;"
                       f" did not resume ({why})")
                 return

@@ -247,11 +247,11 @@ void StreamBuffer::NotePlayMs(int64_t play_ms) {
     changed_.notify_all();
 }
 
-int64_t StreamBuffer::BufferedMs(int64_t play_ms) const {
+int64_t StreamBuffer::BufferedMs() const {
     std::lock_guard lock(mutex_);
     // Not what the player reads next (a seek elsewhere): nothing is buffered.
     if (restart_ || read_pos_ < base_ || read_pos_ > end_) return 0;
-    return std::max<int64_t>(0, MsOfBytesLocked(end_) - play_ms);
+    return MsOfBytesLocked(end_ - read_pos_);
 }
 
 bool StreamBuffer::Full() const {

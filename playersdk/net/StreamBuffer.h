@@ -72,11 +72,13 @@ public:
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms);
-    // Media that has arrived ahead of the play position `play_ms`, in ms:
-    // the arrived bytes' end as a media time, from the recording's average
-    // bytes per ms. What the player has already read but not yet shown
-    // counts too: it is buffered, in the player.
-    int64_t BufferedMs(int64_t play_ms) const;
+    // Media that has arrived ahead of the reader, in ms, from the
+    // recording's average bytes per ms. Counted from the reader rather than
+    // from the play position: a byte's place is no exact media time (an
+    // index at the front of the file shifts every one), but a run of bytes
+    // holds about its length's worth. What the player has read but not yet
+    // shown is left out: after a stall there is none.
+    int64_t BufferedMs() const;
     // True when the window holds all it may ahead of the reader: the fetch
     // waits for the player to read.
     bool Full() const;

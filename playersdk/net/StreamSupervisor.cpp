@@ -109,7 +109,7 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
     if (stream.buffering) {
         const int seconds = stream.started ? kRebufferSeconds : stream.buffer_seconds;
         const int64_t target = int64_t{seconds} * 1000;
-        const int64_t held = buffer.BufferedMs(play_ms);
+        const int64_t held = buffer.BufferedMs();
         // A window full before the target (media of a high bit rate) is as
         // much as there will be.
         if (held < target && !over && !buffer.Full()) {
