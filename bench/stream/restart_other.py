@@ -12,6 +12,7 @@ usage: restart_other.py URL RECORDER ROOT PORT CYCLES
 """
 import json
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -45,12 +46,12 @@ class Mpv:
         self.process = subprocess.Popen(["mpv", "--no-config", "--really-quiet", "--vo=x11", "--ao=null",
                                          "--input-ipc-server=" + self.path, "--stream-lavf-o=" + options, url],
                                         stdout=self.log, stderr=subprocess.STDOUT)
+        self.sock = None
 
     def why_ended(self):
         self.log.seek(0)
         lines = self.log.read().strip().splitlines()
         return f"exit status {self.process.poll()}" + (f", last words: {lines[-1]}" if lines else "")
-        self.sock = None
 
     def position(self):
         try:
@@ -122,6 +123,7 @@ def main():
     finally:
         player.process.kill()
         player.process.wait()
+        shutil.rmtree(os.path.dirname(player.path), ignore_errors=True)
         recorder.kill()
         recorder.wait()
 
