@@ -287,11 +287,6 @@ void StreamBuffer::SetDurationIfUnknown(int64_t ms) {
     if (duration_ms_ <= 0) duration_ms_ = ms;
 }
 
-uint64_t StreamBuffer::HeldBytes() const {
-    std::lock_guard lock(mutex_);
-    return end_ - base_;
-}
-
 int StreamBuffer::Reconnections() const {
     std::lock_guard lock(mutex_);
     return reconnections_;

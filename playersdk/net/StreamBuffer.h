@@ -94,8 +94,7 @@ public:
     uint64_t TotalBytes() const;
     // The recording's length, when the recorder did not give it.
     void SetDurationIfUnknown(int64_t ms);
-    // Bytes held in memory; connections made after the first.
-    uint64_t HeldBytes() const;
+    // Reconnections attempted after lost connections.
     int Reconnections() const;
 
 private:
