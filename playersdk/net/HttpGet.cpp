@@ -19,8 +19,6 @@ using std::chrono::milliseconds;
 
 // How often a wait looks at the stop flag.
 constexpr milliseconds kStopSlice(50);
-// A head longer than this is not an answer from the recorder.
-constexpr size_t kMaxHeadBytes = 64 * 1024;
 constexpr size_t kHeadReadBytes = 16 * 1024;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -49,6 +47,19 @@ bool ParseLength(std::string_view text, uint64_t& value) {
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
     return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" with FIRST <= LAST < TOTAL.
+bool ParseContentRange(std::string_view value, uint64_t& first, uint64_t& total) {
+    if (value.substr(0, 6) != "bytes ") return false;
+    value.remove_prefix(6);
+    const size_t dash = value.find('-');
+    const size_t slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
+    uint64_t last = 0;
+    return ParseLength(value.substr(0, dash), first) &&
+           ParseLength(value.substr(dash + 1, slash - dash - 1), last) &&
+           ParseLength(value.substr(slash + 1), total) && first <= last && last < total;
 }
 
 bool ParseStatusLine(std::string_view line, int& status) {
@@ -86,6 +97,10 @@ bool ParseHttpHead(std::string_view head, HttpHead& out) {
             if (out.has_length && length != out.content_length) return false;
             out.has_length = true;
             out.content_length = length;
+        } else if (EqualsNoCase(name, "Content-Range")) {
+            out.has_range = ParseContentRange(value, out.range_first, out.range_total);
+        } else if (EqualsNoCase(name, "X-Recording-Duration-Ms")) {
+            if (!ParseLength(value, out.recording_duration_ms)) out.recording_duration_ms = 0;
         } else if (EqualsNoCase(name, "Transfer-Encoding") || EqualsNoCase(name, "Content-Encoding")) {
             if (!EqualsNoCase(value, "identity")) return false;
         }
@@ -108,11 +123,13 @@ std::string BasicAuthorization(const std::string& user, const std::string& passw
     return coded;
 }
 
-std::string HttpGetRequest(const RecorderLogin& login, const std::string& path) {
+std::string HttpGetRequest(const RecorderLogin& login, const std::string& path, int64_t range_from) {
     const bool ipv6 = login.host.find(':') != std::string::npos;
     const std::string host = ipv6 ? "[" + login.host + "]" : login.host;
+    const std::string range =
+        range_from >= 0 ? "\r\nRange: bytes=" + std::to_string(range_from) + "-" : std::string();
     return "GET " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(login.port) +
-           "\r\nAuthorization: " + BasicAuthorization(login.user, login.password) +
+           "\r\nAuthorization: " + BasicAuthorization(login.user, login.password) + range +
            "\r\nAccept-Encoding: identity\r\nConnection: close\r\n\r\n";
 }
 
@@ -188,20 +205,24 @@ HttpGetResult HttpGet::SendAll(const std::string& bytes) {
     return HttpGetResult::Ok;
 }
 
-HttpGetResult HttpGet::Open(const RecorderLogin& login, const std::string& path, HttpHead& head) {
+HttpGetResult HttpGet::Open(const RecorderLogin& login, const std::string& path, HttpHead& head,
+                            int64_t range_from) {
     Close();
     early_body_.clear();
     early_used_ = 0;
     remaining_ = 0;
     if (auto r = Connect(login); r != HttpGetResult::Ok) return r;
-    if (auto r = SendAll(HttpGetRequest(login, path)); r != HttpGetResult::Ok) return r;
+    if (auto r = SendAll(HttpGetRequest(login, path, range_from)); r != HttpGetResult::Ok) return r;
+    // Never more than the longest head is taken in, so a head is refused
+    // the moment it has grown past it.
     std::string received;
     size_t head_end = std::string::npos;
     while (head_end == std::string::npos) {
-        if (received.size() > kMaxHeadBytes) return HttpGetResult::Failed;
+        if (received.size() >= kMaxHttpHeadBytes) return HttpGetResult::Failed;
         const size_t had = received.size();
-        received.resize(had + kHeadReadBytes);
-        const ssize_t n = recv(fd_, received.data() + had, kHeadReadBytes, 0);
+        const size_t want = std::min(kHeadReadBytes, kMaxHttpHeadBytes - had);
+        received.resize(had + want);
+        const ssize_t n = recv(fd_, received.data() + had, want, 0);
         received.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
         if (n == 0) return HttpGetResult::Failed;  // closed before the head was whole
         if (n < 0) {
@@ -220,6 +241,14 @@ HttpGetResult HttpGet::Open(const RecorderLogin& login, const std::string& path,
 }
 
 HttpGetResult HttpGet::ReadBody(char* buffer, size_t size, size_t& got) {
+    return Read(buffer, size, got, true);
+}
+
+HttpGetResult HttpGet::ReadSome(char* buffer, size_t size, size_t& got) {
+    return Read(buffer, size, got, false);
+}
+
+HttpGetResult HttpGet::Read(char* buffer, size_t size, size_t& got, bool whole) {
     got = 0;
     if (fd_ < 0) return HttpGetResult::Failed;
     if (stop_) return HttpGetResult::Stopped;
@@ -229,7 +258,7 @@ HttpGetResult HttpGet::ReadBody(char* buffer, size_t size, size_t& got) {
         early_used_ += got;
         remaining_ -= got;
     }
-    while (got < size && remaining_ > 0) {
+    while (got < size && remaining_ > 0 && (whole || got == 0)) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(size - got, remaining_));
         const ssize_t n = recv(fd_, buffer + got, want, 0);
         if (n > 0) {

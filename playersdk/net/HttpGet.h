@@ -1,7 +1,8 @@
 // A plain HTTP/1.1 GET on a socket of its own, for bulk bodies: the body is
 // read in large pieces straight into the caller's buffer, with no per-piece
 // copy or wait beyond what the socket needs. Used for downloads, where the
-// general client's small fixed reads were the limit.
+// general client's small fixed reads were the limit, and for streams, whose
+// reader decides when to read (so a full buffer holds the sender back).
 //
 // One request per connection ("Connection: close"); the body must come with
 // a Content-Length so that a cut-off answer is told from a whole one.
@@ -23,7 +24,17 @@ struct HttpHead {
     int status = 0;
     bool has_length = false;
     uint64_t content_length = 0;
+    // From "Content-Range: bytes FIRST-LAST/TOTAL"; has_range false when
+    // absent or not of that form.
+    bool has_range = false;
+    uint64_t range_first = 0;
+    uint64_t range_total = 0;
+    // The recorder's X-Recording-Duration-Ms; 0 when absent or malformed.
+    uint64_t recording_duration_ms = 0;
 };
+
+// The longest answer head taken, its blank line included.
+constexpr size_t kMaxHttpHeadBytes = 64 * 1024;
 
 // Parses a response head (status line and header lines, up to and without
 // the blank line). False when the status line is not "HTTP/1.x NNN ...",
@@ -34,8 +45,10 @@ bool ParseHttpHead(std::string_view head, HttpHead& out);
 // "Basic " + base64 of "user:password".
 std::string BasicAuthorization(const std::string& user, const std::string& password);
 
-// The request text for GET `path` from the recorder in `login`.
-std::string HttpGetRequest(const RecorderLogin& login, const std::string& path);
+// The request text for GET `path` from the recorder in `login`; with
+// `range_from` >= 0, of the bytes from there to the end.
+std::string HttpGetRequest(const RecorderLogin& login, const std::string& path,
+                           int64_t range_from = -1);
 
 enum class HttpGetResult { Ok, Failed, Stopped };
 
@@ -49,12 +62,16 @@ public:
     HttpGet(const HttpGet&) = delete;
     HttpGet& operator=(const HttpGet&) = delete;
 
-    // Connects, sends the request and reads the answer's head.
-    HttpGetResult Open(const RecorderLogin& login, const std::string& path, HttpHead& head);
+    // Connects, sends the request (of the bytes from `range_from` on, when
+    // >= 0) and reads the answer's head.
+    HttpGetResult Open(const RecorderLogin& login, const std::string& path, HttpHead& head,
+                       int64_t range_from = -1);
     // Fills `buffer` with up to `size` body bytes, reading until it is full
     // or the body is over; `got` is how many arrived. A body that ends
     // before its Content-Length, or goes quiet for the read timeout, fails.
     HttpGetResult ReadBody(char* buffer, size_t size, size_t& got);
+    // Like ReadBody, but returns as soon as some bytes have arrived.
+    HttpGetResult ReadSome(char* buffer, size_t size, size_t& got);
     // Body bytes still to come.
     uint64_t Remaining() const { return remaining_; }
 
@@ -65,6 +82,7 @@ private:
     // (POLLOUT), the timeout passes or `stop_` is set.
     HttpGetResult Wait(short events, std::chrono::milliseconds timeout);
     void Close();
+    HttpGetResult Read(char* buffer, size_t size, size_t& got, bool whole);
 
     const std::atomic<bool>& stop_;
     std::chrono::milliseconds connect_timeout_;

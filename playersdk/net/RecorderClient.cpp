@@ -54,10 +54,22 @@ LoginCheck CheckLogin(const RecorderLogin& login, std::chrono::milliseconds budg
     return res->status == 401 ? LoginCheck::Refused : LoginCheck::Unreachable;
 }
 
-bool FormatNetTime(const NetTime& t, std::string& compact) {
-    if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 ||
-        t.hour > 23 || t.minute > 59 || t.second > 59)
+namespace {
+
+// A date-time of the calendar: no 13th month, 30th of February or hour 99.
+bool IsDateTime(const NetTime& t) {
+    static const uint8_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 || t.hour > 23 ||
+        t.minute > 59 || t.second > 59)
         return false;
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    return t.day <= days[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+}
+
+}  // namespace
+
+bool FormatNetTime(const NetTime& t, std::string& compact) {
+    if (!IsDateTime(t)) return false;
     char text[32];
     std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", t.year, t.month, t.day, t.hour,
                   t.minute, t.second);
@@ -81,7 +93,7 @@ bool ParseNetTime(const std::string& compact, NetTime& t) {
     t.hour = static_cast<uint8_t>(field(8, 2));
     t.minute = static_cast<uint8_t>(field(10, 2));
     t.second = static_cast<uint8_t>(field(12, 2));
-    return true;
+    return IsDateTime(t);
 }
 
 }  // namespace playersdk::net

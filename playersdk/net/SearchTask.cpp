@@ -11,6 +11,10 @@ namespace {
 
 constexpr auto kConnectTimeout = std::chrono::seconds(2);
 constexpr auto kReadTimeout = std::chrono::seconds(10);
+// An answer longer than this (some 200 000 rows), or still coming after
+// this long, is not a list of recordings: the search fails.
+constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
+constexpr auto kAnswerDeadline = std::chrono::seconds(60);
 
 struct FoundRecording {
     std::string name;
@@ -44,11 +48,15 @@ bool ParseLine(const std::string& line, FoundRecording& found) {
 
 SearchTask::SearchTask(SearchRequest request) : request_(std::move(request)) {}
 
-SearchTask::~SearchTask() { Stop(); }
+SearchTask::~SearchTask() {
+    Stop();
+    // The last owner was the thread itself, ending.
+    if (thread_.joinable()) thread_.detach();
+}
 
 void SearchTask::Start(int32_t handle) {
     handle_ = handle;
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([self = shared_from_this()] { self->Run(); });
 }
 
 void SearchTask::Release() {
@@ -58,13 +66,17 @@ void SearchTask::Release() {
 }
 
 void SearchTask::Stop() {
+    const bool own_thread = thread_.get_id() == std::this_thread::get_id();
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         stopping_ = true;
         if (client_) client_->stop();
         changed_.notify_all();
+        // A callback under way finishes before this returns; one that
+        // stops its own search cannot wait for itself.
+        if (!own_thread) changed_.wait(lock, [this] { return !calling_; });
     }
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable() && !own_thread) thread_.join();
 }
 
 bool SearchTask::WaitForRelease() {
@@ -84,23 +96,37 @@ void SearchTask::Run() {
         client_ = MakeClient(request_.login, kConnectTimeout, kReadTimeout);
     }
     httplib::Client* client = client_.get();
-    const auto res = client->Get(path);
+    std::string body;
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
+    const auto res = client->Get(path, [&](const char* data, size_t size) {
+        if (body.size() + size > kMaxAnswerBytes || std::chrono::steady_clock::now() > deadline)
+            return false;
+        body.append(data, size);
+        return true;
+    });
 
     std::vector<FoundRecording> found;
     if (res && res->status == 200) {
-        std::istringstream lines(res->body);
+        std::istringstream lines(body);
         std::string line;
         FoundRecording one;
         while (std::getline(lines, line))
             if (ParseLine(line, one)) found.push_back(one);
     }
+    body.clear();
     if (WaitForRelease()) {
         for (const auto& r : found) {
-            // Under the lock, so that Stop() cannot return while a call runs
-            // and no call starts after it.
-            std::lock_guard lock(mutex_);
-            if (stopping_) break;
+            // Called with no lock held; Stop() waits for it to return, and
+            // none starts after Stop() has begun.
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) break;
+                calling_ = true;
+            }
             request_.callback(handle_, 0, r.name.c_str(), &r.start, &r.end, r.size, 0);
+            std::lock_guard lock(mutex_);
+            calling_ = false;
+            changed_.notify_all();
         }
     }
     finished_ = true;

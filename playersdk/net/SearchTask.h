@@ -1,7 +1,9 @@
 // One search of the recorder, run on its own thread: fetches the list and
 // calls the caller's callback once per recording, in order. No call is made
 // before Release() (the caller's NetSearchFiles has returned) nor after
-// Stop() has returned.
+// Stop() has returned, and none with a lock held that Stop() takes. An
+// answer too long or too slow to be a list of recordings fails the search,
+// with no rows.
 #pragma once
 
 #include <atomic>
@@ -26,14 +28,15 @@ struct SearchRequest {
     SearchResultCallback callback = nullptr;
 };
 
-class SearchTask {
+class SearchTask : public std::enable_shared_from_this<SearchTask> {
 public:
     explicit SearchTask(SearchRequest request);
     ~SearchTask();
     SearchTask(const SearchTask&) = delete;
     SearchTask& operator=(const SearchTask&) = delete;
 
-    // Starts the thread; results wait for Release().
+    // Starts the thread, which keeps the task alive while it runs (a
+    // callback may stop its own search); results wait for Release().
     void Start(int32_t handle);
     void Release();
     // True once every result has been delivered (or the search failed).
@@ -53,6 +56,7 @@ private:
     std::condition_variable changed_;
     bool released_ = false;
     bool stopping_ = false;
+    bool calling_ = false;   // a callback is under way
     std::atomic<bool> finished_{false};
     std::unique_ptr<httplib::Client> client_;  // under mutex_, for Stop to cut it short
 };

@@ -1,9 +1,9 @@
 #include "net/StreamBuffer.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "net/HttpGet.h"
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -13,40 +13,27 @@ extern "C" {
 namespace playersdk::net {
 namespace {
 
-constexpr auto kConnectTimeout = std::chrono::seconds(2);
-// A recorder that sends nothing for this long has gone away.
-constexpr auto kReadTimeout = std::chrono::seconds(10);
+// The most taken from the socket at once.
+constexpr size_t kPieceBytes = 64 * 1024;
 // A read this far beyond what has arrived fetches from there instead of
 // waiting for the bytes in between.
 constexpr uint64_t kWaitAheadBytes = 512 * 1024;
-// Bytes kept behind the reader, for the demuxer's short seeks back.
-constexpr uint64_t kKeepBehindBytes = 32 * 1024 * 1024;
 // A starved reader is fed again once this much media is held ahead of it.
 constexpr int64_t kFedAgainMs = 300;
 
-// "bytes a-b/total" -> total; 0 when absent or malformed.
-uint64_t TotalFromContentRange(const std::string& range) {
-    const size_t slash = range.rfind('/');
-    if (slash == std::string::npos || slash + 1 >= range.size()) return 0;
-    const std::string total = range.substr(slash + 1);
-    if (total.find_first_not_of("0123456789") != std::string::npos || total.size() > 19) return 0;
-    return std::stoull(total);
-}
-
 }  // namespace
 
-StreamBuffer::StreamBuffer(RecorderLogin login, std::string name)
-    : login_(std::move(login)), name_(std::move(name)) {}
+StreamBuffer::StreamBuffer(RecorderLogin login, std::string name, StreamLimits limits)
+    : login_(std::move(login)), path_(RecordingPath("stream", name)), limits_(std::move(limits)) {}
 
 StreamBuffer::~StreamBuffer() {
     Interrupt();
-    std::lock_guard fetch_lock(fetch_mutex_);
-    StopFetch();
+    if (fetcher_.joinable()) fetcher_.join();
 }
 
 StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
-    FetchFrom(0);
     std::unique_lock lock(mutex_);
+    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Run(); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
     if (status_ == 200 || status_ == 206) return total_ > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;
@@ -65,73 +52,131 @@ void StreamBuffer::ClearReadDeadline() {
     has_deadline_ = false;
 }
 
-void StreamBuffer::StopFetch() {
-    {
-        std::lock_guard lock(mutex_);
-        ++generation_;
-        if (client_) client_->stop();
+void StreamBuffer::Run() {
+    std::vector<char> piece(kPieceBytes);
+    size_t losses = 0;  // in a row, with no byte in between
+    std::unique_lock lock(mutex_);
+    while (!interrupted_) {
+        if (restart_) {
+            restart_ = false;
+            base_ = end_ = restart_at_;
+            complete_ = total_ > 0 && end_ >= total_;
+        }
+        if (complete_ || gone_) {
+            changed_.wait(lock, [this] { return interrupted_ || restart_; });
+            continue;
+        }
+        const uint64_t from = end_;
+        const Outcome outcome = FetchOnce(lock, piece);
+        if (end_ > from) losses = 0;
+        if (outcome != Outcome::Lost && outcome != Outcome::Gone) continue;
+        // Losses count once the reader has caught up: while it still has
+        // media ahead, the recorder has that long to come back.
+        const bool counted = read_pos_ >= end_;
+        if (outcome == Outcome::Gone || (counted && losses >= limits_.retry_delays.size())) {
+            gone_ = true;
+            changed_.notify_all();
+            continue;
+        }
+        const auto delay = limits_.retry_delays[std::min(losses, limits_.retry_delays.size() - 1)];
+        if (counted) ++losses;
+        changed_.wait_for(lock, delay, [this] { return interrupted_ || restart_; });
+        ++reconnections_;
+    }
+}
+
+StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock,
+                                              std::vector<char>& piece) {
+    const uint64_t from = end_;
+    const bool first = status_ == 0;
+    abandon_ = false;
+    lock.unlock();
+    HttpGet get(abandon_, limits_.connect_timeout, limits_.read_timeout);
+    HttpHead head;
+    const HttpGetResult opened = get.Open(login_, path_, head, static_cast<int64_t>(from));
+    lock.lock();
+    if (opened == HttpGetResult::Stopped || interrupted_ || restart_) return Outcome::Abandoned;
+    if (opened == HttpGetResult::Failed) {
+        if (!first) return Outcome::Lost;
+        status_ = -1;
         changed_.notify_all();
+        return Outcome::Gone;
     }
-    if (fetcher_.joinable()) fetcher_.join();
-}
-
-void StreamBuffer::FetchFrom(uint64_t offset) {
-    std::lock_guard fetch_lock(fetch_mutex_);
-    StopFetch();
-    std::lock_guard lock(mutex_);
-    if (interrupted_) return;
-    data_.clear();
-    base_ = offset;
-    fetch_over_ = false;
-    broken_ = false;
-    const uint64_t generation = ++generation_;
-    fetcher_ = std::thread([this, offset, generation] { Fetch(offset, generation); });
-}
-
-void StreamBuffer::Fetch(uint64_t offset, uint64_t generation) {
-    auto client = MakeClient(login_, kConnectTimeout, kReadTimeout);
-    {
-        std::lock_guard lock(mutex_);
-        if (generation != generation_) return;
-        client_ = client.get();
+    if (!AcceptHeadLocked(head.status, head.has_range, head.range_first, head.range_total,
+                          head.has_length ? head.content_length : 0, head.recording_duration_ms, from)) {
+        // A recorder in trouble may answer again; a refusal or another
+        // recording under the name is final.
+        return !first && head.status >= 500 ? Outcome::Lost : Outcome::Gone;
     }
-    const httplib::Headers headers = {{"Range", "bytes=" + std::to_string(offset) + "-"}};
-    const auto res = client->Get(
-        RecordingPath("stream", name_), headers,
-        [&](const httplib::Response& head) {
-            std::lock_guard lock(mutex_);
-            if (generation != generation_) return false;
-            if (status_ == 0) status_ = head.status;
-            if (head.status != 206 && !(head.status == 200 && offset == 0)) return false;
-            uint64_t total = TotalFromContentRange(head.get_header_value("Content-Range"));
-            if (total == 0 && head.status == 200)
-                total = std::strtoull(head.get_header_value("Content-Length").c_str(), nullptr, 10);
-            if (total_ == 0) total_ = total;
-            const std::string duration = head.get_header_value("X-Recording-Duration-Ms");
-            if (duration_ms_ == 0) duration_ms_ = std::strtoll(duration.c_str(), nullptr, 10);
-            changed_.notify_all();
-            return total_ > 0;
-        },
-        [&](const char* data, size_t size) {
-            std::lock_guard lock(mutex_);
-            if (generation != generation_ || interrupted_) return false;
-            data_.insert(data_.end(), data, data + size);
-            // Drop what lies far behind the reader.
-            if (read_pos_ > base_ + 2 * kKeepBehindBytes &&
-                read_pos_ <= base_ + data_.size()) {
-                const uint64_t drop = read_pos_ - kKeepBehindBytes - base_;
-                data_.erase(data_.begin(), data_.begin() + static_cast<ptrdiff_t>(drop));
-                base_ += drop;
-            }
-            changed_.notify_all();
-            return true;
+    for (;;) {
+        size_t room = 0;
+        changed_.wait(lock, [&] {
+            room = RoomLocked(piece.size());
+            return interrupted_ || restart_ || room > 0;
         });
-    std::lock_guard lock(mutex_);
-    client_ = nullptr;
-    if (status_ == 0) status_ = -1;  // no answer at all
-    if (generation != generation_) return;
-    fetch_over_ = true;
-    broken_ = !(res && total_ > 0 && base_ + data_.size() >= total_);
+        if (interrupted_ || restart_) return Outcome::Abandoned;
+        lock.unlock();
+        size_t got = 0;
+        const HttpGetResult r = get.ReadSome(piece.data(), room, got);
+        lock.lock();
+        if (interrupted_ || restart_) return Outcome::Abandoned;
+        if (got > 0) AppendLocked(piece.data(), got);
+        if (end_ >= total_) {
+            complete_ = true;
+            changed_.notify_all();
+            return Outcome::Done;
+        }
+        if (r != HttpGetResult::Ok) return r == HttpGetResult::Stopped ? Outcome::Abandoned : Outcome::Lost;
+    }
+}
+
+bool StreamBuffer::AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
+                                    uint64_t length, uint64_t duration_ms, uint64_t from) {
+    if (status_ == 0) status_ = status;
+    changed_.notify_all();
+    uint64_t size = 0;
+    if (status == 206 && has_range && first == from && length > 0 && from + length == total)
+        size = total;
+    else if (status == 200 && from == 0 && length > 0)
+        size = length;
+    // Another recording under the same name since the last connection.
+    if (size == 0 || (total_ != 0 && size != total_)) return false;
+    total_ = size;
+    if (duration_ms_ <= 0) duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(duration_ms, INT64_MAX));
+    return true;
+}
+
+void StreamBuffer::AppendLocked(const char* data, size_t size) {
+    if (ring_.empty())
+        ring_.resize(static_cast<size_t>(
+            std::min<uint64_t>(total_, limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes)));
+    const uint64_t capacity = ring_.size();
+    // RoomLocked keeps `size` within what lies behind the reader, so only
+    // bytes it has read are overwritten.
+    for (size_t done = 0; done < size;) {
+        const size_t at = static_cast<size_t>((end_ + done) % capacity);
+        const size_t n = std::min<size_t>(size - done, static_cast<size_t>(capacity - at));
+        std::memcpy(ring_.data() + at, data + done, n);
+        done += n;
+    }
+    end_ += size;
+    if (end_ - base_ > capacity) base_ = end_ - capacity;
+    changed_.notify_all();
+}
+
+size_t StreamBuffer::RoomLocked(size_t piece) const {
+    if (read_pos_ < base_) return 0;           // the reader is elsewhere: a restart follows
+    if (read_pos_ >= end_) return piece;       // the reader waits for these bytes
+    const uint64_t ahead = end_ - read_pos_;
+    // Less than a piece of room waits for more: fewer, larger reads.
+    if (ahead + piece > limits_.ahead_bytes || HeldAheadMsLocked() >= limits_.ahead_ms) return 0;
+    return piece;
+}
+
+void StreamBuffer::RequestRestartLocked(uint64_t offset) {
+    restart_ = true;
+    restart_at_ = offset;
+    abandon_ = true;
     changed_.notify_all();
 }
 
@@ -140,24 +185,21 @@ int StreamBuffer::Read(uint8_t* buffer, int size) {
     for (;;) {
         if (interrupted_) return AVERROR_EXIT;
         if (total_ > 0 && read_pos_ >= total_) return AVERROR_EOF;
-        const uint64_t end = base_ + data_.size();
-        if (read_pos_ >= base_ && read_pos_ < end) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(end - read_pos_, static_cast<uint64_t>(size)));
-            std::memcpy(buffer, data_.data() + (read_pos_ - base_), n);
+        if (read_pos_ >= base_ && read_pos_ < end_) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, static_cast<uint64_t>(size)));
+            const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
+            n = std::min(n, ring_.size() - at);
+            std::memcpy(buffer, ring_.data() + at, n);
             read_pos_ += n;
-            if (starved_ && HeldMsLocked() >= kFedAgainMs) starved_ = false;
+            if (starved_ && MsOfBytesLocked(end_ - read_pos_) >= kFedAgainMs) starved_ = false;
+            changed_.notify_all();  // room for the fetch
             return static_cast<int>(n);
         }
-        if (read_pos_ < base_ || read_pos_ > end + kWaitAheadBytes) {
-            // Outside what is held or on its way: fetch from the reader's place.
-            const uint64_t from = read_pos_;
-            lock.unlock();
-            FetchFrom(from);
-            lock.lock();
-            continue;
-        }
-        // The bytes will not come: what was held has been played.
-        if (fetch_over_) return AVERROR_EOF;
+        const bool on_its_way = restart_ ? restart_at_ == read_pos_
+                                         : read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes;
+        // Nothing more will come: the media ends where the bytes do.
+        if (gone_) return AVERROR_EOF;
+        if (!on_its_way) RequestRestartLocked(read_pos_);
         if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
         if (!starved_) {
             starved_ = true;
@@ -186,28 +228,35 @@ int64_t StreamBuffer::Seek(int64_t offset, int whence) {
 void StreamBuffer::Interrupt() {
     std::lock_guard lock(mutex_);
     interrupted_ = true;
-    if (client_) client_->stop();
+    abandon_ = true;
     changed_.notify_all();
 }
 
-int64_t StreamBuffer::HeldMsLocked() const {
-    const uint64_t end = base_ + data_.size();
-    if (total_ == 0 || read_pos_ < base_ || read_pos_ >= end) return 0;
-    return static_cast<int64_t>(static_cast<double>(end - read_pos_) *
-                                static_cast<double>(duration_ms_) / static_cast<double>(total_));
+int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
+    if (total_ == 0 || duration_ms_ <= 0) return 0;
+    return static_cast<int64_t>(static_cast<double>(bytes) * static_cast<double>(duration_ms_) /
+                                static_cast<double>(total_));
 }
 
-int64_t StreamBuffer::ArrivedMsLocked() const {
-    if (total_ == 0) return 0;
-    return static_cast<int64_t>(static_cast<double>(base_ + data_.size()) *
-                                static_cast<double>(duration_ms_) / static_cast<double>(total_));
+int64_t StreamBuffer::HeldAheadMsLocked() const { return MsOfBytesLocked(end_) - play_ms_; }
+
+void StreamBuffer::NotePlayMs(int64_t play_ms) {
+    std::lock_guard lock(mutex_);
+    if (play_ms_ == play_ms) return;
+    play_ms_ = play_ms;
+    changed_.notify_all();
 }
 
-int64_t StreamBuffer::BufferedMs(int64_t play_ms) const {
+int64_t StreamBuffer::BufferedMs() const {
     std::lock_guard lock(mutex_);
     // Not what the player reads next (a seek elsewhere): nothing is buffered.
-    if (read_pos_ < base_ || read_pos_ > base_ + data_.size()) return 0;
-    return std::max<int64_t>(0, ArrivedMsLocked() - play_ms);
+    if (restart_ || read_pos_ < base_ || read_pos_ > end_) return 0;
+    return MsOfBytesLocked(end_ - read_pos_);
+}
+
+bool StreamBuffer::Full() const {
+    std::lock_guard lock(mutex_);
+    return !restart_ && read_pos_ >= base_ && read_pos_ < end_ && RoomLocked(kPieceBytes) == 0;
 }
 
 void StreamBuffer::ResetStarved() {
@@ -225,7 +274,7 @@ int64_t StreamBuffer::StarvedMs() const {
 
 bool StreamBuffer::FetchOver() const {
     std::lock_guard lock(mutex_);
-    return fetch_over_ || interrupted_;
+    return (complete_ && !restart_) || gone_ || interrupted_;
 }
 
 uint64_t StreamBuffer::TotalBytes() const {
@@ -233,13 +282,14 @@ uint64_t StreamBuffer::TotalBytes() const {
     return total_;
 }
 
-}  // namespace playersdk::net
-
-namespace playersdk::net {
-
 void StreamBuffer::SetDurationIfUnknown(int64_t ms) {
     std::lock_guard lock(mutex_);
     if (duration_ms_ <= 0) duration_ms_ = ms;
+}
+
+int StreamBuffer::Reconnections() const {
+    std::lock_guard lock(mutex_);
+    return reconnections_;
 }
 
 }  // namespace playersdk::net

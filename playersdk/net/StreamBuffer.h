@@ -1,10 +1,19 @@
 // The bytes of one recording streamed from the recorder, fetched on a thread
-// of their own into memory ahead of the player, which reads them through a
-// StreamInput. A read outside what is held (a seek) fetches again from there.
-// Knows how much media is held ahead of the reader, whether the reader is
-// waiting for data, and whether the fetch has ended (complete or broken).
+// of their own into a bounded window ahead of the player, which reads them
+// through a StreamInput.
+//
+// The window holds at most `ahead_bytes` or `ahead_ms` of media ahead of the
+// player, whichever comes first, plus `behind_bytes` behind the reader for
+// the demuxer's short seeks back. Once it is full the fetch stops reading the
+// socket, so the recorder's sending waits too. A read outside the window (a
+// seek) fetches again from there with a range request. A connection lost
+// midway is resumed with a range request from the last byte received, after
+// a back-off, again and again while the reader has media ahead and a few
+// times in a row once it has caught up; only when those fail is the
+// recorder taken as gone, and the media ends where the bytes end.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,9 +30,29 @@ namespace playersdk::net {
 
 enum class StreamOpen { Ready, Unreachable, Refused, Missing };
 
+struct StreamLimits {
+    uint64_t ahead_bytes = 32 * 1024 * 1024;
+    int64_t ahead_ms = 30000;
+    uint64_t behind_bytes = 8 * 1024 * 1024;
+    // The waits before each reconnection in a row once the reader has
+    // caught up; one more loss then gives up. Doubling from 100 ms up to
+    // 500 ms, so that a recorder back after a restart is found again within
+    // half a second; some 7 s in all before giving up.
+    std::vector<std::chrono::milliseconds> retry_delays = {
+        std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(400),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+        std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500)};
+    std::chrono::milliseconds connect_timeout = std::chrono::seconds(2);
+    // A recorder that sends nothing for this long, while bytes are wanted,
+    // has gone away.
+    std::chrono::milliseconds read_timeout = std::chrono::seconds(10);
+};
+
 class StreamBuffer {
 public:
-    StreamBuffer(RecorderLogin login, std::string name);
+    StreamBuffer(RecorderLogin login, std::string name, StreamLimits limits = {});
     ~StreamBuffer();
     StreamBuffer(const StreamBuffer&) = delete;
     StreamBuffer& operator=(const StreamBuffer&) = delete;
@@ -41,55 +70,76 @@ public:
     int64_t Seek(int64_t offset, int whence);
     void Interrupt();
 
-    // Media that has arrived ahead of the play position `play_ms`, in ms:
-    // the arrived bytes' end as a media time, from the recording's average
-    // bytes per ms. What the player has already read but not yet shown
-    // counts too: it is buffered, in the player.
-    int64_t BufferedMs(int64_t play_ms) const;
+    // The player's play position, in ms, for the bound in seconds ahead.
+    void NotePlayMs(int64_t play_ms);
+    // Media that has arrived ahead of the reader, in ms, from the
+    // recording's average bytes per ms. Counted from the reader rather than
+    // from the play position: a byte's place is no exact media time (an
+    // index at the front of the file shifts every one), but a run of bytes
+    // holds about its length's worth. What the player has read but not yet
+    // shown is left out: after a stall there is none.
+    int64_t BufferedMs() const;
+    // True when the window holds all it may ahead of the reader: the fetch
+    // waits for the player to read.
+    bool Full() const;
     // How long the reader has been starved, in ms: it caught up with the
     // bytes that have arrived and has not got a little ahead again since.
     // 0 when it is not starved.
     int64_t StarvedMs() const;
     // Forgets a starvation that buffering has just made good.
     void ResetStarved();
-    // True when nothing more will arrive: all of it is held, or the
-    // connection broke.
+    // True when nothing more will arrive: all of it has, or the recorder is
+    // gone (every reconnection failed).
     bool FetchOver() const;
     uint64_t TotalBytes() const;
     // The recording's length, when the recorder did not give it.
     void SetDurationIfUnknown(int64_t ms);
+    // Reconnections attempted after lost connections.
+    int Reconnections() const;
 
 private:
-    // (Re)starts the fetch at `offset`; call without mutex_ held.
-    void FetchFrom(uint64_t offset);
-    void Fetch(uint64_t offset, uint64_t generation);
-    void StopFetch();
-    int64_t HeldMsLocked() const;
-    int64_t ArrivedMsLocked() const;
+    enum class Outcome { Done, Lost, Gone, Abandoned };
+    void Run();
+    // One connection from end_ on; called and returns with mutex_ held.
+    Outcome FetchOnce(std::unique_lock<std::mutex>& lock, std::vector<char>& piece);
+    // Takes the answer's head; false when it is not the range asked for.
+    bool AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
+                          uint64_t length, uint64_t duration_ms, uint64_t from);
+    void AppendLocked(const char* data, size_t size);
+    // Bytes the fetch may take now; 0 when the window is full.
+    size_t RoomLocked(size_t piece) const;
+    void RequestRestartLocked(uint64_t offset);
+    int64_t MsOfBytesLocked(uint64_t bytes) const;
+    int64_t HeldAheadMsLocked() const;
 
     const RecorderLogin login_;
-    const std::string name_;
+    const std::string path_;
+    const StreamLimits limits_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<uint8_t> data_;   // bytes [base_, base_ + data_.size())
-    uint64_t base_ = 0;
+    std::vector<uint8_t> ring_;   // byte p of the recording at ring_[p % ring_.size()]
+    uint64_t base_ = 0;           // bytes [base_, end_) are held
+    uint64_t end_ = 0;
     uint64_t read_pos_ = 0;
+    int64_t play_ms_ = 0;
     uint64_t total_ = 0;          // known once the recorder has answered
     int64_t duration_ms_ = 0;     // from the recorder's answer
     int status_ = 0;              // HTTP status of the first answer; -1 = no answer
-    bool fetch_over_ = false;     // the current fetch ended
-    bool broken_ = false;         // ...before its last byte
+    bool restart_ = false;        // fetch again from restart_at_
+    uint64_t restart_at_ = 0;
+    bool complete_ = false;       // every byte up to total_ has arrived
+    bool gone_ = false;
     bool interrupted_ = false;
+    int reconnections_ = 0;
     bool starved_ = false;
     std::chrono::steady_clock::time_point starved_since_;
     bool has_deadline_ = false;
     std::chrono::steady_clock::time_point deadline_;
-    uint64_t generation_ = 0;     // bumped by each FetchFrom
 
-    std::mutex fetch_mutex_;      // one FetchFrom at a time
+    // Set to end the connection in progress (a seek, an interrupt).
+    std::atomic<bool> abandon_{false};
     std::thread fetcher_;
-    httplib::Client* client_ = nullptr;  // of the running fetch, under mutex_
 };
 
 // The player's view of a StreamBuffer.

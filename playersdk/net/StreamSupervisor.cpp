@@ -1,6 +1,7 @@
 #include "net/StreamSupervisor.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "core/HandleTable.h"
@@ -12,6 +13,10 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(20);
 // A reader starved this long while playing is a stall, not a passing gap.
 constexpr int64_t kStallMs = 150;
+// After a stall, playing resumes once this much is held again: the picture
+// should not wait out the first buffering again after a short gap or a
+// reconnection (players commonly wait about a second).
+constexpr int kRebufferSeconds = 1;
 constexpr int kLeastBufferSeconds = 1;
 constexpr int kMostBufferSeconds = 20;
 
@@ -63,37 +68,51 @@ int32_t StreamSupervisor::BufferProgress(PlayerHandle handle) const {
 void StreamSupervisor::Run() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        // Players released here may be destroyed here, with no lock held:
-        // their destruction joins threads of theirs and of their input.
+        // What the streams' players are told is done with no lock of ours
+        // held: the window's post may run then, and NetGetBufferProgress or
+        // NetSetBufferTime called from it would wait for this lock. Players
+        // and buffers released here are destroyed unlocked too: their
+        // destruction joins threads of theirs and of their input.
+        std::vector<std::function<void()>> actions;
         std::vector<std::shared_ptr<Player>> released;
+        std::vector<std::shared_ptr<StreamBuffer>> released_buffers;
         for (auto it = streams_.begin(); it != streams_.end();) {
-            if (Supervise(it->first, it->second)) {
+            if (Supervise(it->first, it->second, actions)) {
                 ++it;
             } else {
                 if (auto player = it->second.player.lock()) released.push_back(std::move(player));
+                released_buffers.push_back(std::move(it->second.buffer));
                 it = streams_.erase(it);
             }
         }
-        if (!released.empty()) {
+        if (!actions.empty() || !released.empty() || !released_buffers.empty()) {
             lock.unlock();
+            for (auto& action : actions) action();
+            actions.clear();
             released.clear();
+            released_buffers.clear();
             lock.lock();
-            continue;
         }
         wake_.wait_for(lock, kTick);
     }
 }
 
-bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream) {
+bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
+                                 std::vector<std::function<void()>>& actions) {
     std::shared_ptr<Player> player = stream.player.lock();
     if (!player || FindPlayer(handle) != player) return false;
     StreamBuffer& buffer = *stream.buffer;
     buffer.SetDurationIfUnknown(player->TotalMs());
+    const int64_t play_ms = player->PlayMs();
+    buffer.NotePlayMs(play_ms);
     const bool over = buffer.FetchOver();
     if (stream.buffering) {
-        const int64_t target = int64_t{stream.buffer_seconds} * 1000;
-        const int64_t held = buffer.BufferedMs(player->PlayMs());
-        if (held < target && !over) {
+        const int seconds = stream.started ? kRebufferSeconds : stream.buffer_seconds;
+        const int64_t target = int64_t{seconds} * 1000;
+        const int64_t held = buffer.BufferedMs();
+        // A window full before the target (media of a high bit rate) is as
+        // much as there will be.
+        if (held < target && !over && !buffer.Full()) {
             stream.progress = static_cast<int32_t>(std::clamp<int64_t>(held * 100 / target, 0, 99));
             return true;
         }
@@ -102,18 +121,22 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream) {
         buffer.ResetStarved();
         if (!stream.started) {
             stream.started = true;
-            player->Start();
-            player->PostEvent(PLAYER_EVENT_STARTED);
+            actions.emplace_back([player] {
+                player->Start();
+                player->PostEvent(PLAYER_EVENT_STARTED);
+            });
         } else {
-            player->SetBuffering(false);
+            actions.emplace_back([player] { player->SetBuffering(false); });
         }
         return true;
     }
     if (!over && buffer.StarvedMs() >= kStallMs) {
         stream.buffering = true;
         stream.progress = 0;
-        player->SetBuffering(true);
-        player->PostEvent(PLAYER_EVENT_BUFFERING);
+        actions.emplace_back([player] {
+            player->SetBuffering(true);
+            player->PostEvent(PLAYER_EVENT_BUFFERING);
+        });
     }
     return true;
 }

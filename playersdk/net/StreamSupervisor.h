@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "net/StreamBuffer.h"
 #include "player/PlayerSdk.h"
@@ -45,8 +47,9 @@ private:
     };
     StreamSupervisor() = default;
     void Run();
-    // One look at a stream; false when it is gone.
-    bool Supervise(PlayerHandle handle, Stream& stream);
+    // One look at a stream; false when it is gone. What its player is to be
+    // told is added to `actions`, for the caller to run unlocked.
+    bool Supervise(PlayerHandle handle, Stream& stream, std::vector<std::function<void()>>& actions);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

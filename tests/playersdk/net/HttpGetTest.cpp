@@ -175,3 +175,39 @@ TEST(HttpGetReader, SilentServerFailsAfterTheReadTimeout) {
     std::string got;
     EXPECT_EQ(ReadAll(get, got), HttpGetResult::Failed);
 }
+
+TEST(HttpGetReader, HeadOfMoreThan64KBFails) {
+    std::atomic<bool> stop{false};
+    for (const size_t size : {kMaxHttpHeadBytes, kMaxHttpHeadBytes + 1}) {
+        const std::string start = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Pad: ";
+        const std::string head = start + std::string(size - start.size() - 4, 'p') + "\r\n\r\n";
+        ScriptedServer server(Answer(head + "ok"));
+        HttpGet get(stop, 2s, 10s);
+        HttpHead parsed;
+        EXPECT_EQ(get.Open(Loopback(server.port()), "/", parsed),
+                  size == kMaxHttpHeadBytes ? HttpGetResult::Ok : HttpGetResult::Failed)
+            << size;
+    }
+}
+
+TEST(HttpGetReader, AsksForARangeAndReadsItsPlace) {
+    ScriptedServer server(Answer(
+        "HTTP/1.1 206 Partial Content\r\nContent-Length: 3\r\nContent-Range: bytes 7-9/10\r\n"
+        "X-Recording-Duration-Ms: 4000\r\n\r\nabc"));
+    std::atomic<bool> stop{false};
+    HttpGet get(stop, 2s, 10s);
+    HttpHead head;
+    ASSERT_EQ(get.Open(Loopback(server.port()), "/stream/x.mp4", head, 7), HttpGetResult::Ok);
+    EXPECT_NE(server.last_request().find("\r\nRange: bytes=7-\r\n"), std::string::npos);
+    EXPECT_TRUE(head.has_range);
+    EXPECT_EQ(head.range_first, 7u);
+    EXPECT_EQ(head.range_total, 10u);
+    EXPECT_EQ(head.recording_duration_ms, 4000u);
+    char got[3];
+    size_t n = 0;
+    EXPECT_EQ(get.ReadSome(got, sizeof got, n), HttpGetResult::Ok);
+    EXPECT_GT(n, 0u);
+    HttpHead bad;
+    EXPECT_TRUE(ParseHttpHead("HTTP/1.1 206 x\r\nContent-Range: bytes 9-7/10", bad));
+    EXPECT_FALSE(bad.has_range);  // backwards
+}

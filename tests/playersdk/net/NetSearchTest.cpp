@@ -1,5 +1,6 @@
 // NetSearchFiles, NetGetSearchState and NetStopSearch against a real recorder.
 #include "NetFixture.h"
+#include "ScriptedServer.h"
 
 #include <atomic>
 #include <mutex>
@@ -22,6 +23,7 @@ std::mutex rows_mutex;
 std::vector<Row> rows;
 std::atomic<bool> search_returned{false};
 std::atomic<int> slow_callback_ms{0};
+std::atomic<bool> stop_in_callback{false};
 
 void Collect(int32_t search, int32_t, const char* name, const NetTime* start, const NetTime* end,
              uint32_t size, int32_t) {
@@ -30,6 +32,17 @@ void Collect(int32_t search, int32_t, const char* name, const NetTime* start, co
         rows.push_back({search, name, *start, *end, size, search_returned.load()});
     }
     if (slow_callback_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slow_callback_ms.load()));
+    if (stop_in_callback) NetStopSearch(search);
+}
+
+// A recorder that accepts the login and answers searches with `search`.
+ScriptedServer::Script Recorder(std::function<void(int fd, const ScriptedServer&)> search) {
+    return [search](int fd, const ScriptedServer& server) {
+        if (server.last_request().rfind("GET /api/login ", 0) == 0)
+            ScriptedServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nok\n");
+        else
+            search(fd, server);
+    };
 }
 
 NetTime Time(uint32_t y, int mo, int d, int h, int mi, int s) {
@@ -70,6 +83,7 @@ protected:
         std::lock_guard lock(rows_mutex);
         rows.clear();
         slow_callback_ms = 0;
+        stop_in_callback = false;
     }
     // Starts a search the way the remote window does and notes its return.
     int32_t Search(int32_t channel_index, int32_t type, int32_t limit, NetTime from, NetTime to,
@@ -198,4 +212,52 @@ TEST_F(NetSearch, StoppedNegativeAndUnknownHandlesAreHarmless) {
     NetStopSearch(123456);
     EXPECT_EQ(NetGetSearchState(-1), 1);
     EXPECT_EQ(NetGetSearchState(987654), 1);
+}
+
+TEST_F(NetSearch, CallbackMayStopItsOwnSearch) {
+    stop_in_callback = true;
+    const int32_t h = Search(3, 1, 0, Time(2026, 1, 1, 0, 0, 0), Time(2026, 1, 1, 0, 0, 0));
+    ASSERT_GE(h, 0);
+    ASSERT_TRUE(WaitFor([] {
+        std::lock_guard lock(rows_mutex);
+        return !rows.empty();
+    }));
+    std::this_thread::sleep_for(200ms);
+    std::lock_guard lock(rows_mutex);
+    EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST_F(NetSearch, ImpossibleDatesFromTheRecorderAreSkipped) {
+    const std::string answer =
+        "leap.mp4\t20240229235959\t20240301000009\t5\n"
+        "month13.mp4\t20261309080000\t20261309080010\t5\n"
+        "hour99.mp4\t20261209990000\t20261209990010\t5\n"
+        "feb30.mp4\t20250230080000\t20250230080010\t5\n"
+        "minute60.mp4\t20261209080000\t20261209086000\t5\n"
+        "day0.mp4\t20261200080000\t20261200080010\t5\n";
+    ScriptedServer server(Recorder([&](int fd, const ScriptedServer&) {
+        ScriptedServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(answer.size()) +
+                                     "\r\n\r\n" + answer);
+    }));
+    const auto found = Finish(Search(0, 1, 0, Time(2026, 1, 1, 0, 0, 0), Time(2026, 1, 1, 0, 0, 0),
+                                     kLogin, server.port()));
+    EXPECT_EQ(Names(found), (std::vector<std::string>{"leap.mp4"}));
+}
+
+TEST_F(NetSearch, AnswerThatNeverEndsFailsTheSearchWithinABound) {
+    std::atomic<size_t> sent{0};
+    ScriptedServer server(Recorder([&](int fd, const ScriptedServer& self) {
+        std::string block;
+        while (block.size() < 65536) block += "x.mp4\t20261209080000\t20261209080010\t5\n";
+        if (!ScriptedServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n")) return;
+        while (!self.released() && ScriptedServer::Send(fd, block)) sent += block.size();
+    }));
+    const int32_t h = Search(0, 1, 0, Time(2026, 1, 1, 0, 0, 0), Time(2026, 1, 1, 0, 0, 0), kLogin,
+                             server.port());
+    ASSERT_GE(h, 0);
+    EXPECT_TRUE(WaitFor([&] { return NetGetSearchState(h) == 1; }));
+    NetStopSearch(h);
+    EXPECT_LT(sent.load(), size_t{64} << 20);
+    std::lock_guard lock(rows_mutex);
+    EXPECT_TRUE(rows.empty());
 }

@@ -121,6 +121,36 @@ TEST_F(NetStream, RecorderKilledWhilePlayingEnds) {
     EXPECT_LT(PlayerGetPlayTime(h), 6000u);  // ended before the recording did
 }
 
+TEST_F(NetStream, RecorderKilledAndRestartedResumesWhereItStopped) {
+    StartRecorder({"--rate", "1"});
+    const std::string port = std::to_string(recorder_->port());
+    const PlayerHandle h = Keep(Open(kLong));
+    ASSERT_NE(h, -1);
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    ASSERT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 1500; }));
+    recorder_->kill();
+    // Once what had arrived has played, the stream buffers again.
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_BUFFERING, 2));
+    EXPECT_GE(NetGetBufferProgress(h), 0);
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_END), 0);
+    const int presented = picture_.Presents();
+    recorder_ = std::make_unique<testing_support::RecorderProcess>(
+        Recordings(), std::vector<std::string>{"--rate", "1", "--port", port});
+    ASSERT_EQ(std::to_string(recorder_->port()), port);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    // It played on to the end, from the byte where the connection broke.
+    EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_STARTED), 1);
+    EXPECT_GT(picture_.Presents(), presented);
+    EXPECT_GE(PlayerGetPlayTime(h), 5500u);
+    bool resumed_by_range = false;
+    for (const std::string& line : recorder_->logLines())
+        resumed_by_range |= line.find("/stream/") != std::string::npos &&
+                            line.find("bytes=") != std::string::npos &&
+                            line.find("bytes=0-") == std::string::npos;
+    EXPECT_TRUE(resumed_by_range);
+}
+
 TEST_F(NetStream, PlayingFasterThanTheRecorderSendsBuffersAgain) {
     StartRecorder({"--rate", "1"});
     const PlayerHandle h = Keep(Open(kLong));
