@@ -41,14 +41,6 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// "c7.mp4" for 7, the name the curl loop gives its file. Built by appending:
-// GCC 12 at -O3 reports a false -Wrestrict for "c" + string.
-std::string CurlFileName(int i) {
-    std::string name(1, 'c');
-    name.append(std::to_string(i)).append(".mp4");
-    return name;
-}
-
 // The open descriptors of this process, each as "number -> what it is".
 std::set<std::string> Descriptors() {
     std::set<std::string> named;
@@ -284,7 +276,7 @@ int Clients(const e2e::Scratch& scratch, int clients) {
     const double curl_seconds = Seconds(Clock::now() - curl_started);
     int curl_identical = 0;
     for (int i = 1; i <= clients; ++i)
-        if (e2e::ReadWholeFile(curl_out / CurlFileName(i)) == original) ++curl_identical;
+        if (e2e::ReadWholeFile(curl_out / ("c" + std::to_string(i) + ".mp4")) == original) ++curl_identical;
 
     const double megabytes = clients * double(original.size()) / (1024.0 * 1024.0);
     std::printf("%d clients at once, %.2f MB each: library %d/%d identical in %.2f s (%.1f MB/s); "
