@@ -7,7 +7,8 @@
 # memory), several runs each, medians. Then time from launch to the first
 # picture, and seeks made with real input events while paused. Not run by the
 # tests.
-#   BENCH_BUILD (default build-release), BENCH_RUNS (3), BENCH_SECONDS (10)
+#   BENCH_BUILD (default build-release), BENCH_RUNS (3), BENCH_SECONDS (10);
+#   BENCH_BIN: a folder of programs already built, used as it is
 set -euo pipefail
 # One X server for the whole run; its own CPU time is counted for no one.
 if [ -z "${DISPLAY:-}" ]; then
@@ -20,10 +21,13 @@ seconds=${BENCH_SECONDS:-10}
 runs=${BENCH_RUNS:-3}
 mkdir -p "$media"
 
-[ -f "$build/build.ninja" ] || cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target varnel PlayerSDK playback_bench window_probe >/dev/null
-probe=$build/bin/window_probe
-varnel=$build/bin/varnel
+bin=${BENCH_BIN:-$build/bin}
+if [ -z "${BENCH_BIN:-}" ]; then
+  [ -f "$build/build.ninja" ] || cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j2 --target varnel PlayerSDK playback_bench window_probe >/dev/null
+fi
+probe=$bin/window_probe
+varnel=$bin/varnel
 
 for size in 1280x720 1920x1080; do
   clip=$media/clip-$size-${seconds}s.mp4
@@ -86,7 +90,7 @@ for size in 1280x720 1920x1080; do
   done
   awk -v a="$ours" -v m="$mpv_cpu" -v f="$floor_cpu" 'BEGIN {
     printf "  varnel / mpv: %.2fx (goal <= 0.8x); varnel / one-thread decoding: %.2fx (goal <= 1.5x)\n", a / m, a / f }'
-  echo "  in-process (library into a picture sink, no window, no toolkit): $("$build/bin/playback_bench" cpu "$clip")"
+  echo "  in-process (library into a picture sink, no window, no toolkit): $("$bin/playback_bench" cpu "$clip")"
 done
 
 # Seeks while paused: ours dragged from the seek bar (a middle-button click on
@@ -109,4 +113,4 @@ echo "  varnel (seek bar):       $("$probe" seek "click:1:96:326:$dialog" "${our
 echo "  mpv (exact):             $("$probe" seek key:space "${mpv_seeks[@]}" -- mpv "${mpv_options[@]}" --input-conf="$figures.conf" "$clip" 2>&1 | grep seek_ms || echo failed)"
 echo "  ffplay (to a key frame): $("$probe" seek key:p "${ffplay_seeks[@]}" -- ffplay "${ffplay_options[@]}" "$clip" 2>&1 | grep seek_ms || echo failed)"
 echo "== in-process latency, 1920x1080 (library into a picture sink, no window)"
-echo "  $("$build/bin/playback_bench" latency "$clip")"
+echo "  $("$bin/playback_bench" latency "$clip")"
