@@ -6,10 +6,12 @@
 #  2. time from NetOpenStream to PLAYER_EVENT_STARTED, 1 s buffer, the
 #     recorder pacing at real time (--rate 1).
 set -euo pipefail
-# The build that scripts/test.sh makes, unless BENCH_BUILD names another.
+# The build that scripts/test.sh makes, unless BENCH_BUILD names another;
+# BENCH_BIN: a folder of programs already built, used as it is.
+if [ -n "${BENCH_BIN:-}" ]; then BENCH_BUILD=$(dirname "$BENCH_BIN"); fi
 : "${BENCH_BUILD:=$(cd "$(dirname "$0")/../.." && pwd)/build-release}"
 source "$(dirname "$0")/../recorder/lib.sh"
-bench_build_targets varnel-recorder net_bench
+[ -n "${BENCH_BIN:-}" ] || bench_build_targets varnel-recorder net_bench
 
 work=$(mktemp -d)
 trap 'stop_recorder; rm -rf "$work"' EXIT
