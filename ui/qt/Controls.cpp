@@ -137,8 +137,9 @@ void PictureArea::paintEvent(QPaintEvent* /*event*/) {
                QSizeF(native) * ratio == QSizeF(picture.size())) {
         // The library scaled the picture for this area: a plain copy at a
         // whole pixel, and black only where the picture does not reach.
-        const QRect target(area.x() + (area.width() - native.width()) / 2,
-                           area.y() + (area.height() - native.height()) / 2, native.width(),
+        // Centred, an odd spare pixel going above and to the left.
+        const QRect target(area.x() + (area.width() - native.width() + 1) / 2,
+                           area.y() + (area.height() - native.height() + 1) / 2, native.width(),
                            native.height());
         for (const QRect& band : QRegion(area).subtracted(QRegion(target))) painter.fillRect(band, Qt::black);
         painter.drawImage(target, picture);
