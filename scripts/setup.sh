@@ -18,6 +18,8 @@ packages=(
   nginx
   # benchmarks: playback compared with mpv (bench/playback/run.sh)
   mpv
+  # benchmarks: the playback benchmark watches and drives windows on the X server
+  libx11-dev libxtst-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then

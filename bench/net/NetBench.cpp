@@ -1,5 +1,7 @@
 // The library's network side, timed from outside as a program would use it:
 //   net_bench download PORT NAME DESTINATION   -> MB/s of NetStartDownload
+//   net_bench downloads PORT NAME COUNT FOLDER -> MB/s of COUNT downloads at
+//                                                 once, all bytes over all time
 //   net_bench stream PORT NAME RUNS            -> ms from NetOpenStream to
 //                                                 PLAYER_EVENT_STARTED, 1 s buffer
 #include <algorithm>
@@ -69,6 +71,32 @@ int Download(uint16_t port, const char* name, const char* destination) {
     return 0;
 }
 
+int Downloads(uint16_t port, const char* name, int count, const std::string& folder) {
+    std::vector<int32_t> handles;
+    const auto started = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const std::string destination = folder + "/" + std::to_string(i) + ".mp4";
+        handles.push_back(
+            NetStartDownload("127.0.0.1", "246135", "246135", name, destination.c_str(), port, 0, 0, 0));
+    }
+    for (int32_t h : handles)
+        while (NetGetDownloadProgress(h) >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    uintmax_t bytes = 0;
+    for (int i = 0; i < count; ++i) {
+        NetStopDownload(handles[i]);
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(folder + "/" + std::to_string(i) + ".mp4", ec);
+        if (ec) {
+            std::fprintf(stderr, "download %d failed\n", i);
+            return 1;
+        }
+        bytes += size;
+    }
+    std::printf("%.0f\n", static_cast<double>(bytes) / seconds / 1048576);
+    return 0;
+}
+
 int Stream(uint16_t port, const char* name, int runs) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
@@ -102,10 +130,15 @@ int main(int argc, char** argv) {
         PlayerInit();
         return Download(static_cast<uint16_t>(std::atoi(argv[2])), argv[3], argv[4]);
     }
+    if (argc == 6 && std::strcmp(argv[1], "downloads") == 0) {
+        PlayerInit();
+        return Downloads(static_cast<uint16_t>(std::atoi(argv[2])), argv[3], std::atoi(argv[4]), argv[5]);
+    }
     if (argc == 5 && std::strcmp(argv[1], "stream") == 0) {
         PlayerInit();
         return Stream(static_cast<uint16_t>(std::atoi(argv[2])), argv[3], std::atoi(argv[4]));
     }
-    std::fprintf(stderr, "usage: net_bench download PORT NAME DESTINATION | stream PORT NAME RUNS\n");
+    std::fprintf(stderr, "usage: net_bench download PORT NAME DESTINATION | downloads PORT NAME COUNT FOLDER | "
+                         "stream PORT NAME RUNS\n");
     return 2;
 }

@@ -1,6 +1,6 @@
 // Measures libPlayerSDK.so playing a clip into an in-process picture sink of
-// 740x540 (the sink copies each picture, as a window would; nothing is drawn
-// on screen). Modes:
+// 553x403, the inside of the main window's picture area (the sink copies each
+// picture, as a window would; nothing is drawn on screen). Modes:
 //   playback_bench cpu FILE      CPU seconds per second of media, peak RSS
 //   playback_bench latency FILE  open->first picture, seek->target picture,
 //                                step->next picture (medians, ms)
@@ -50,8 +50,8 @@ struct Sink {
             sink->changed.notify_all();
         };
         window.area_size = [](void*, int* w, int* h) {
-            *w = 740;
-            *h = 540;
+            *w = 553;
+            *h = 403;
         };
     }
     int Presents() {

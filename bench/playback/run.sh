@@ -1,55 +1,116 @@
 #!/usr/bin/env bash
-# Playback benchmarks: libPlayerSDK.so beside mpv, ffplay and one-thread
-# ffmpeg decoding, on the same 720p25 and 1080p25 H.264+AAC clips, in a
-# 740x540 window under Xvfb with no sound device. Not run by the tests.
+# Playback as a user meets it: the real `varnel` program playing a clip in its
+# own window (real Qt on a real X server, Xvfb), beside mpv and ffplay showing
+# the same clip at the same picture size, in the same run, and one-thread
+# ffmpeg decoding as the floor no player can go under. Whole processes are
+# measured from outside (CPU user + system of all threads, peak resident
+# memory), several runs each, medians. Then time from launch to the first
+# picture, and seeks made with real input events while paused. Not run by the
+# tests.
+#   BENCH_BUILD (default build-release), BENCH_RUNS (3), BENCH_SECONDS (10);
+#   BENCH_BIN: a folder of programs already built, used as it is
 set -euo pipefail
-# One X server for the whole run, so that its own CPU time is not counted.
+# One X server for the whole run; its own CPU time is counted for no one.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -br -nolisten tcp" bash "$0" "$@"
 fi
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BENCH_BUILD:-$here/build-bench}
+build=${BENCH_BUILD:-$here/build-release}
 media=${BENCH_MEDIA:-/tmp/playback-bench-media}
-seconds=${BENCH_SECONDS:-20}
+seconds=${BENCH_SECONDS:-10}
+runs=${BENCH_RUNS:-3}
 mkdir -p "$media"
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j2 --target playback_bench >/dev/null
-bench=$build/bin/playback_bench
+bin=${BENCH_BIN:-$build/bin}
+if [ -z "${BENCH_BIN:-}" ]; then
+  [ -f "$build/build.ninja" ] || cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j2 --target varnel PlayerSDK playback_bench window_probe >/dev/null
+fi
+probe=$bin/window_probe
+varnel=$bin/varnel
 
 for size in 1280x720 1920x1080; do
-  clip=$media/clip-$size.mp4
+  clip=$media/clip-$size-${seconds}s.mp4
   [ -s "$clip" ] || ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=s=$size:r=25:d=$seconds" \
       -f lavfi -i "sine=f=440:d=$seconds" -c:v libx264 -preset veryfast -crf 23 -g 50 \
       -pix_fmt yuv420p -c:a aac -shortest "$clip"
 done
 
-# CPU seconds (user + system) per second of media, and peak RSS, of a command.
-measure() {
-  local name=$1; shift
-  local figures
-  figures=$(mktemp)
-  /usr/bin/time -o "$figures" -f "%U %S %M" "$@" >/dev/null 2>&1 || true
-  read -r user sys rss < <(tail -1 "$figures")
-  rm -f "$figures"
-  awk -v n="$name" -v u="$user" -v s="$sys" -v r="$rss" -v d="$seconds" \
-    'BEGIN { printf "%-13s cpu_s_per_media_s=%.3f  peak_rss_mb=%.1f\n", n, (u + s) / d, r / 1024 }'
-}
+# The main window is 402x341 dialog units; its picture area is at (18, 7),
+# 370x270 units (555x405 pixels with this font), the seek bar at (52, 298),
+# 297 units wide, and the Pause button centred at (96, 326).
+dialog=402:341
+area_box=18:7:370:270:$dialog
+width=555 height=405
+mpv_options=(--no-config --vo=x11 --no-audio --osd-level=0 --osc=no
+             --geometry=${width}x${height} --autofit=${width}x${height} --really-quiet)
+ffplay_options=(-v quiet -an -autoexit -x "$width" -y "$height")
 
-export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-none}
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} QT_QPA_PLATFORM=xcb
+figures=$(mktemp)
+trap 'rm -f "$figures" "$figures.conf"' EXIT
+
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+# play NAME COMMAND...: one run, its figures appended to $figures as
+# "NAME cpu_per_media_s rss_mb first_picture_ms".
+play() {
+  local name=$1 out
+  shift
+  out=$("$probe" play "$seconds" "$@" 2>/dev/null) || { echo "  $name: no picture" >&2; return; }
+  echo "$name $(field cpu_s <<<"$out") $(field peak_rss_mb <<<"$out") $(field first_picture_ms <<<"$out")" |
+    awk -v d="$seconds" '{printf "%s %.4f %s %s\n", $1, $2 / d, $3, $4}' >> "$figures"
+}
+floor() {
+  local out
+  out=$( { /usr/bin/time -f "%U %S %M" ffmpeg -nostdin -v error -threads 1 -i "$1" -an -f null - ; } 2>&1 | tail -1)
+  awk -v d="$seconds" '{printf "floor %.4f %.1f -\n", ($1 + $2) / d, $3 / 1024}' <<<"$out" >> "$figures"
+}
+med() { awk -v n="$1" -v c="$2" '$1 == n {print $c}' "$figures" | median; }
+
 for size in 1280x720 1920x1080; do
-  clip=$media/clip-$size.mp4
-  echo "== $size, ${seconds}s, window 740x540"
-  "$bench" cpu "$clip"
-  if command -v mpv >/dev/null; then
-    measure mpv mpv --no-config --vo=x11 --ao=null \
-      --geometry=740x540 --autofit=740x540 --really-quiet "$clip"
-  else
-    echo "mpv           not installed (apt-get install mpv)"
-  fi
-  measure ffplay ffplay -v quiet -an -autoexit \
-    -x 740 -y 540 "$clip"
-  measure "ffmpeg -f null" ffmpeg -nostdin -v error -threads 1 -i "$clip" -f null -
+  clip=$media/clip-$size-${seconds}s.mp4
+  : > "$figures"
+  # Interleaved, so that a change in the machine's load falls on all alike.
+  for _ in $(seq "$runs"); do
+    play varnel --watch "$area_box" -- "$varnel" "$clip"
+    play mpv -- mpv "${mpv_options[@]}" "$clip"
+    play ffplay -- ffplay "${ffplay_options[@]}" "$clip"
+    floor "$clip"
+  done
+  ours=$(med varnel 2) mpv_cpu=$(med mpv 2) floor_cpu=$(med floor 2)
+  echo "== $size at 25 fps, H.264, ${seconds}s, picture area ${width}x${height}, medians of $runs runs (CPU s per second of media, whole process)"
+  for name in varnel mpv ffplay floor; do
+    label=$name
+    [ "$name" = varnel ] && label="varnel (its window)"
+    [ "$name" = mpv ] && label="mpv --vo=x11"
+    [ "$name" = floor ] && label="ffmpeg -threads 1 decode (floor)"
+    printf "  %-33s cpu=%s  peak_rss_mb=%s  first_picture_ms=%s  runs:%s\n" "$label" "$(med $name 2)" \
+      "$(med $name 3)" "$(med $name 4)" "$(awk -v n=$name '$1 == n {printf " %s", $2}' "$figures")"
+  done
+  awk -v a="$ours" -v m="$mpv_cpu" -v f="$floor_cpu" 'BEGIN {
+    printf "  varnel / mpv: %.2fx (goal <= 0.8x); varnel / one-thread decoding: %.2fx (goal <= 1.5x)\n", a / m, a / f }'
+  echo "  in-process (library into a picture sink, no window, no toolkit): $("$bin/playback_bench" cpu "$clip")"
 done
-echo "== latency, 1920x1080, key frame every 2 s"
-"$bench" latency "$media/clip-1920x1080.mp4"
+
+# Seeks while paused: ours dragged from the seek bar (a middle-button click on
+# the bar, which the toolkit's slider takes as grabbing the thumb there and
+# letting go: the same codes as a drag), mpv by keys bound to exact seeks to
+# the same fractions, ffplay by its right-click seek (to a key frame).
+clip=$media/clip-1920x1080-${seconds}s.mp4
+fractions=(0.2 0.7 0.4 0.9 0.3)
+ours_seeks=() mpv_seeks=() ffplay_seeks=()
+: > "$figures.conf"
+for i in "${!fractions[@]}"; do
+  f=${fractions[$i]}
+  ours_seeks+=("click:2:$(awk -v f="$f" 'BEGIN {print 52 + f * 297}'):306:$dialog")
+  echo "$((i + 1)) seek $(awk -v f="$f" 'BEGIN {print f * 100}') absolute-percent+exact" >> "$figures.conf"
+  mpv_seeks+=("key:$((i + 1))")
+  ffplay_seeks+=("click:3:$f:0.5:1:1")
+done
+echo "== seeks while paused, 1920x1080, key frame every 2 s, to ${fractions[*]} of the clip (ms from the input to the new picture)"
+echo "  varnel (seek bar):       $("$probe" seek "click:1:96:326:$dialog" "${ours_seeks[@]}" --watch "$area_box" -- "$varnel" "$clip" 2>&1 | grep seek_ms || echo failed)"
+echo "  mpv (exact):             $("$probe" seek key:space "${mpv_seeks[@]}" -- mpv "${mpv_options[@]}" --input-conf="$figures.conf" "$clip" 2>&1 | grep seek_ms || echo failed)"
+echo "  ffplay (to a key frame): $("$probe" seek key:p "${ffplay_seeks[@]}" -- ffplay "${ffplay_options[@]}" "$clip" 2>&1 | grep seek_ms || echo failed)"
+echo "== in-process latency, 1920x1080 (library into a picture sink, no window)"
+echo "  $("$bin/playback_bench" latency "$clip")"

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/PictureScaler.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
@@ -32,6 +34,7 @@ bool EncodeBmp24(const AVFrame* frame, std::vector<uint8_t>* bmp) {
                                      height, AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_ACCURATE_RND,
                                      nullptr, nullptr, nullptr);
     if (sws == nullptr) return false;
+    UseFrameColours(sws, frame);  // the same colours as on screen
     bmp->assign(header_bytes + image_bytes, 0);
     uint8_t* out = bmp->data();
     out[0] = 'B';

@@ -77,6 +77,7 @@ bool AsideFile::Open(const std::string& final_path) {
     if (fd < 0) return false;
     fchmod(fd, 0644);
     fd_ = fd;
+    written_ = written_back_ = 0;
     final_path_ = final_path;
     temp_path_ = name.data();
     return true;
@@ -94,12 +95,16 @@ bool AsideFile::Write(const void* data, size_t size) {
         }
         bytes += n;
         size -= static_cast<size_t>(n);
+        written_ += static_cast<uint64_t>(n);
     }
     return true;
 }
 
 void AsideFile::StartWriteBack() {
-    if (fd_ >= 0 && !failed_) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (fd_ < 0 || failed_ || written_ == written_back_) return;
+    sync_file_range(fd_, static_cast<off_t>(written_back_), static_cast<off_t>(written_ - written_back_),
+                    SYNC_FILE_RANGE_WRITE);
+    written_back_ = written_;
 }
 
 bool AsideFile::Commit() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace playersdk {
@@ -38,8 +39,10 @@ public:
     // needed). `final_path` is taken as it is: map drive paths first.
     bool Open(const std::string& final_path);
     bool Write(const void* data, size_t size);
-    // Starts writing what has been written so far to disk, without waiting
-    // for it, so that the flush in Commit() has little left to do.
+    // Starts writing what has been written since the last call to disk,
+    // without waiting for it, so that the flush in Commit() has little left
+    // to do. Only the new range is handed over: pages already on their way
+    // are not looked at again.
     void StartWriteBack();
     // Flushes to disk and renames into place. False (and the temporary file
     // removed) when anything failed since Open().
@@ -51,6 +54,8 @@ public:
 private:
     int fd_ = -1;
     bool failed_ = false;
+    uint64_t written_ = 0;       // bytes written so far
+    uint64_t written_back_ = 0;  // of which write-back has been started
     std::string final_path_;
     std::string temp_path_;
 };

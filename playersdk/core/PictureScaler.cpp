@@ -5,18 +5,63 @@
 #include <cstring>
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 namespace playersdk {
+namespace {
 
-PictureScaler::~PictureScaler() { sws_freeContext(sws_); }
+// The fast YUV-to-RGB path writes whole blocks of pixels, up to this many
+// past a row's end: rows are padded by as much, and what lands in a bar
+// beside the picture is cleared again.
+constexpr int kRowSlackPixels = 32;
 
-void PictureScaler::Layout(const Geometry& geometry) {
-    geometry_ = geometry;
+// The full-range ("J") formats under the name of the limited-range format of
+// the same layout: the scaling step then leaves the levels as they are, and
+// the range is applied once, by the conversion to RGB.
+AVPixelFormat SameLayoutLimited(AVPixelFormat format) {
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+        default: return format;
+    }
+}
+
+bool IsFullRangeFormat(int format) { return SameLayoutLimited(static_cast<AVPixelFormat>(format)) != format; }
+
+}  // namespace
+
+bool UseFrameColours(SwsContext* sws, const AVFrame* frame) {
+    int matrix = frame->colorspace;
+    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RGB || matrix == AVCOL_SPC_RESERVED) {
+        // What players assume for an untagged picture: HD is BT.709.
+        matrix = (frame->width >= 1280 || frame->height > 576) ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+    }
+    const bool full_range = frame->color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(frame->format);
+    // The SWS_CS_* numbers are those of AVColorSpace.
+    return sws_setColorspaceDetails(sws, sws_getCoefficients(matrix), full_range ? 1 : 0,
+                                    sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16) >= 0;
+}
+
+PictureScaler::~PictureScaler() { Release(); }
+
+void PictureScaler::Release() {
+    sws_freeContext(scale_);
+    sws_freeContext(convert_);
+    scale_ = convert_ = nullptr;
+    av_frame_free(&scaled_);
+}
+
+bool PictureScaler::Layout(const AVFrame* frame, const Geometry& geometry) {
+    Release();
     width_ = geometry.area_width;
     height_ = geometry.area_height;
-    pixels_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+    stride_ = (width_ + kRowSlackPixels) * 4;
+    pixels_.assign(static_cast<size_t>(stride_) * height_, 0);
     double sar = (geometry.sar_num > 0 && geometry.sar_den > 0)
                      ? static_cast<double>(geometry.sar_num) / geometry.sar_den
                      : 1.0;
@@ -28,8 +73,36 @@ void PictureScaler::Layout(const Geometry& geometry) {
         picture_width_ = width_;
         picture_height_ = std::clamp(static_cast<int>(std::lround(width_ / aspect)), 1, height_);
     }
+    // Even sizes: the fast conversion takes whole pairs of rows and columns;
+    // one pixel more of black bar costs nothing.
+    if (picture_width_ > 1) picture_width_ &= ~1;
+    if (picture_height_ > 1) picture_height_ &= ~1;
     picture_x_ = (width_ - picture_width_) / 2;
     picture_y_ = (height_ - picture_height_) / 2;
+
+    const auto source = SameLayoutLimited(static_cast<AVPixelFormat>(frame->format));
+    const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(source);
+    if (described == nullptr) return false;
+    const bool rgb = (described->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+    const bool same_size = picture_width_ == frame->width && picture_height_ == frame->height;
+    if (rgb || (same_size && source == AV_PIX_FMT_YUV420P)) {
+        // One step: an RGB picture has no fast path to gain, a YUV 4:2:0
+        // picture of the right size needs no scaling.
+        convert_ = sws_getContext(frame->width, frame->height, source, picture_width_, picture_height_,
+                                  AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        return convert_ != nullptr && (rgb || UseFrameColours(convert_, frame));
+    }
+    scaled_ = av_frame_alloc();
+    if (scaled_ == nullptr) return false;
+    scaled_->format = AV_PIX_FMT_YUV420P;
+    scaled_->width = picture_width_;
+    scaled_->height = picture_height_;
+    if (av_frame_get_buffer(scaled_, 0) < 0) return false;
+    scale_ = sws_getContext(frame->width, frame->height, source, picture_width_, picture_height_,
+                            AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    convert_ = sws_getContext(picture_width_, picture_height_, AV_PIX_FMT_YUV420P, picture_width_,
+                              picture_height_, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    return scale_ != nullptr && convert_ != nullptr && UseFrameColours(convert_, frame);
 }
 
 bool PictureScaler::Render(const AVFrame* frame, int area_width, int area_height) {
@@ -38,17 +111,39 @@ bool PictureScaler::Render(const AVFrame* frame, int area_width, int area_height
     Geometry geometry{area_width,    area_height,
                       frame->width,  frame->height,
                       frame->format, frame->sample_aspect_ratio.num,
-                      frame->sample_aspect_ratio.den};
-    if (!(geometry == geometry_)) Layout(geometry);
-    sws_ = sws_getCachedContext(sws_, frame->width, frame->height,
-                                static_cast<AVPixelFormat>(frame->format), picture_width_,
-                                picture_height_, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr,
-                                nullptr);
-    if (sws_ == nullptr) return false;
-    uint8_t* destination[4] = {pixels_.data() + (static_cast<size_t>(picture_y_) * width_ + picture_x_) * 4,
-                               nullptr, nullptr, nullptr};
-    int strides[4] = {width_ * 4, 0, 0, 0};
-    return sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, destination, strides) > 0;
+                      frame->sample_aspect_ratio.den, frame->colorspace,
+                      frame->color_range};
+    if (!(geometry == geometry_)) {
+        geometry_ = geometry;
+        if (!Layout(frame, geometry)) {
+            Release();
+            geometry_ = {};
+            return false;
+        }
+    }
+    const uint8_t* const* source = frame->data;
+    const int* source_strides = frame->linesize;
+    int source_height = frame->height;
+    if (scale_ != nullptr) {
+        if (sws_scale(scale_, frame->data, frame->linesize, 0, frame->height, scaled_->data,
+                      scaled_->linesize) <= 0)
+            return false;
+        source = scaled_->data;
+        source_strides = scaled_->linesize;
+        source_height = picture_height_;
+    }
+    uint8_t* first = pixels_.data() + static_cast<size_t>(picture_y_) * stride_ + picture_x_ * 4;
+    uint8_t* destination[4] = {first, nullptr, nullptr, nullptr};
+    int strides[4] = {stride_, 0, 0, 0};
+    if (sws_scale(convert_, source, source_strides, 0, source_height, destination, strides) <= 0) return false;
+    const int right = picture_x_ + picture_width_;
+    const int spill = std::min(kRowSlackPixels, width_ - right);
+    if (spill > 0) {
+        for (int y = 0; y < picture_height_; ++y)
+            std::memset(first + static_cast<size_t>(y) * stride_ + picture_width_ * 4, 0,
+                        static_cast<size_t>(spill) * 4);
+    }
+    return true;
 }
 
 }  // namespace playersdk

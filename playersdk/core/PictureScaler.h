@@ -1,6 +1,7 @@
 // Turns a decoded picture into what a window shows: 32-bit B,G,R,X pixels the
 // size of the window's drawing area, the picture scaled once to fit with its
-// display aspect kept and black bars around it.
+// display aspect kept and black bars around it, in the colours its frame is
+// tagged with.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,12 @@ extern "C" {
 struct SwsContext;
 
 namespace playersdk {
+
+// Makes a YUV-to-RGB context use the matrix and range `frame` is tagged
+// with; an untagged frame gets BT.709 when it is HD and BT.601 otherwise, and
+// full range only for the full-range pixel formats. False when the context
+// refuses them.
+bool UseFrameColours(SwsContext* sws, const AVFrame* frame);
 
 class PictureScaler {
 public:
@@ -28,21 +35,29 @@ public:
     const uint8_t* Pixels() const { return pixels_.data(); }
     int Width() const { return width_; }
     int Height() const { return height_; }
-    int Stride() const { return width_ * 4; }
+    // Rows are padded past the area's width (see Layout).
+    int Stride() const { return stride_; }
 
 private:
     struct Geometry {
         int area_width = 0, area_height = 0;
         int source_width = 0, source_height = 0, source_format = -1;
         int sar_num = 0, sar_den = 0;
+        int colorspace = 0, color_range = 0;
         bool operator==(const Geometry&) const = default;
     };
-    void Layout(const Geometry& geometry);
+    bool Layout(const AVFrame* frame, const Geometry& geometry);
+    void Release();
 
-    SwsContext* sws_ = nullptr;
+    // Scales YUV to YUV at the picture's size (skipped when the sizes match),
+    // then `convert_` turns that into RGB without scaling, which has a fast
+    // path; scaling and converting in one step does not.
+    SwsContext* scale_ = nullptr;
+    SwsContext* convert_ = nullptr;
+    AVFrame* scaled_ = nullptr;
     Geometry geometry_;
     std::vector<uint8_t> pixels_;
-    int width_ = 0, height_ = 0;
+    int width_ = 0, height_ = 0, stride_ = 0;
     int picture_x_ = 0, picture_y_ = 0, picture_width_ = 0, picture_height_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QResizeEvent>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -118,7 +119,7 @@ PictureArea::~PictureArea() { slot_->Detach(); }
 bool PictureArea::event(QEvent* event) {
     if (event->type() == kPictureEvent) {
         slot_->RepaintDelivered();
-        update();
+        update(contentsRect());  // the frame around the picture stays as it is
         return true;
     }
     return QFrame::event(event);
@@ -127,10 +128,24 @@ bool PictureArea::event(QEvent* event) {
 void PictureArea::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QRect area = contentsRect();
-    painter.fillRect(area, Qt::black);
     const QImage picture = slot_->Latest();
-    if (!picture.isNull() && !area.isEmpty()) {
-        const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatioF();
+    const QSize native = picture.size() / ratio;
+    if (picture.isNull() || area.isEmpty()) {
+        painter.fillRect(area, Qt::black);
+    } else if (native.width() <= area.width() && native.height() <= area.height() &&
+               QSizeF(native) * ratio == QSizeF(picture.size())) {
+        // The library scaled the picture for this area: a plain copy at a
+        // whole pixel, and black only where the picture does not reach.
+        // Centred, an odd spare pixel going above and to the left.
+        const QRect target(area.x() + (area.width() - native.width() + 1) / 2,
+                           area.y() + (area.height() - native.height() + 1) / 2, native.width(),
+                           native.height());
+        for (const QRect& band : QRegion(area).subtracted(QRegion(target))) painter.fillRect(band, Qt::black);
+        painter.drawImage(target, picture);
+    } else {
+        // A picture made for another size (the area has just changed).
+        painter.fillRect(area, Qt::black);
         QSizeF shown = QSizeF(picture.size()) / ratio;
         if (shown.width() > area.width() || shown.height() > area.height()) {
             shown.scale(area.size(), Qt::KeepAspectRatio);

@@ -46,24 +46,33 @@ void PictureSlot::Detach() {
     std::lock_guard lock(mutex_);
     receiver_ = nullptr;
     latest_ = QImage();
+    spare_ = QImage();
 }
 
 void PictureSlot::Present(const uint8_t* pixels, int width, int height, int stride) {
     if (pixels == nullptr || width <= 0 || height <= 0 || stride < width * 4) return;
+    // The copy goes into the picture painted before the latest one, when
+    // nothing holds it any more: no allocation, no page faults per picture.
+    QImage copy;
     {
         std::lock_guard lock(mutex_);
         if (receiver_ == nullptr) return;
+        copy.swap(spare_);
     }
     // B, G, R, X bytes in memory are QImage::Format_RGB32 on little-endian
     // machines; the copy detaches the picture from the caller's buffer.
-    QImage copy(width, height, QImage::Format_RGB32);
-    for (int row = 0; row < height; ++row) {
-        std::memcpy(copy.scanLine(row), pixels + static_cast<ptrdiff_t>(row) * stride,
-                    static_cast<size_t>(width) * 4);
-    }
+    if (copy.width() != width || copy.height() != height || !copy.isDetached())
+        copy = QImage(width, height, QImage::Format_RGB32);
+    if (copy.isNull()) return;
+    uint8_t* to = copy.bits();
+    const auto row_bytes = static_cast<size_t>(width) * 4;
+    const auto to_stride = static_cast<size_t>(copy.bytesPerLine());
+    for (int row = 0; row < height; ++row)
+        std::memcpy(to + row * to_stride, pixels + static_cast<ptrdiff_t>(row) * stride, row_bytes);
     std::lock_guard lock(mutex_);
     if (receiver_ == nullptr) return;
     latest_.swap(copy);
+    spare_.swap(copy);
     if (!repaint_pending_) {
         repaint_pending_ = true;
         QCoreApplication::postEvent(receiver_, new QEvent(kPictureEvent));

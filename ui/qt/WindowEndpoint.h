@@ -59,7 +59,8 @@ private:
 
 // The latest picture handed over for one area (latest wins) and the area's
 // size in device pixels. Present copies outside the lock and only swaps
-// under it, so the GUI thread never waits for a copy.
+// under it, so the GUI thread never waits for a copy; two pictures take
+// turns, so a steady stream of them allocates nothing.
 class PictureSlot {
 public:
     void Attach(QObject* receiver);
@@ -75,6 +76,7 @@ private:
     std::mutex mutex_;
     QObject* receiver_ = nullptr;
     QImage latest_;
+    QImage spare_;  // the picture before latest_, reused for the next copy
     bool repaint_pending_ = false;
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};

@@ -149,3 +149,14 @@ TEST_F(NetDownload, StopDuringAStalledAnswerReturnsAndLeavesThePreviousFile) {
     EXPECT_EQ(ReadAll(destination_), "previous download");
     ExpectNothingAside();
 }
+
+TEST_F(NetDownload, ProgressCountsTheBytesAsTheyArrive) {
+    // A quarter of the body, then silence: the progress shows that quarter.
+    ScriptedServer server(AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" +
+                                          std::string(256 * 1024, 'q')));
+    const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, kSmall, "d:\\test.mp4", server.port(), 0, 0, 0);
+    ASSERT_GE(h, 0);
+    EXPECT_TRUE(WaitFor([&] { return NetGetDownloadProgress(h) == 25; }, 10s));
+    NetStopDownload(h);
+    EXPECT_EQ(ReadAll(destination_), "previous download");
+}

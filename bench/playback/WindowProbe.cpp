@@ -1,0 +1,324 @@
+// Runs a player as a user does, on the X server of $DISPLAY, and watches its
+// window from outside: no part of the player is replaced or instrumented.
+//
+//   window_probe play SECONDS -- COMMAND...
+//       Time from launch to the first picture (a coloured pixel in the
+//       window), then the CPU seconds (user + system, all threads) and peak
+//       resident memory of the whole process, which is ended SECONDS after its
+//       first picture unless it has ended by itself.
+//   window_probe seek PAUSE SEEK... -- COMMAND...
+//       After the first picture, sends the PAUSE input, then each SEEK input
+//       in turn and times it until the picture changes (the median is printed).
+//
+// Inputs are real X events (the XTest extension), at a place given in units
+// of the window's size, so a dialog laid out in dialog units can be aimed at:
+//   key:NAME                      a key (an X keysym name), pointer in the window
+//   click:BUTTON:X:Y:UNITS_X:UNITS_Y  a press and release of a mouse button at
+//                                 (X / UNITS_X, Y / UNITS_Y) of the window's size
+// --watch X:Y:W:H:UNITS_X:UNITS_Y (before --) names the part of the window
+// that shows the picture; the whole window by default.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+struct Box {
+    double x = 0, y = 0, w = 1, h = 1, units_x = 1, units_y = 1;
+};
+
+std::vector<std::string> Split(const std::string& text, char by) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(by, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+class Screen {
+public:
+    Screen() : display_(XOpenDisplay(nullptr)) {
+        // A window that goes away between two requests is not an error here.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    }
+    ~Screen() {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+    bool Ok() const { return display_ != nullptr; }
+
+    // The largest viewable top-level window of process `pid`.
+    Window FindWindowOf(pid_t pid) {
+        const Atom pid_atom = XInternAtom(display_, "_NET_WM_PID", True);
+        if (pid_atom == None) return 0;
+        Window root_back, parent, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, DefaultRootWindow(display_), &root_back, &parent, &children, &count)) return 0;
+        Window best = 0;
+        long best_area = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            Atom type;
+            int format;
+            unsigned long items, after;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display_, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
+                                   &items, &after, &data) != Success || data == nullptr)
+                continue;
+            const long owner = items == 1 ? *reinterpret_cast<long*>(data) : -1;
+            XFree(data);
+            XWindowAttributes attributes;
+            if (owner != pid || !XGetWindowAttributes(display_, children[i], &attributes) ||
+                attributes.map_state != IsViewable)
+                continue;
+            const long area = static_cast<long>(attributes.width) * attributes.height;
+            if (area > best_area) {
+                best = children[i];
+                best_area = area;
+            }
+        }
+        if (children != nullptr) XFree(children);
+        return best;
+    }
+
+    void Size(Window window, int* width, int* height) {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, window, &attributes);
+        *width = attributes.width;
+        *height = attributes.height;
+    }
+
+    // Three rows across the watched part, as B,G,R bytes: enough to see a
+    // picture arrive or change, cheap enough to poll every few milliseconds.
+    std::vector<uint8_t> Sample(Window window, const Box& box) {
+        int width, height;
+        Size(window, &width, &height);
+        const int x = static_cast<int>(box.x / box.units_x * width);
+        const int w = std::max(1, static_cast<int>(box.w / box.units_x * width));
+        const int top = static_cast<int>(box.y / box.units_y * height);
+        const int h = std::max(1, static_cast<int>(box.h / box.units_y * height));
+        std::vector<uint8_t> pixels;
+        for (double row : {0.3, 0.5, 0.7}) {
+            const int y = top + static_cast<int>(row * h);
+            XImage* image = XGetImage(display_, window, x, y, static_cast<unsigned>(w), 1, AllPlanes, ZPixmap);
+            if (image == nullptr) return {};
+            for (int i = 0; i < w; ++i) {
+                const unsigned long pixel = XGetPixel(image, i, 0);
+                pixels.push_back(static_cast<uint8_t>(pixel));
+                pixels.push_back(static_cast<uint8_t>(pixel >> 8));
+                pixels.push_back(static_cast<uint8_t>(pixel >> 16));
+            }
+            XDestroyImage(image);
+        }
+        return pixels;
+    }
+
+    bool Send(Window window, const std::string& input) {
+        const std::vector<std::string> parts = Split(input, ':');
+        int width, height;
+        Size(window, &width, &height);
+        int root_x = 0, root_y = 0;
+        Window child;
+        XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &root_x, &root_y, &child);
+        if (parts[0] == "key" && parts.size() == 2) {
+            const KeySym symbol = XStringToKeysym(parts[1].c_str());
+            const KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display_, symbol);
+            if (code == 0) return false;
+            XTestFakeMotionEvent(display_, -1, root_x + width / 2, root_y + height / 2, 0);
+            XTestFakeKeyEvent(display_, code, True, 0);
+            XTestFakeKeyEvent(display_, code, False, 0);
+        } else if (parts[0] == "click" && parts.size() == 6) {
+            const unsigned button = static_cast<unsigned>(std::atoi(parts[1].c_str()));
+            const double x = std::atof(parts[2].c_str()) / std::atof(parts[4].c_str()) * width;
+            const double y = std::atof(parts[3].c_str()) / std::atof(parts[5].c_str()) * height;
+            XTestFakeMotionEvent(display_, -1, root_x + static_cast<int>(x), root_y + static_cast<int>(y), 0);
+            XTestFakeButtonEvent(display_, button, True, 0);
+            XTestFakeButtonEvent(display_, button, False, 0);
+        } else {
+            return false;
+        }
+        XSync(display_, False);
+        return true;
+    }
+
+private:
+    Display* display_;
+};
+
+bool Coloured(const std::vector<uint8_t>& pixels) {
+    for (size_t i = 0; i + 2 < pixels.size(); i += 3) {
+        const auto [low, high] = std::minmax({pixels[i], pixels[i + 1], pixels[i + 2]});
+        if (high - low > 60) return true;
+    }
+    return false;
+}
+
+struct Child {
+    pid_t pid = -1;
+    Clock::time_point launched;
+    bool reaped = false;
+    rusage usage{};
+
+    explicit Child(char** command) {
+        launched = Clock::now();
+        pid = fork();
+        if (pid == 0) {
+            execvp(command[0], command);
+            _exit(127);
+        }
+    }
+    ~Child() { End(); }
+    bool Exited() {
+        if (reaped) return true;
+        int status;
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) reaped = true;
+        return reaped;
+    }
+    void End() {
+        if (pid <= 0 || reaped) return;
+        kill(pid, SIGTERM);
+        int status;
+        const auto give_up = Clock::now() + 5s;
+        while (wait4(pid, &status, WNOHANG, &usage) != pid) {
+            if (Clock::now() > give_up) kill(pid, SIGKILL);
+            std::this_thread::sleep_for(5ms);
+        }
+        reaped = true;
+    }
+};
+
+// Waits for the child's window and its first picture; the time since launch.
+std::optional<double> FirstPicture(Screen& screen, Child& child, const Box& watch, Window* window) {
+    const auto give_up = child.launched + 30s;
+    while (Clock::now() < give_up && !child.Exited()) {
+        if (*window == 0) *window = screen.FindWindowOf(child.pid);
+        if (*window != 0 && Coloured(screen.Sample(*window, watch))) return Ms(Clock::now() - child.launched);
+        std::this_thread::sleep_for(2ms);
+    }
+    return std::nullopt;
+}
+
+int Play(double seconds, const Box& watch, char** command) {
+    Screen screen;
+    if (!screen.Ok()) return 2;
+    Child child(command);
+    Window window = 0;
+    const std::optional<double> first = FirstPicture(screen, child, watch, &window);
+    if (!first) {
+        std::fprintf(stderr, "window_probe: no picture from %s\n", command[0]);
+        return 1;
+    }
+    const auto stop_at = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < stop_at && !child.Exited()) std::this_thread::sleep_for(10ms);
+    child.End();
+    const rusage& u = child.usage;
+    const double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    std::printf("first_picture_ms=%.0f cpu_s=%.3f peak_rss_mb=%.1f\n", *first, cpu, u.ru_maxrss / 1024.0);
+    return 0;
+}
+
+// Waits until the picture has not changed for `quiet`; false on timeout.
+bool Settle(Screen& screen, Window window, const Box& watch, Clock::duration quiet) {
+    std::vector<uint8_t> last = screen.Sample(window, watch);
+    auto since = Clock::now();
+    const auto give_up = since + 10s;
+    while (Clock::now() < give_up) {
+        std::this_thread::sleep_for(10ms);
+        std::vector<uint8_t> now = screen.Sample(window, watch);
+        if (now != last) {
+            last = std::move(now);
+            since = Clock::now();
+        } else if (Clock::now() - since >= quiet) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int Seek(const std::string& pause, const std::vector<std::string>& seeks, const Box& watch, char** command) {
+    Screen screen;
+    if (!screen.Ok()) return 2;
+    Child child(command);
+    Window window = 0;
+    if (!FirstPicture(screen, child, watch, &window)) {
+        std::fprintf(stderr, "window_probe: no picture from %s\n", command[0]);
+        return 1;
+    }
+    std::this_thread::sleep_for(300ms);
+    if (!screen.Send(window, pause) || !Settle(screen, window, watch, 500ms)) {
+        std::fprintf(stderr, "window_probe: %s did not pause\n", command[0]);
+        return 1;
+    }
+    std::vector<double> times;
+    for (const std::string& seek : seeks) {
+        const std::vector<uint8_t> before = screen.Sample(window, watch);
+        const auto sent = Clock::now();
+        if (!screen.Send(window, seek)) return 2;
+        bool changed = false;
+        while (!changed && Clock::now() - sent < 5s) {
+            std::this_thread::sleep_for(2ms);
+            changed = screen.Sample(window, watch) != before;
+        }
+        if (!changed) {
+            std::fprintf(stderr, "window_probe: %s: no new picture after %s\n", command[0], seek.c_str());
+            return 1;
+        }
+        times.push_back(Ms(Clock::now() - sent));
+        Settle(screen, window, watch, 400ms);
+    }
+    std::vector<double> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("seek_ms=%.0f (median of %zu; runs", sorted[sorted.size() / 2], times.size());
+    for (double t : times) std::printf(" %.0f", t);
+    std::printf(")\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int dash = 1;
+    while (dash < argc && std::strcmp(argv[dash], "--") != 0) ++dash;
+    if (argc < 3 || dash >= argc - 1) {
+        std::fprintf(stderr, "usage: window_probe play SECONDS | seek PAUSE SEEK... [--watch BOX] -- COMMAND...\n");
+        return 2;
+    }
+    Box watch;
+    std::vector<std::string> words(argv + 2, argv + dash);
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i] != "--watch") continue;
+        const std::vector<std::string> p = Split(words[i + 1], ':');
+        if (p.size() != 6) return 2;
+        watch = {std::atof(p[0].c_str()), std::atof(p[1].c_str()), std::atof(p[2].c_str()),
+                 std::atof(p[3].c_str()), std::atof(p[4].c_str()), std::atof(p[5].c_str())};
+        words.erase(words.begin() + static_cast<long>(i), words.begin() + static_cast<long>(i) + 2);
+        break;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    char** command = argv + dash + 1;
+    const std::string mode = argv[1];
+    if (mode == "play" && words.size() == 1) return Play(std::atof(words[0].c_str()), watch, command);
+    if (mode == "seek" && words.size() >= 2)
+        return Seek(words[0], std::vector<std::string>(words.begin() + 1, words.end()), watch, command);
+    std::fprintf(stderr, "window_probe: bad arguments\n");
+    return 2;
+}
