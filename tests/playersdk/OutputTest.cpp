@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "FakeWindow.h"
 #include "Sdk.h"
@@ -138,6 +139,34 @@ TEST_F(Output, CutFailsWhenTheFileCannotBeWritten) {
     RunShell("touch '" + blocker + "'");
     EXPECT_EQ(PlayerStartCut(h, (blocker + "/cut.mp4").c_str()), 0);
     EXPECT_EQ(PlayerStopCut(h), 0);
+}
+
+// Runs the cut helper; its exit status, or -1 when it did not exit.
+int RunCutChild(const std::vector<std::string>& arguments) {
+    pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        std::vector<char*> argv{const_cast<char*>(PLAYERSDK_CUT_CHILD)};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(PLAYERSDK_CUT_CHILD, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Output, ACutThatRunsOutOfDiskFailsAndLeavesNoFile) {
+    std::string source = MakeNumberedClip(CutSource(20));
+    ASSERT_FALSE(source.empty());
+    ASSERT_GT(FileSize(source), 150000) << "the clip must not fit the disk";
+    std::string cut = ScratchDir() + "/full-disk.mp4";
+    EXPECT_EQ(RunCutChild({source, cut, "100000"}), 5) << "the cut reported success";
+    EXPECT_FALSE(FileExists(cut)) << "a half-written cut was left behind";
+    // The same cut with room enough succeeds and stays.
+    EXPECT_EQ(RunCutChild({source, cut, "100000000"}), 4);
+    EXPECT_TRUE(FileExists(cut));
 }
 
 TEST_F(Output, ACutStillPlaysAfterTheProcessWasKilledMidCut) {
