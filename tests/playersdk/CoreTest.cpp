@@ -2,12 +2,15 @@
 // aside-written files, and a player fed by a MediaInput of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "FakeWindow.h"
 #include "TestMedia.h"
@@ -222,6 +225,139 @@ TEST(SoundOutput, PlaysThroughADeviceAcrossPauseSeekAndSpeed) {
     EXPECT_EQ(window.CountEvents(PLAYER_EVENT_END), 1);
     player.reset();
     EXPECT_EQ(PlayerClose(h), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A network-like input: bytes arrive at a steady rate, and every 2 s nothing
+// arrives for 400 ms.
+class StallingInput : public MediaInput {
+public:
+    StallingInput(std::string bytes, double bytes_per_second)
+        : bytes_(std::move(bytes)), rate_(bytes_per_second), start_(Clock::now()), last_stall_(start_) {}
+    int Read(uint8_t* buffer, int size) override {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (interrupted_) return AVERROR_EXIT;
+            if (position_ >= bytes_.size()) return AVERROR_EOF;
+            auto now = Clock::now();
+            if (now - last_stall_ >= 2s) {
+                ++stalls_;
+                changed_.wait_for(lock, 400ms, [&] { return interrupted_; });
+                last_stall_ = Clock::now();
+                stalled_ += last_stall_ - now;
+                continue;
+            }
+            double seconds = std::chrono::duration<double>(now - start_ - stalled_).count();
+            size_t arrived = std::min(bytes_.size(), static_cast<size_t>(seconds * rate_));
+            if (arrived <= position_) {
+                changed_.wait_for(lock, 5ms, [&] { return interrupted_; });
+                continue;
+            }
+            size_t n = std::min({static_cast<size_t>(size), size_t{4096}, arrived - position_});
+            std::copy_n(bytes_.data() + position_, n, buffer);
+            position_ += n;
+            return static_cast<int>(n);
+        }
+    }
+    int64_t Seek(int64_t offset, int whence) override {
+        std::lock_guard lock(mutex_);
+        if (whence == AVSEEK_SIZE) return static_cast<int64_t>(bytes_.size());
+        if (whence == SEEK_CUR) offset += static_cast<int64_t>(position_);
+        if (whence == SEEK_END) offset += static_cast<int64_t>(bytes_.size());
+        if (offset < 0) return -1;
+        position_ = static_cast<size_t>(offset);
+        return offset;
+    }
+    void Interrupt() override {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        changed_.notify_all();
+    }
+    int Stalls() {
+        std::lock_guard lock(mutex_);
+        return stalls_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::string bytes_;
+    double rate_;
+    Clock::time_point start_, last_stall_;
+    Clock::duration stalled_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t position_ = 0;
+    int stalls_ = 0;
+    bool interrupted_ = false;
+};
+
+// The longest run of silence between the first and the last sound in a file
+// of 16-bit samples, in samples.
+size_t LongestSilence(const std::string& samples_file) {
+    std::string raw = ReadAll(samples_file);
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    auto loud = [](int16_t s) { return s > 1000 || s < -1000; };
+    auto first = std::find_if(samples.begin(), samples.end(), loud);
+    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    size_t longest = 0, run = 0;
+    for (auto it = first; it < last; ++it) {
+        run = (*it > 50 || *it < -50) ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+TEST(StreamPlayer, AReadThatStallsEveryTwoSecondsLosesNeitherSoundNorPictureTimes) {
+    const std::string sound_file = ScratchDir() + "/stalled-sound.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", sound_file.c_str(), 1);
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    NumberedClip clip;
+    clip.seconds = 8;
+    clip.audio = "aac";
+    std::string source = MakeNumberedClip(clip);
+    std::string bytes = ReadAll(MakeMedia("stall-faststart.mp4", "-i '" + source + "' -c copy -movflags +faststart"));
+    ASSERT_FALSE(bytes.empty());
+    auto owned = std::make_unique<StallingInput>(bytes, bytes.size() * 1.5 / clip.seconds);
+    StallingInput* input = owned.get();
+    std::shared_ptr<Player> player = Player::Open(std::move(owned));
+    ASSERT_TRUE(player);
+    PlayerHandle h = RegisterPlayer(player);
+    FakeWindow window(64, 48);
+    std::mutex shown_mutex;
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> shown;
+    window.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(shown_mutex);
+        shown.emplace_back(FrameNumberOf(p), std::chrono::steady_clock::now());
+    });
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_EQ(PlayerSoundOn(h), 1);
+    PlayerPlay(h, window.Handle());
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_GE(input->Stalls(), 2) << "the input did not stall while playing";
+    player.reset();
+    PlayerClose(h);
+
+    // Pictures keep their times: no picture comes later after the one before
+    // it than their times say (the clock, sound, may run a little off the wall
+    // clock on the disk driver, so times are compared picture to picture).
+    std::lock_guard lock(shown_mutex);
+    ASSERT_GE(shown.size(), 190u);
+    double worst = 0;
+    int skipped = 0;
+    for (size_t i = 1; i < shown.size(); ++i) {
+        double apart = std::chrono::duration<double, std::milli>(shown[i].second - shown[i - 1].second).count();
+        worst = std::max(worst, apart - (shown[i].first - shown[i - 1].first) * 40.0);
+        skipped += std::max(0, shown[i].first - shown[i - 1].first - 1);
+    }
+    EXPECT_LT(worst, 100.0) << "a picture came late";
+    EXPECT_LE(skipped, 3) << "pictures were dropped to catch up";
+    // 44.1 kHz mono: no silence of 20 ms or more inside the sound.
+    EXPECT_LT(LongestSilence(sound_file), 882u) << "the sound has a gap";
 }
 
 }  // namespace
