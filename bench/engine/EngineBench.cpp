@@ -287,7 +287,7 @@ int Seeks(const char* file) {
         std::this_thread::sleep_for(300ms);
     }
     PlayerClose(h);
-    std::printf("%-24s ten seeks 50 ms apart: first picture %.0f, target picture %.0f (median of 5; worst %.0f)  "
+    std::printf("%-24s ten seeks 50 ms apart: key frame shown at %+.0f, target picture %.0f (median of 5; worst %.0f)  "
                 "one exact seek 9 s past a key frame: %.0f (median of 3) (ms)\n",
                 "libPlayerSDK", Median(first), Median(exact), WorstAbs(exact), Median(single));
     return 0;

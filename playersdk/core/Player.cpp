@@ -182,6 +182,16 @@ bool Player::OpenMedia(std::string* why) {
     if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
 
+    if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
+        AVStream* video = format_->streams[video_stream_];
+        for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(video, i);
+            if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
+                key_times_us_.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+            }
+        }
+        std::sort(key_times_us_.begin(), key_times_us_.end());
+    }
     shown_ = av_frame_alloc();
     if (shown_ == nullptr) return false;
     cut_ = std::make_unique<CutRecorder>(format_, video_stream_, audio_stream_);
@@ -479,7 +489,16 @@ void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
     };
     if (state.refining) {
         const int64_t time = FrameTimeUs(frame);
-        if (time + FrameDurationUs(frame) <= state.target_us) {
+        bool before;
+        {
+            // The target may have moved on meanwhile (a merged seek).
+            std::lock_guard lock(mutex_);
+            if (state.serial == serial_) state.target_us = serial_target_us_;
+            before = time + FrameDurationUs(frame) <= state.target_us;
+            refined_to_us_ = std::max(refined_to_us_, time + FrameDurationUs(frame));
+            if (!before) refining_ = false;
+        }
+        if (before) {
             if (!state.preview_sent) {
                 state.preview_sent = true;
                 AVFrame* copy = av_frame_clone(frame);
@@ -529,6 +548,8 @@ void Player::VideoLoop() {
             state.serial = serial_;
             state.target_us = serial_target_us_;
             state.refining = serial_exact_;
+            refining_ = serial_exact_;
+            refined_to_us_ = 0;
             state.preview_sent = false;
             state.need_key = true;
             state.drained = false;
@@ -544,6 +565,10 @@ void Player::VideoLoop() {
                 state.speed_step = speed_step_;
                 lock.unlock();
                 DecodePacket(nullptr, state);
+                {
+                    std::lock_guard refining_lock(mutex_);
+                    refining_ = false;
+                }
                 if (state.refining && state.held->buf[0] != nullptr) {
                     // The target is past the last picture: that one is shown.
                     state.refining = false;
@@ -574,6 +599,7 @@ void Player::VideoLoop() {
             continue;
         }
         state.speed_step = speed_step_;
+        state.target_us = serial_target_us_;
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
@@ -847,9 +873,24 @@ void Player::UpdateClockLocked() {
     sound_wake_.notify_all();
 }
 
+bool Player::SameKeyFrame(int64_t a_us, int64_t b_us) const {
+    if (key_times_us_.empty()) return false;
+    auto a = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), a_us);
+    auto b = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), b_us);
+    return a == b && a != key_times_us_.begin();
+}
+
 void Player::RequestSeekLocked(int64_t target_us) {
-    seek_pending_ = true;
-    seek_target_us_ = target_us;
+    // While the picture thread decodes on to an exact target, a target further
+    // on before the next key frame is reached by decoding on: no new seek.
+    const bool decode_on = seeking_ && !seek_pending_ && refining_ && target_us >= refined_to_us_ &&
+                           SameKeyFrame(serial_target_us_, target_us);
+    if (decode_on) {
+        serial_target_us_ = target_us;
+    } else {
+        seek_pending_ = true;
+        seek_target_us_ = target_us;
+    }
     seeking_ = true;
     ended_ = false;
     steps_ = 0;

@@ -47,6 +47,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/EventPoster.h"
 #include "core/MediaInput.h"
@@ -179,6 +180,7 @@ private:
     bool EndReachedLocked() const;
 
     void RequestSeekLocked(int64_t target_us);
+    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     void UpdateClockLocked();
     bool SoundWantedLocked() const;
     void ClearPicturesLocked();
@@ -202,6 +204,9 @@ private:
     int64_t frame_interval_us_ = 40000;
     uint32_t total_ms_ = 0;
     bool seekable_ = true;
+    // Media times of the key frames, when the container's index is whole at
+    // the open (MP4); empty otherwise.
+    std::vector<int64_t> key_times_us_;
 
     std::atomic<bool> quit_{false};
     std::atomic<int64_t> shown_us_{0};
@@ -230,6 +235,11 @@ private:
     int64_t serial_target_us_ = 0;  // the target of serial_'s seek
     bool serial_exact_ = false;     // serial_ came from a seek to an exact time
     bool read_ended_ = false;       // every packet of serial_ read
+    // The picture thread is decoding on to serial_target_us_; the pictures it
+    // has decoded end at refined_to_us_. A seek further on before the next key
+    // frame only moves the target.
+    bool refining_ = false;
+    int64_t refined_to_us_ = 0;
     PacketQueue video_packets_;
     PacketQueue sound_packets_;
     std::deque<Picture> pictures_;
