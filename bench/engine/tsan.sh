@@ -18,5 +18,5 @@ trap 'rm -rf "$media"' EXIT
 clip=$media/clip.mp4
 ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=s=160x120:r=25:d=3" -f lavfi -i "sine=f=440:d=3" \
   -c:v libx264 -preset veryfast -g 25 -c:a aac -shortest "$clip"
-SDL_AUDIODRIVER=dummy TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1" \
+SDL_AUDIODRIVER=dummy TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$here/bench/engine/tsan.supp" \
   "$build/bin/engine_stress" "$clip" "$loops"
