@@ -1,6 +1,8 @@
 #include "core/CutRecorder.h"
 
 #include "core/CutWriter.h"
+
+#include <chrono>
 #include "core/DrivePath.h"
 
 extern "C" {
@@ -22,13 +24,14 @@ constexpr size_t kMaxQueuedBytes = 64u << 20;
 // One cut: a writer and the thread that feeds it from a queue.
 class CutRecorder::Session {
 public:
-    explicit Session(std::unique_ptr<CutWriter> writer) : writer_(std::move(writer)) {
+    Session(std::unique_ptr<CutWriter> writer, const std::atomic<int64_t>* shown_us)
+        : writer_(std::move(writer)), shown_us_(shown_us) {
         thread_ = std::thread([this] { Run(); });
     }
     ~Session() { Finish(); }
 
     // Takes a reference to the packet (nullptr: a discontinuity).
-    void Queue(const AVPacket* packet) {
+    void Queue(const AVPacket* packet, int64_t time_us) {
         AVPacket* copy = nullptr;
         if (packet != nullptr) {
             copy = av_packet_clone(packet);
@@ -40,21 +43,22 @@ public:
             return;
         }
         if (copy != nullptr) queued_bytes_ += static_cast<size_t>(copy->size);
-        queue_.push_back(copy);
+        queue_.push_back({copy, time_us});
         if (queued_bytes_ > kMaxQueuedBytes) {
             overflowed_ = true;
-            for (AVPacket* each : queue_) av_packet_free(&each);
+            for (Item& each : queue_) av_packet_free(&each.packet);
             queue_.clear();
             queued_bytes_ = 0;
         }
         wake_.notify_one();
     }
-    // Writes what is queued, then the end of the file.
+    // Writes what is queued up to the picture on screen, then the end of the file.
     bool Finish() {
         {
             std::lock_guard lock(mutex_);
             if (finishing_ && !thread_.joinable()) return result_;
             finishing_ = true;
+            end_us_ = shown_us_->load();
             wake_.notify_one();
         }
         if (thread_.joinable()) thread_.join();
@@ -76,7 +80,20 @@ private:
                 wake_.wait(lock);
                 continue;
             }
-            AVPacket* packet = queue_.front();
+            const Item& front = queue_.front();
+            if (front.packet != nullptr && front.time_us != INT64_MIN) {
+                if (finishing_ && front.time_us > end_us_) {
+                    // Read ahead of the picture on screen when the cut ended.
+                    for (Item& each : queue_) av_packet_free(&each.packet);
+                    queue_.clear();
+                    return;
+                }
+                if (!finishing_ && front.time_us > shown_us_->load()) {
+                    wake_.wait_for(lock, std::chrono::milliseconds(20));
+                    continue;
+                }
+            }
+            AVPacket* packet = front.packet;
             queue_.pop_front();
             if (packet != nullptr) queued_bytes_ -= static_cast<size_t>(packet->size);
             lock.unlock();
@@ -90,10 +107,16 @@ private:
         }
     }
 
+    struct Item {
+        AVPacket* packet = nullptr;
+        int64_t time_us = INT64_MIN;
+    };
     std::unique_ptr<CutWriter> writer_;
+    const std::atomic<int64_t>* shown_us_;
+    int64_t end_us_ = INT64_MAX;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<AVPacket*> queue_;
+    std::deque<Item> queue_;
     size_t queued_bytes_ = 0;
     bool overflowed_ = false;
     bool finishing_ = false;
@@ -101,8 +124,9 @@ private:
     std::thread thread_;
 };
 
-CutRecorder::CutRecorder(const AVFormatContext* input, int video_stream, int audio_stream)
-    : input_(input), video_stream_(video_stream), audio_stream_(audio_stream) {}
+CutRecorder::CutRecorder(const AVFormatContext* input, int video_stream, int audio_stream,
+                         const std::atomic<int64_t>* shown_us)
+    : input_(input), shown_us_(shown_us), video_stream_(video_stream), audio_stream_(audio_stream) {}
 
 CutRecorder::~CutRecorder() {
     Stop();
@@ -144,7 +168,7 @@ void CutRecorder::Add(const AVPacket* packet, int64_t time_us, int64_t shown_us)
     if (packet->stream_index != video_stream_ && packet->stream_index != audio_stream_) return;
     bool key = packet->stream_index == video_stream_ && (packet->flags & AV_PKT_FLAG_KEY) != 0;
     std::lock_guard lock(mutex_);
-    if (session_) session_->Queue(packet);
+    if (session_) session_->Queue(packet, time_us);
     if (kept_.empty() && !key) return;  // kept packets start with a key frame
     AVPacket* copy = av_packet_clone(packet);
     if (copy == nullptr) return;
@@ -156,7 +180,7 @@ void CutRecorder::Add(const AVPacket* packet, int64_t time_us, int64_t shown_us)
 void CutRecorder::Discontinuity() {
     std::lock_guard lock(mutex_);
     while (!kept_.empty()) DropFrontSegmentLocked();
-    if (session_) session_->Queue(nullptr);
+    if (session_) session_->Queue(nullptr, INT64_MIN);
 }
 
 bool CutRecorder::Start(const std::string& path, int64_t shown_us) {
@@ -165,7 +189,7 @@ bool CutRecorder::Start(const std::string& path, int64_t shown_us) {
     const bool started = writer != nullptr;
     std::unique_ptr<Session> previous;
     if (writer) {
-        auto session = std::make_unique<Session>(std::move(writer));
+        auto session = std::make_unique<Session>(std::move(writer), shown_us_);
         std::lock_guard lock(mutex_);
         // From the last key frame at or before the picture on screen.
         auto from = kept_.end();
@@ -173,7 +197,7 @@ bool CutRecorder::Start(const std::string& path, int64_t shown_us) {
             if (it->key && (from == kept_.end() || it->time_us <= shown_us)) from = it;
             if (it->key && it->time_us > shown_us) break;
         }
-        for (auto it = from; it != kept_.end(); ++it) session->Queue(it->packet);
+        for (auto it = from; it != kept_.end(); ++it) session->Queue(it->packet, it->time_us);
         previous = std::move(session_);
         session_ = std::move(session);
     } else {

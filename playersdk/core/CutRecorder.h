@@ -7,6 +7,7 @@
 // makes the cut fail (and its file go) rather than hold up playback.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -24,7 +25,10 @@ class CutWriter;
 
 class CutRecorder {
 public:
-    CutRecorder(const AVFormatContext* input, int video_stream, int audio_stream);
+    // shown_us: the media time of the picture on screen; packets are written
+    // once it has reached them, so that a cut ends with what was watched.
+    CutRecorder(const AVFormatContext* input, int video_stream, int audio_stream,
+                const std::atomic<int64_t>* shown_us);
     ~CutRecorder();
     CutRecorder(const CutRecorder&) = delete;
     CutRecorder& operator=(const CutRecorder&) = delete;
@@ -53,6 +57,7 @@ private:
     void DropFrontSegmentLocked();
 
     const AVFormatContext* input_;
+    const std::atomic<int64_t>* shown_us_;
     int video_stream_;
     int audio_stream_;
 

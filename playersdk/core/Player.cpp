@@ -194,7 +194,7 @@ bool Player::OpenMedia(std::string* why) {
     }
     shown_ = av_frame_alloc();
     if (shown_ == nullptr) return false;
-    cut_ = std::make_unique<CutRecorder>(format_, video_stream_, audio_stream_);
+    cut_ = std::make_unique<CutRecorder>(format_, video_stream_, audio_stream_, &shown_us_);
     // A file whose pictures cannot be decoded is refused at the open.
     if (!DecodeFirstPicture()) {
         *why = "no picture can be decoded";
