@@ -3,19 +3,24 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 
 #include "core/PlaybackClock.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
 }
 
 namespace playersdk {
 namespace {
 
-constexpr int64_t kSyncToleranceUs = 200000;
-constexpr int kQueueAheadMs = 250;
+// Sound within this of the clock plays as it comes; further away it is
+// dropped (late) or waited for with silence (early).
+constexpr int64_t kSyncToleranceUs = 40000;
+// The clock follows the sound once they are this far apart.
+constexpr int64_t kAnchorToleranceUs = 2000;
+constexpr int kDeviceSamples = 1024;
 
 }  // namespace
 
@@ -31,166 +36,183 @@ bool SoundDeviceAvailable() {
     return available;
 }
 
-std::unique_ptr<AudioOutput> AudioOutput::Create(const AVStream* stream, int64_t start_us,
-                                                 const PlaybackClock* clock) {
-    if (stream == nullptr || !SoundDeviceAvailable()) return nullptr;
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (codec == nullptr) return nullptr;
+std::unique_ptr<AudioOutput> AudioOutput::Create(int rate, int channels, PlaybackClock* clock) {
+    if (!SoundDeviceAvailable() || clock == nullptr) return nullptr;
     std::unique_ptr<AudioOutput> output(new AudioOutput);
-    output->time_base_ = stream->time_base;
-    output->start_us_ = start_us;
     output->clock_ = clock;
-    output->decoder_ = avcodec_alloc_context3(codec);
-    if (output->decoder_ == nullptr ||
-        avcodec_parameters_to_context(output->decoder_, stream->codecpar) < 0) {
-        return nullptr;
-    }
-    output->decoder_->pkt_timebase = stream->time_base;
-    if (avcodec_open2(output->decoder_, codec, nullptr) < 0) return nullptr;
-    int rate = output->decoder_->sample_rate > 0 ? output->decoder_->sample_rate : 48000;
-    int channels = std::clamp(output->decoder_->ch_layout.nb_channels, 1, 2);
-
     SDL_AudioSpec wanted{};
-    wanted.freq = rate;
+    wanted.freq = rate > 0 ? rate : 48000;
     wanted.format = AUDIO_S16SYS;
-    wanted.channels = static_cast<Uint8>(channels);
-    wanted.samples = 1024;
+    wanted.channels = static_cast<Uint8>(std::clamp(channels, 1, 2));
+    wanted.samples = kDeviceSamples;
+    wanted.callback = &AudioOutput::Callback;
+    wanted.userdata = output.get();
     SDL_AudioSpec obtained{};
     output->device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (output->device_ == 0) return nullptr;
-    output->device_rate_ = obtained.freq;
-    output->device_channels_ = obtained.channels;
-
-    AVChannelLayout layout;
-    av_channel_layout_default(&layout, output->device_channels_);
-    int ok = swr_alloc_set_opts2(&output->resampler_, &layout, AV_SAMPLE_FMT_S16, output->device_rate_,
-                                 &output->decoder_->ch_layout, output->decoder_->sample_fmt,
-                                 output->decoder_->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&layout);
-    if (ok < 0 || swr_init(output->resampler_) < 0) return nullptr;
+    output->rate_ = obtained.freq;
+    output->channels_ = obtained.channels;
+    // The disk and dummy drivers take a buffer the moment it is handed out;
+    // a sound card plays it after the one before it.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    bool immediate = driver != nullptr && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+    output->latency_us_ = immediate ? 0 : static_cast<int64_t>(obtained.samples) * 1000000 / obtained.freq;
     SDL_PauseAudioDevice(output->device_, 0);
-    output->thread_ = std::thread([raw = output.get()] { raw->Run(); });
     return output;
 }
 
 AudioOutput::~AudioOutput() {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-        wake_.notify_all();
-    }
-    if (thread_.joinable()) thread_.join();
-    for (AVPacket* packet : packets_) av_packet_free(&packet);
     if (device_ != 0) SDL_CloseAudioDevice(device_);
-    swr_free(&resampler_);
-    avcodec_free_context(&decoder_);
 }
 
-void AudioOutput::Push(const AVPacket* packet) {
-    AVPacket* copy = av_packet_clone(packet);
-    if (copy == nullptr) return;
-    std::lock_guard lock(mutex_);
-    packets_.push_back(copy);
-    // The picture side paces the reading, so this stays short; a stalled
-    // device must not make it grow without bound.
-    while (packets_.size() > 512) {
-        av_packet_free(&packets_.front());
-        packets_.pop_front();
-    }
-    wake_.notify_all();
+int64_t AudioOutput::BytesToUs(size_t bytes) const {
+    return static_cast<int64_t>(bytes / (2 * channels_)) * 1000000 / rate_;
 }
 
-void AudioOutput::Flush() {
-    std::lock_guard lock(mutex_);
-    for (AVPacket* packet : packets_) av_packet_free(&packet);
-    packets_.clear();
-    ++generation_;
-    SDL_ClearQueuedAudio(device_);
-    wake_.notify_all();
+size_t AudioOutput::UsToBytes(int64_t us) const {
+    if (us <= 0) return 0;
+    return static_cast<size_t>(us * rate_ / 1000000) * 2 * channels_;
 }
 
-void AudioOutput::SetPaused(bool paused) {
+void AudioOutput::Push(int serial, int64_t pts_us, std::vector<uint8_t> samples) {
     std::lock_guard lock(mutex_);
-    if (paused == paused_) return;
-    paused_ = paused;
-    SDL_PauseAudioDevice(device_, paused ? 1 : 0);
-    wake_.notify_all();
+    if (serial != serial_ || samples.empty()) return;
+    buffered_bytes_ += samples.size();
+    pieces_.push_back({serial, pts_us, std::move(samples), 0});
+}
+
+void AudioOutput::Flush(int serial) {
+    std::lock_guard lock(mutex_);
+    pieces_.clear();
+    buffered_bytes_ = 0;
+    serial_ = serial;
+}
+
+void AudioOutput::SetActive(bool active) {
+    std::lock_guard lock(mutex_);
+    active_ = active;
+}
+
+int64_t AudioOutput::BufferedUs() const {
+    std::lock_guard lock(mutex_);
+    return BytesToUs(buffered_bytes_);
+}
+
+bool AudioOutput::HasSound(int serial) const {
+    std::lock_guard lock(mutex_);
+    return serial == serial_ && !pieces_.empty();
 }
 
 bool AudioOutput::Drained() const {
     std::lock_guard lock(mutex_);
-    return packets_.empty() && !decoding_ && SDL_GetQueuedAudioSize(device_) == 0;
+    return pieces_.empty();
 }
 
-// Waits up to `milliseconds`; false when the output is closing.
-bool AudioOutput::Wait(std::unique_lock<std::mutex>& lock, int milliseconds) {
-    wake_.wait_for(lock, std::chrono::milliseconds(milliseconds));
-    return !quit_;
+void AudioOutput::Callback(void* self, uint8_t* stream, int length) {
+    static_cast<AudioOutput*>(self)->Fill(stream, static_cast<size_t>(std::max(length, 0)));
 }
 
-void AudioOutput::Run() {
-    AVFrame* frame = av_frame_alloc();
-    uint64_t decoder_generation = 0;
-    std::unique_lock lock(mutex_);
-    while (!quit_ && frame != nullptr) {
-        if (packets_.empty()) {
-            wake_.wait(lock);
-            continue;
+void AudioOutput::Fill(uint8_t* out, size_t length) {
+    const auto now = PlaybackClock::WallClock::now();
+    const size_t frame_bytes = static_cast<size_t>(2 * channels_);
+    size_t done = 0;
+    std::lock_guard lock(mutex_);
+    if (active_ && clock_->Running()) {
+        // The media time that out[0] should carry when it is heard.
+        const int64_t due_us = clock_->NowUs() + latency_us_;
+        bool anchored = false;
+        while (done < length && !pieces_.empty()) {
+            Piece& piece = pieces_.front();
+            const int64_t at_us = piece.pts_us + BytesToUs(piece.offset);
+            const int64_t here_us = due_us + BytesToUs(done);
+            const int64_t early_us = at_us - here_us;
+            if (early_us > kSyncToleranceUs) {
+                size_t gap = std::min(UsToBytes(early_us), length - done);
+                gap -= gap % frame_bytes;
+                if (gap == 0) break;
+                std::memset(out + done, 0, gap);
+                done += gap;
+                continue;
+            }
+            size_t left = piece.bytes.size() - piece.offset;
+            if (early_us < -kSyncToleranceUs) {
+                size_t drop = std::min(std::max(UsToBytes(-early_us), frame_bytes), left);
+                piece.offset += drop;
+                buffered_bytes_ -= drop;
+                if (piece.offset >= piece.bytes.size()) pieces_.pop_front();
+                continue;
+            }
+            if (!anchored) {
+                // out[done] is heard latency + done later than now.
+                clock_->Anchor(at_us - latency_us_ - BytesToUs(done), now, kAnchorToleranceUs);
+                anchored = true;
+            }
+            size_t n = std::min(left, length - done);
+            std::memcpy(out + done, piece.bytes.data() + piece.offset, n);
+            done += n;
+            piece.offset += n;
+            buffered_bytes_ -= n;
+            if (piece.offset >= piece.bytes.size()) pieces_.pop_front();
         }
-        AVPacket* packet = packets_.front();
-        packets_.pop_front();
-        if (decoder_generation != generation_) {
-            decoder_generation = generation_;
-            avcodec_flush_buffers(decoder_);
-        }
-        decoding_ = true;
-        lock.unlock();
-        avcodec_send_packet(decoder_, packet);
-        av_packet_free(&packet);
-        while (avcodec_receive_frame(decoder_, frame) == 0) {
-            Play(frame);
-            av_frame_unref(frame);
-        }
-        lock.lock();
-        decoding_ = false;
     }
-    av_frame_free(&frame);
+    if (done < length) std::memset(out + done, 0, length - done);
 }
 
-// Queues one decoded frame when it is due, dropping it when it is late.
-void AudioOutput::Play(AVFrame* frame) {
-    const int64_t bytes_per_second = static_cast<int64_t>(device_rate_) * device_channels_ * 2;
-    int64_t pts = frame->best_effort_timestamp;
-    std::unique_lock lock(mutex_);
-    const uint64_t generation = generation_;
-    for (;;) {
-        if (quit_ || generation != generation_) return;
-        int64_t queued_us = static_cast<int64_t>(SDL_GetQueuedAudioSize(device_)) * 1000000 / bytes_per_second;
-        if (queued_us > kQueueAheadMs * 1000 || paused_ || !clock_->Running()) {
-            Wait(lock, 10);
-            continue;
-        }
-        if (pts == AV_NOPTS_VALUE) break;
-        int64_t frame_us = av_rescale_q(pts, time_base_, AV_TIME_BASE_Q) - start_us_;
-        int64_t heard_at = clock_->NowUs() + queued_us;
-        if (frame_us < heard_at - kSyncToleranceUs) return;  // late: drop it
-        if (frame_us > heard_at + kSyncToleranceUs) {
-            Wait(lock, 10);  // early: let the clock catch up
-            continue;
-        }
-        break;
+std::unique_ptr<SoundDecoder> SoundDecoder::Create(const AVStream* stream, int64_t start_us, int out_rate,
+                                                   int out_channels) {
+    if (stream == nullptr) return nullptr;
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (codec == nullptr) return nullptr;
+    std::unique_ptr<SoundDecoder> decoder(new SoundDecoder);
+    decoder->time_base_ = stream->time_base;
+    decoder->start_us_ = start_us;
+    decoder->out_rate_ = out_rate;
+    decoder->out_channels_ = out_channels;
+    decoder->decoder_ = avcodec_alloc_context3(codec);
+    decoder->frame_ = av_frame_alloc();
+    if (decoder->decoder_ == nullptr || decoder->frame_ == nullptr ||
+        avcodec_parameters_to_context(decoder->decoder_, stream->codecpar) < 0) {
+        return nullptr;
     }
-    lock.unlock();
-    int out_samples = swr_get_out_samples(resampler_, frame->nb_samples);
-    if (out_samples <= 0) return;
-    std::vector<uint8_t> buffer(static_cast<size_t>(out_samples) * device_channels_ * 2);
-    uint8_t* out[1] = {buffer.data()};
-    int converted = swr_convert(resampler_, out, out_samples, const_cast<const uint8_t**>(frame->extended_data),
-                                frame->nb_samples);
-    if (converted <= 0) return;
-    lock.lock();
-    if (generation != generation_ || quit_) return;
-    SDL_QueueAudio(device_, buffer.data(), static_cast<Uint32>(converted) * device_channels_ * 2);
+    decoder->decoder_->pkt_timebase = stream->time_base;
+    if (avcodec_open2(decoder->decoder_, codec, nullptr) < 0) return nullptr;
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, out_channels);
+    int ok = swr_alloc_set_opts2(&decoder->resampler_, &layout, AV_SAMPLE_FMT_S16, out_rate,
+                                 &decoder->decoder_->ch_layout, decoder->decoder_->sample_fmt,
+                                 decoder->decoder_->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&layout);
+    if (ok < 0 || swr_init(decoder->resampler_) < 0) return nullptr;
+    return decoder;
+}
+
+SoundDecoder::~SoundDecoder() {
+    swr_free(&resampler_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&decoder_);
+}
+
+void SoundDecoder::Flush() {
+    avcodec_flush_buffers(decoder_);
+    swr_init(resampler_);  // forgets the samples it held back
+}
+
+int64_t SoundDecoder::Convert(std::vector<uint8_t>* samples) {
+    int64_t pts = frame_->best_effort_timestamp;
+    int64_t pts_us = pts != AV_NOPTS_VALUE ? av_rescale_q(pts, time_base_, AV_TIME_BASE_Q) - start_us_ : next_pts_us_;
+    int out_samples = swr_get_out_samples(resampler_, frame_->nb_samples);
+    if (out_samples <= 0) return pts_us;
+    samples->resize(static_cast<size_t>(out_samples) * out_channels_ * 2);
+    uint8_t* out[1] = {samples->data()};
+    int converted = swr_convert(resampler_, out, out_samples, const_cast<const uint8_t**>(frame_->extended_data),
+                                frame_->nb_samples);
+    if (converted <= 0) {
+        samples->clear();
+        return pts_us;
+    }
+    samples->resize(static_cast<size_t>(converted) * out_channels_ * 2);
+    next_pts_us_ = pts_us + static_cast<int64_t>(converted) * 1000000 / out_rate_;
+    return pts_us;
 }
 
 }  // namespace playersdk

@@ -1,15 +1,16 @@
-// Sound for one player: decodes the sound stream on its own thread, converts
-// it to the device's format and queues it to an SDL audio device, in step with
-// the player's clock (late sound is dropped, early sound waits).
+// Sound for one player. SoundDecoder turns packets of the sound stream into
+// 16-bit samples in the device's format, each piece dated in media time.
+// AudioOutput owns the SDL device: its callback takes the pieces in order and
+// re-anchors the player's clock to what is being heard, so that sound is the
+// master clock while it plays. Pieces too far from the clock are dropped
+// (late) or preceded by silence (early); while inactive (paused, seeking,
+// another speed, sound off) the callback gives silence and keeps its pieces.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 extern "C" {
@@ -29,44 +30,94 @@ bool SoundDeviceAvailable();
 
 class AudioOutput {
 public:
-    // nullptr when the stream cannot be decoded or no device can be opened.
-    static std::unique_ptr<AudioOutput> Create(const AVStream* stream, int64_t start_us,
-                                               const PlaybackClock* clock);
+    // Opens the default device for 16-bit samples at about rate x channels.
+    // nullptr when no device can be opened.
+    static std::unique_ptr<AudioOutput> Create(int rate, int channels, PlaybackClock* clock);
+    // Closes the device; its callback has returned for good when this returns.
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // Queues a copy of a packet of the sound stream.
-    void Push(const AVPacket* packet);
-    // Drops every queued packet and sample (after a seek, on mute).
-    void Flush();
-    void SetPaused(bool paused);
-    // Nothing left to play.
+    int Rate() const { return rate_; }
+    int Channels() const { return channels_; }
+
+    // Appends interleaved samples that start at media time pts_us. Pieces of
+    // another serial than the last Flush's are ignored.
+    void Push(int serial, int64_t pts_us, std::vector<uint8_t> samples);
+    // Drops every piece; from now on only pieces of `serial` are taken.
+    void Flush(int serial);
+    // Plays (true) or gives silence and keeps the pieces (false).
+    void SetActive(bool active);
+    // Media time queued and not yet handed to the device.
+    int64_t BufferedUs() const;
+    // Some sound of `serial` is queued.
+    bool HasSound(int serial) const;
     bool Drained() const;
 
 private:
     AudioOutput() = default;
-    void Run();
-    void Play(AVFrame* frame);
-    bool Wait(std::unique_lock<std::mutex>& lock, int milliseconds);
+    static void Callback(void* self, uint8_t* stream, int length);
+    void Fill(uint8_t* out, size_t length);
+    int64_t BytesToUs(size_t bytes) const;
+    size_t UsToBytes(int64_t us) const;
+
+    struct Piece {
+        int serial = 0;
+        int64_t pts_us = 0;
+        std::vector<uint8_t> bytes;
+        size_t offset = 0;  // bytes already played
+    };
+
+    PlaybackClock* clock_ = nullptr;
+    uint32_t device_ = 0;
+    int rate_ = 48000;
+    int channels_ = 2;
+    // Time from the callback handing out a byte to its being heard.
+    int64_t latency_us_ = 0;
+
+    mutable std::mutex mutex_;  // a leaf lock: nothing else is taken under it but the clock's
+    std::deque<Piece> pieces_;
+    size_t buffered_bytes_ = 0;
+    int serial_ = 0;
+    bool active_ = false;
+};
+
+class SoundDecoder {
+public:
+    // nullptr when the stream cannot be decoded or converted.
+    static std::unique_ptr<SoundDecoder> Create(const AVStream* stream, int64_t start_us, int out_rate,
+                                                int out_channels);
+    ~SoundDecoder();
+    SoundDecoder(const SoundDecoder&) = delete;
+    SoundDecoder& operator=(const SoundDecoder&) = delete;
+
+    // Decodes one packet; every converted piece goes to sink(pts_us, samples).
+    template <typename Sink>
+    void Decode(const AVPacket* packet, Sink&& sink) {
+        if (avcodec_send_packet(decoder_, packet) < 0) return;
+        while (avcodec_receive_frame(decoder_, frame_) == 0) {
+            std::vector<uint8_t> samples;
+            int64_t pts_us = Convert(&samples);
+            av_frame_unref(frame_);
+            if (!samples.empty()) sink(pts_us, std::move(samples));
+        }
+    }
+    // Forgets what the decoder holds (after a seek).
+    void Flush();
+
+private:
+    SoundDecoder() = default;
+    // Converts frame_; its media time.
+    int64_t Convert(std::vector<uint8_t>* samples);
 
     AVCodecContext* decoder_ = nullptr;
     SwrContext* resampler_ = nullptr;
+    AVFrame* frame_ = nullptr;
     AVRational time_base_{1, 1};
     int64_t start_us_ = 0;
-    const PlaybackClock* clock_ = nullptr;
-    uint32_t device_ = 0;
-    int device_rate_ = 48000;
-    int device_channels_ = 2;
-
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<AVPacket*> packets_;
-    uint64_t generation_ = 0;  // bumped by Flush
-    bool decoding_ = false;
-    bool paused_ = false;
-    bool quit_ = false;
-    std::thread thread_;
+    int out_rate_ = 48000;
+    int out_channels_ = 2;
+    int64_t next_pts_us_ = 0;
 };
 
 }  // namespace playersdk

@@ -1,5 +1,7 @@
 #include "core/CutWriter.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "core/DrivePath.h"
@@ -43,19 +45,22 @@ std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFor
         track.output_index = target->index;
         cut->tracks_.push_back(track);
     }
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
     if (!CreateParentFolders(path)) return nullptr;
+    cut->path_ = path;
     // "file:" keeps a path that looks like a URL from reaching another protocol.
     if (avio_open(&cut->output_->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE) < 0) return nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", kFragmentFlags, 0);
     int written = avformat_write_header(cut->output_, &options);
     av_dict_free(&options);
-    if (written < 0) {
+    avio_flush(cut->output_->pb);
+    if (written < 0 || cut->output_->pb->error < 0) {
         avio_closep(&cut->output_->pb);
         std::remove(path.c_str());
         return nullptr;
     }
-    avio_flush(cut->output_->pb);
     cut->scratch_ = av_packet_alloc();
     if (cut->scratch_ == nullptr) return nullptr;
     return cut;
@@ -132,15 +137,19 @@ void CutWriter::Write(const AVPacket* packet) {
     av_packet_unref(scratch_);
     // The fragment before this key frame is complete: get it to the disk.
     if (key) avio_flush(output_->pb);
+    if (output_->pb->error < 0) failed_ = true;
 }
 
 bool CutWriter::Finish() {
     if (finished_) return !failed_;
     finished_ = true;
     if (output_ == nullptr || output_->pb == nullptr) return false;
-    if (av_write_trailer(output_) < 0) failed_ = true;
+    if (!failed_ && av_write_trailer(output_) < 0) failed_ = true;
+    avio_flush(output_->pb);
     if (output_->pb->error < 0) failed_ = true;
-    avio_closep(&output_->pb);
+    if (avio_closep(&output_->pb) < 0) failed_ = true;
+    // A cut that could not be written whole is not left behind half written.
+    if (failed_) std::remove(path_.c_str());
     return !failed_;
 }
 

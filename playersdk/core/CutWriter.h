@@ -1,8 +1,9 @@
 // Copies the packets of a playing stream, without re-encoding, into a
-// fragmented MP4 file: from the next video key frame on, timestamps shifted to
-// start at 0, sound included when MP4 can carry its codec. Each key frame
-// closes a fragment and reaches the disk, so a process killed mid-cut leaves a
-// file that plays up to its last fragment.
+// fragmented MP4 file: from the first video key frame it is given on,
+// timestamps shifted to start at 0, sound included when MP4 can carry its
+// codec. Each key frame closes a fragment and reaches the disk, so a process
+// killed mid-cut leaves a file that plays up to its last fragment; a cut that
+// fails (a full disk) removes its file.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,8 @@ namespace playersdk {
 
 class CutWriter {
 public:
-    // nullptr when the file cannot be created or the streams cannot be stored.
+    // nullptr when the file cannot be created or the streams cannot be stored,
+    // or when `path` names something other than a regular file.
     static std::unique_ptr<CutWriter> Start(const std::string& path, const AVFormatContext* input,
                                             int video_stream, int audio_stream);
     ~CutWriter();
@@ -29,7 +31,10 @@ public:
     // The input jumped (a seek): carry on from the next key frame, keeping the
     // written timeline continuous.
     void Discontinuity();
-    // Writes the end of the file and closes it. True when it is complete.
+    // Marks the cut as failed: Finish then removes the file.
+    void Fail() { failed_ = true; }
+    // Writes the end of the file and closes it. True when it is complete;
+    // otherwise the file is removed.
     bool Finish();
 
 private:
@@ -44,6 +49,7 @@ private:
     };
     Track* TrackOf(int input_index);
 
+    std::string path_;
     const AVFormatContext* input_ = nullptr;
     AVFormatContext* output_ = nullptr;
     AVPacket* scratch_ = nullptr;

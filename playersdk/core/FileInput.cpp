@@ -14,13 +14,18 @@ extern "C" {
 namespace playersdk {
 
 std::unique_ptr<FileInput> FileInput::Open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    // Looked at before it is opened, and opened without waiting: opening a
+    // FIFO or a device for reading may block until someone writes to it.
     struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    // The name may have been replaced meanwhile: what was opened counts.
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
         ::close(fd);
         return nullptr;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return std::unique_ptr<FileInput>(new FileInput(fd, info.st_size));
 }
 

@@ -1,6 +1,8 @@
 // The media clock that pictures and sound are timed against: media time in
 // microseconds that advances with the wall clock times the speed while it
-// runs, and stands still while it is held.
+// runs, and stands still while it is held. While sound plays, the sound
+// device's callback re-anchors it to what is being heard (Anchor), so that
+// sound is the master and pictures follow it.
 #pragma once
 
 #include <chrono>
@@ -34,6 +36,18 @@ public:
         base_us_ = NowLocked();
         base_wall_ = WallClock::now();
         speed_ = speed;
+    }
+    // Says that media_us is heard at wall time `at`; the clock follows when it
+    // is more than tolerance_us away. Ignored while the clock is held.
+    void Anchor(int64_t media_us, WallClock::time_point at, int64_t tolerance_us) {
+        std::lock_guard lock(mutex_);
+        if (!running_) return;
+        double elapsed = std::chrono::duration<double, std::micro>(at - base_wall_).count();
+        int64_t now_at = base_us_ + static_cast<int64_t>(elapsed * speed_);
+        if (now_at - media_us > tolerance_us || media_us - now_at > tolerance_us) {
+            base_us_ = media_us;
+            base_wall_ = at;
+        }
     }
     double Speed() const {
         std::lock_guard lock(mutex_);

@@ -7,7 +7,7 @@
 
 #include "core/AudioOutput.h"
 #include "core/BmpWriter.h"
-#include "core/CutWriter.h"
+#include "core/CutRecorder.h"
 #include "core/DrivePath.h"
 
 extern "C" {
@@ -23,29 +23,73 @@ using Wall = PlaybackClock::WallClock;
 using namespace std::chrono_literals;
 
 constexpr int kAvioBufferSize = 64 * 1024;
-// The containers this library plays: MP4 and its family, and JPEG pictures.
-constexpr const char* kFormatWhitelist = "mov,mp4,m4a,3gp,3g2,mj2,jpeg_pipe";
 constexpr int kMinSpeedStep = -4;  // 1/16
 constexpr int kMaxSpeedStep = 4;   // 16
 constexpr int kKeyFramesOnlyStep = 3;  // 8x and faster
+// Read-ahead: the read thread waits once every stream has this much queued,
+// or all streams together this many bytes. Enough to ride out a slow read.
+constexpr int64_t kQueueAheadUs = 2000000;
+constexpr size_t kMinQueuedPackets = 25;
+constexpr size_t kMaxQueuedBytes = 32u << 20;
+constexpr size_t kPictureQueueSize = 3;
+// Decoded sound waiting for the device.
+constexpr int64_t kSoundAheadUs = 250000;
+// Sound packets this far behind the clock are not worth decoding.
+constexpr int64_t kSoundSkipBehindUs = 300000;
+// After a seek the clock starts once sound for the target is ready, or after this.
+constexpr auto kLandingSoundWait = 500ms;
 // A late picture is still shown when nothing was shown for this long, so the
 // picture keeps moving on a machine too slow for the speed asked.
 constexpr auto kLongestWithoutPicture = 250ms;
+constexpr int64_t kUnknownTime = INT64_MIN;
 
 int64_t MsFromWall() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Wall::now().time_since_epoch()).count();
 }
 
+// Containers may name further files or addresses (playlists, references):
+// this library plays the one input it was given and opens nothing else.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
 }  // namespace
+
+// --- packet queue -----------------------------------------------------------
+
+void Player::PacketQueue::Push(AVPacket* packet, int serial, int64_t duration_us) {
+    bytes_ += static_cast<size_t>(packet->size);
+    duration_us_ += duration_us;
+    items_.push_back({packet, serial, duration_us});
+}
+
+Player::QueuedPacket Player::PacketQueue::Pop() {
+    QueuedPacket item = items_.front();
+    items_.pop_front();
+    bytes_ -= static_cast<size_t>(item.packet->size);
+    duration_us_ -= item.duration_us;
+    return item;
+}
+
+void Player::PacketQueue::Clear() {
+    for (QueuedPacket& item : items_) av_packet_free(&item.packet);
+    items_.clear();
+    bytes_ = 0;
+    duration_us_ = 0;
+}
+
+// --- opening ----------------------------------------------------------------
 
 Player::Player(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {}
 
 Player::~Player() {
     Close();
-    av_frame_free(&next_);
-    av_frame_free(&dropped_);
+    cut_.reset();
+    av_frame_free(&next_.frame);
+    ClearPicturesLocked();
+    video_packets_.Clear();
+    sound_packets_.Clear();
     av_frame_free(&shown_);
-    av_packet_free(&packet_);
     avcodec_free_context(&video_decoder_);
     avformat_close_input(&format_);
     if (avio_ != nullptr) {
@@ -65,7 +109,7 @@ std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::str
         if (why) *why = reason;
         return nullptr;
     }
-    player->thread_ = std::thread([raw = player.get()] { raw->Run(); });
+    player->StartThreads();
     return player;
 }
 
@@ -107,7 +151,7 @@ bool Player::OpenMedia(std::string* why) {
     format_->pb = avio_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     format_->interrupt_callback = {&Player::Interrupted, this};
-    format_->format_whitelist = av_strdup(kFormatWhitelist);
+    format_->io_open = &RefuseNestedOpen;
     if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
         *why = "not a media file this library plays";
         return false;  // avformat_open_input has freed format_
@@ -138,17 +182,24 @@ bool Player::OpenMedia(std::string* why) {
     if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
 
-    packet_ = av_packet_alloc();
-    next_ = av_frame_alloc();
-    dropped_ = av_frame_alloc();
+    if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
+        AVStream* video = format_->streams[video_stream_];
+        for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(video, i);
+            if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
+                key_times_us_.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+            }
+        }
+        std::sort(key_times_us_.begin(), key_times_us_.end());
+    }
     shown_ = av_frame_alloc();
-    if (packet_ == nullptr || next_ == nullptr || dropped_ == nullptr || shown_ == nullptr) return false;
+    if (shown_ == nullptr) return false;
+    cut_ = std::make_unique<CutRecorder>(format_, video_stream_, audio_stream_, &shown_us_);
     // A file whose pictures cannot be decoded is refused at the open.
-    if (!DecodeNext(next_)) {
+    if (!DecodeFirstPicture()) {
         *why = "no picture can be decoded";
         return false;
     }
-    has_next_ = true;
     return true;
 }
 
@@ -208,7 +259,65 @@ bool Player::LooksTruncated() const {
     return last != nullptr && last->pos >= 0 && last->pos + last->size > size;
 }
 
+// Reads and decodes up to the first picture on the opening thread; the sound
+// read meanwhile is queued as the read thread would have.
+bool Player::DecodeFirstPicture() {
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool got = false;
+    bool draining = false;
+    while (packet != nullptr && frame != nullptr) {
+        int received = avcodec_receive_frame(video_decoder_, frame);
+        if (received == 0) {
+            got = true;
+            break;
+        }
+        if (received == AVERROR_EOF || draining) break;
+        if (av_read_frame(format_, packet) < 0) {
+            avcodec_send_packet(video_decoder_, nullptr);
+            draining = true;
+            read_ended_ = true;
+            continue;
+        }
+        cut_->Add(packet, PacketTimeUs(packet), 0);
+        if (packet->stream_index == video_stream_) {
+            avcodec_send_packet(video_decoder_, packet);
+            av_packet_unref(packet);
+        } else {
+            RoutePacketLocked(packet);
+        }
+    }
+    av_packet_free(&packet);
+    if (!got) {
+        av_frame_free(&frame);
+        return false;
+    }
+    Picture first;
+    first.frame = frame;
+    first.time_us = FrameTimeUs(frame);
+    first.duration_us = FrameDurationUs(frame);
+    first.id = next_picture_id_++;
+    pictures_.push_back(first);
+    if (draining) {
+        Picture end;
+        end.id = next_picture_id_++;
+        pictures_.push_back(end);
+    }
+    return true;
+}
+
+void Player::StartThreads() {
+    // After a drained open the pictures are all queued already.
+    const bool all_decoded = read_ended_;
+    reader_ = std::thread([this] { ReadLoop(); });
+    if (!all_decoded) video_ = std::thread([this] { VideoLoop(); });
+    if (audio_stream_ >= 0) sound_ = std::thread([this] { SoundLoop(); });
+    presenter_ = std::thread([this] { PresentLoop(); });
+}
+
 void Player::SetHandle(PlayerHandle handle) { events_.SetHandle(handle); }
+
+// --- times ------------------------------------------------------------------
 
 int64_t Player::FrameTimeUs(const AVFrame* frame) const {
     int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
@@ -223,287 +332,600 @@ int64_t Player::FrameDurationUs(const AVFrame* frame) const {
     return frame_interval_us_;
 }
 
-void Player::RoutePacket(AVPacket* packet) {
-    {
-        std::lock_guard lock(cut_mutex_);
-        if (cut_) cut_->Write(packet);
-    }
-    if (packet->stream_index != audio_stream_) return;
-    AudioOutput* audio;
-    {
-        std::lock_guard lock(mutex_);
-        audio = (sound_wanted_ && speed_step_ == 0) ? audio_.get() : nullptr;
-    }
-    // The output lives until Close, after this thread has been joined.
-    if (audio != nullptr) audio->Push(packet);
+int64_t Player::PacketTimeUs(const AVPacket* packet) const {
+    int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (ts == AV_NOPTS_VALUE) return kUnknownTime;
+    return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
-bool Player::DecodeNext(AVFrame* frame) {
-    for (;;) {
-        int result = avcodec_receive_frame(video_decoder_, frame);
-        if (result == 0) {
-            // Pictures already in the decoder when 8x was asked are skipped too.
-            if (!frame->key_frame && SpeedStep() >= kKeyFramesOnlyStep) {
-                av_frame_unref(frame);
+int64_t Player::PacketDurationUs(const AVPacket* packet) const {
+    if (packet->duration > 0) {
+        return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
+    }
+    return packet->stream_index == video_stream_ ? frame_interval_us_ : 0;
+}
+
+// --- read thread ------------------------------------------------------------
+
+bool Player::QueuesFullLocked() const {
+    if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
+    auto enough = [](const PacketQueue& queue) {
+        return queue.Count() >= kMinQueuedPackets && (queue.DurationUs() >= kQueueAheadUs || queue.DurationUs() == 0);
+    };
+    return enough(video_packets_) && (audio_stream_ < 0 || enough(sound_packets_));
+}
+
+void Player::RoutePacketLocked(AVPacket* packet) {
+    const int index = packet->stream_index;
+    if (index != video_stream_ && index != audio_stream_) {
+        av_packet_unref(packet);
+        return;
+    }
+    AVPacket* owned = av_packet_alloc();
+    if (owned == nullptr) {
+        av_packet_unref(packet);
+        return;
+    }
+    av_packet_move_ref(owned, packet);
+    if (index == video_stream_) {
+        video_packets_.Push(owned, serial_, PacketDurationUs(owned));
+        video_wake_.notify_one();
+    } else {
+        sound_packets_.Push(owned, serial_, PacketDurationUs(owned));
+        sound_wake_.notify_one();
+    }
+}
+
+void Player::ClearPicturesLocked() {
+    for (Picture& picture : pictures_) av_frame_free(&picture.frame);
+    pictures_.clear();
+}
+
+// Carries out the latest seek asked for; what was queued before it is dropped.
+void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
+    const int64_t target = seek_target_us_;
+    seek_pending_ = false;
+    ++serial_;
+    serial_target_us_ = target;
+    serial_exact_ = true;
+    read_ended_ = false;
+    video_packets_.Clear();
+    sound_packets_.Clear();
+    ClearPicturesLocked();
+    if (audio_) audio_->Flush(serial_);
+    video_wake_.notify_all();
+    sound_wake_.notify_all();
+    presenter_wake_.notify_all();
+    lock.unlock();
+    const int64_t ts = start_us_ + target;
+    if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+        avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+    }
+    cut_->Discontinuity();
+    lock.lock();
+}
+
+void Player::ReadLoop() {
+    AVPacket* packet = av_packet_alloc();
+    std::unique_lock lock(mutex_);
+    while (!quit_ && packet != nullptr) {
+        if (seek_pending_) {
+            SeekLocked(lock);
+            continue;
+        }
+        if (read_ended_ || QueuesFullLocked()) {
+            reader_wake_.wait(lock);
+            continue;
+        }
+        lock.unlock();
+        int result = av_read_frame(format_, packet);
+        if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
+        lock.lock();
+        if (result < 0) {
+            if (result == AVERROR(EAGAIN)) {
+                reader_wake_.wait_for(lock, 10ms);
+            } else if (!seek_pending_) {
+                read_ended_ = true;
+                video_wake_.notify_all();
+                sound_wake_.notify_all();
+                presenter_wake_.notify_all();
+            }
+            continue;
+        }
+        if (seek_pending_) {
+            av_packet_unref(packet);  // read before the seek
+            continue;
+        }
+        RoutePacketLocked(packet);
+    }
+    av_packet_free(&packet);
+}
+
+// --- picture thread ---------------------------------------------------------
+
+struct Player::DecodeState {
+    int serial = 0;
+    int64_t target_us = 0;
+    bool refining = false;      // decoding on to an exact seek target
+    bool preview_sent = false;
+    bool need_key = false;      // packets are dropped until a key frame
+    bool drained = false;
+    int speed_step = 0;
+    AVFrame* frame = nullptr;
+    AVFrame* held = nullptr;    // the latest picture before the target
+};
+
+void Player::PushPicture(Picture picture) {
+    std::unique_lock lock(mutex_);
+    video_wake_.wait(lock, [&] {
+        return quit_ || picture.serial != serial_ || seek_pending_ || pictures_.size() < kPictureQueueSize;
+    });
+    if (quit_ || picture.serial != serial_ || seek_pending_) {
+        av_frame_free(&picture.frame);
+        return;
+    }
+    picture.id = next_picture_id_++;
+    pictures_.push_back(picture);
+    presenter_wake_.notify_one();
+}
+
+// Hands a decoded picture on: while refining a seek, the first picture is
+// shown at once as a preview and the one at the target follows.
+void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
+    if (state.speed_step >= kKeyFramesOnlyStep && !frame->key_frame) {
+        av_frame_unref(frame);
+        return;
+    }
+    auto make = [&](AVFrame* source, bool preview) {
+        Picture picture;
+        picture.frame = av_frame_alloc();
+        if (picture.frame == nullptr) return picture;
+        av_frame_move_ref(picture.frame, source);
+        picture.serial = state.serial;
+        picture.time_us = FrameTimeUs(picture.frame);
+        picture.duration_us = FrameDurationUs(picture.frame);
+        picture.preview = preview;
+        return picture;
+    };
+    if (state.refining) {
+        const int64_t time = FrameTimeUs(frame);
+        bool before;
+        {
+            // The target may have moved on meanwhile (a merged seek).
+            std::lock_guard lock(mutex_);
+            if (state.serial == serial_) state.target_us = serial_target_us_;
+            before = time + FrameDurationUs(frame) <= state.target_us;
+            refined_to_us_ = std::max(refined_to_us_, time + FrameDurationUs(frame));
+            if (!before) refining_ = false;
+        }
+        if (before) {
+            if (!state.preview_sent) {
+                state.preview_sent = true;
+                AVFrame* copy = av_frame_clone(frame);
+                if (copy != nullptr) {
+                    Picture preview = make(copy, true);
+                    av_frame_free(&copy);
+                    if (preview.frame != nullptr) PushPicture(preview);
+                }
+            }
+            av_frame_unref(state.held);
+            av_frame_move_ref(state.held, frame);
+            return;
+        }
+        state.refining = false;
+        // A gap in the pictures: the one before the target is on screen at it.
+        if (time > state.target_us && state.held->buf[0] != nullptr) {
+            Picture before = make(state.held, false);
+            if (before.frame != nullptr) PushPicture(before);
+        }
+        av_frame_unref(state.held);
+    }
+    Picture picture = make(frame, false);
+    if (picture.frame != nullptr) PushPicture(picture);
+}
+
+void Player::DecodePacket(AVPacket* packet, DecodeState& state) {
+    for (int attempt = 0; attempt < 8 && !quit_; ++attempt) {
+        int sent = avcodec_send_packet(video_decoder_, packet);
+        while (avcodec_receive_frame(video_decoder_, state.frame) == 0) OfferPicture(state.frame, state);
+        // EAGAIN: the decoder had pictures to give first; now it takes the packet.
+        if (sent != AVERROR(EAGAIN)) break;
+    }
+}
+
+void Player::VideoLoop() {
+    DecodeState state;
+    state.frame = av_frame_alloc();
+    state.held = av_frame_alloc();
+    std::unique_lock lock(mutex_);
+    while (!quit_ && state.frame != nullptr && state.held != nullptr) {
+        if (seek_pending_) {
+            // A newer seek is coming: nothing queued now is worth decoding.
+            video_wake_.wait(lock);
+            continue;
+        }
+        if (state.serial != serial_) {
+            state.serial = serial_;
+            state.target_us = serial_target_us_;
+            state.refining = serial_exact_;
+            refining_ = serial_exact_;
+            refined_to_us_ = 0;
+            state.preview_sent = false;
+            state.need_key = true;
+            state.drained = false;
+            lock.unlock();
+            avcodec_flush_buffers(video_decoder_);
+            av_frame_unref(state.held);
+            lock.lock();
+            continue;
+        }
+        if (video_packets_.Empty()) {
+            if (read_ended_ && !state.drained) {
+                state.drained = true;
+                state.speed_step = speed_step_;
+                lock.unlock();
+                DecodePacket(nullptr, state);
+                {
+                    std::lock_guard refining_lock(mutex_);
+                    refining_ = false;
+                }
+                if (state.refining && state.held->buf[0] != nullptr) {
+                    // The target is past the last picture: that one is shown.
+                    state.refining = false;
+                    AVFrame* last = av_frame_alloc();
+                    if (last != nullptr) {
+                        av_frame_move_ref(last, state.held);
+                        Picture picture;
+                        picture.frame = last;
+                        picture.serial = state.serial;
+                        picture.time_us = FrameTimeUs(last);
+                        picture.duration_us = FrameDurationUs(last);
+                        PushPicture(picture);
+                    }
+                }
+                Picture end;
+                end.serial = state.serial;
+                PushPicture(end);
+                lock.lock();
                 continue;
             }
-            return true;
-        }
-        if (result == AVERROR_EOF || quit_) return false;
-        // EAGAIN, or a broken picture that is skipped: feed the next packet.
-        if (demux_ended_) {
-            if (decoder_drained_) return false;
-            avcodec_send_packet(video_decoder_, nullptr);
-            decoder_drained_ = true;
+            video_wake_.wait(lock);
             continue;
         }
-        if (av_read_frame(format_, packet_) < 0) {
-            demux_ended_ = true;
+        QueuedPacket item = video_packets_.Pop();
+        reader_wake_.notify_one();
+        if (item.serial != state.serial) {
+            av_packet_free(&item.packet);
             continue;
         }
-        if (packet_->stream_index != video_stream_) {
-            RoutePacket(packet_);
-            av_packet_unref(packet_);
+        state.speed_step = speed_step_;
+        state.target_us = serial_target_us_;
+        lock.unlock();
+        AVPacket* packet = item.packet;
+        const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
+        if (key) state.need_key = false;
+        if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first
+        if (key || !state.need_key) {
+            // Pictures before an exact target are never shown: those that no
+            // other picture refers to need no decoding.
+            const int64_t time = PacketTimeUs(packet);
+            const bool before_target = state.refining && time != kUnknownTime &&
+                                       time + PacketDurationUs(packet) <= state.target_us;
+            video_decoder_->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            DecodePacket(packet, state);
+        }
+        av_packet_free(&packet);
+        lock.lock();
+    }
+    av_frame_free(&state.frame);
+    av_frame_free(&state.held);
+}
+
+// --- sound thread -----------------------------------------------------------
+
+bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && speed_step_ == 0; }
+
+void Player::SoundLoop() {
+    std::unique_ptr<SoundDecoder> decoder;
+    int decoder_serial = -1;
+    const AVStream* stream = format_->streams[audio_stream_];
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (sound_packets_.Empty()) {
+            sound_wake_.wait(lock);
             continue;
         }
-        RoutePacket(packet_);
-        bool key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
-        bool key_frames_only = SpeedStep() >= kKeyFramesOnlyStep;
-        if (key) keyframes_until_key_ = false;
-        if (!key && (key_frames_only || keyframes_until_key_)) {
-            // Back below 8x the decoder needs a key frame first.
-            keyframes_until_key_ = true;
-            av_packet_unref(packet_);
+        const QueuedPacket& front = sound_packets_.Front();
+        const int64_t clock_us = clock_.NowUs();
+        int64_t time = PacketTimeUs(front.packet);
+        if (time == kUnknownTime) time = clock_us;
+        const int64_t end = time + front.duration_us;
+        if (!SoundWantedLocked()) {
+            // Unheard sound goes in step with the clock, so that it is there
+            // when sound is turned on.
+            if (end <= clock_us || front.serial != serial_) {
+                QueuedPacket item = sound_packets_.Pop();
+                av_packet_free(&item.packet);
+                reader_wake_.notify_one();
+                continue;
+            }
+            sound_wake_.wait_for(lock, 20ms);
             continue;
         }
-        avcodec_send_packet(video_decoder_, packet_);
-        av_packet_unref(packet_);
+        AudioOutput* audio = audio_.get();  // lives until the threads are joined
+        if (audio->BufferedUs() >= kSoundAheadUs) {
+            sound_wake_.wait_for(lock, 10ms);
+            continue;
+        }
+        QueuedPacket item = sound_packets_.Pop();
+        reader_wake_.notify_one();
+        const int serial = serial_;
+        if (item.serial != serial) {
+            av_packet_free(&item.packet);
+            continue;
+        }
+        lock.unlock();
+        if (!decoder) decoder = SoundDecoder::Create(stream, start_us_, audio->Rate(), audio->Channels());
+        if (decoder && decoder_serial != serial) {
+            decoder->Flush();
+            decoder_serial = serial;
+        }
+        if (decoder && end > clock_us - kSoundSkipBehindUs) {
+            const int64_t bytes_per_second = static_cast<int64_t>(audio->Rate()) * audio->Channels() * 2;
+            decoder->Decode(item.packet, [&](int64_t pts_us, std::vector<uint8_t> samples) {
+                // What the clock has passed already is cut off.
+                const int64_t now = clock_.NowUs();
+                if (pts_us < now) {
+                    size_t drop = static_cast<size_t>((now - pts_us) * bytes_per_second / 1000000);
+                    drop -= drop % static_cast<size_t>(audio->Channels() * 2);
+                    if (drop >= samples.size()) return;
+                    samples.erase(samples.begin(), samples.begin() + static_cast<long>(drop));
+                    pts_us += static_cast<int64_t>(drop) * 1000000 / bytes_per_second;
+                }
+                audio->Push(serial, pts_us, std::move(samples));
+            });
+        }
+        av_packet_free(&item.packet);
+        lock.lock();
+        presenter_wake_.notify_one();
     }
 }
 
-int Player::SpeedStep() const {
-    std::lock_guard lock(mutex_);
-    return speed_step_;
+// --- presenting thread ------------------------------------------------------
+
+// Makes next_ the next picture of the current serial; false when none is decoded.
+bool Player::TakeNextLocked() {
+    for (;;) {
+        if (has_next_) {
+            if (next_.serial == serial_ && !(next_.preview && seek_pending_)) return true;
+            av_frame_free(&next_.frame);
+            has_next_ = false;
+        }
+        if (pictures_.empty()) return false;
+        next_ = pictures_.front();
+        pictures_.pop_front();
+        has_next_ = true;
+        video_wake_.notify_one();
+    }
 }
 
-bool Player::RenderForWindow(const AVFrame* frame) {
-    PlayerWindow* window;
-    {
-        std::lock_guard lock(mutex_);
-        window = window_;
-    }
-    if (window == nullptr || window->area_size == nullptr) return false;
-    int width = 0, height = 0;
-    window->area_size(window->context, &width, &height);
-    return scaler_.Render(frame, width, height);
+void Player::PreRender(Picture& picture) {
+    window_.With([&](PlayerWindow* window) {
+        if (window->area_size == nullptr) return;
+        int width = 0, height = 0;
+        window->area_size(window->context, &width, &height);
+        rendered_id_ = scaler_.Render(picture.frame, width, height) ? picture.id : 0;
+        rendered_for_ = window;
+    });
 }
 
 // Presents next_ and makes it the picture on screen.
-void Player::ShowNext() {
-    bool rendered = next_rendered_ || RenderForWindow(next_);
-    PlayerWindow* window;
-    {
-        std::lock_guard lock(mutex_);
-        window = window_;
-    }
+void Player::Show(Picture& picture) {
     // The play time is the picture's before the window can see the picture.
-    int64_t time = FrameTimeUs(next_);
-    last_end_us_ = time + FrameDurationUs(next_);
-    shown_us_ = std::max<int64_t>(0, time);
-    if (rendered && window != nullptr && window->present != nullptr) {
-        window->present(window->context, scaler_.Pixels(), scaler_.Width(), scaler_.Height(), scaler_.Stride());
+    if (!picture.preview) {
+        shown_us_ = std::max<int64_t>(0, picture.time_us);
+        last_end_us_ = picture.time_us + picture.duration_us;
     }
+    window_.With([&](PlayerWindow* window) {
+        if (rendered_id_ != picture.id || rendered_for_ != window) {
+            rendered_id_ = 0;
+            if (window->area_size != nullptr) {
+                int width = 0, height = 0;
+                window->area_size(window->context, &width, &height);
+                if (scaler_.Render(picture.frame, width, height)) rendered_id_ = picture.id;
+            }
+            rendered_for_ = window;
+        }
+        if (rendered_id_ == picture.id && window->present != nullptr) {
+            window->present(window->context, scaler_.Pixels(), scaler_.Width(), scaler_.Height(), scaler_.Stride());
+        }
+    });
     last_present_ = Wall::now();
     {
         std::lock_guard lock(shown_mutex_);
         av_frame_unref(shown_);
-        av_frame_move_ref(shown_, next_);
+        av_frame_move_ref(shown_, picture.frame);
     }
+    av_frame_free(&picture.frame);
     has_next_ = false;
-    next_rendered_ = false;
 }
 
-void Player::UpdateClockLocked() {
-    clock_.SetRunning(started_ && !paused_ && !buffering_ && !ended_ && !seek_pending_);
-    if (audio_) audio_->SetPaused(paused_ || buffering_ || ended_);
+bool Player::SoundReadyLocked() const {
+    if (!SoundWantedLocked()) return true;
+    return audio_->HasSound(serial_) || (read_ended_ && sound_packets_.Empty());
 }
 
-void Player::DoSeek(int64_t target_us) {
-    int64_t target = start_us_ + target_us;
-    int flags = 0;
-    if (avformat_seek_file(format_, -1, INT64_MIN, target, target, flags) < 0) {
-        avformat_seek_file(format_, -1, INT64_MIN, target, INT64_MAX, 0);
-    }
-    avcodec_flush_buffers(video_decoder_);
-    {
-        std::lock_guard lock(mutex_);
-        if (audio_) audio_->Flush();
-    }
-    {
-        std::lock_guard lock(cut_mutex_);
-        if (cut_) cut_->Discontinuity();
-    }
-    demux_ended_ = false;
-    decoder_drained_ = false;
-    keyframes_until_key_ = false;
-    has_dropped_ = false;
-    has_next_ = false;
-    next_rendered_ = false;
-    // Decode up to the picture on screen at the target: the last one that
-    // starts at or before it (the last picture when the target is past it).
-    AVFrame* candidate = av_frame_alloc();
-    bool have_candidate = false;
-    while (!quit_ && DecodeNext(next_)) {
-        int64_t time = FrameTimeUs(next_);
-        if (time > target_us && have_candidate) break;
-        std::swap(candidate, next_);
-        have_candidate = true;
-        av_frame_unref(next_);
-        if (time + FrameDurationUs(candidate) > target_us) {
-            break;
-        }
-    }
-    if (have_candidate) {
-        // next_ may hold the picture after the candidate: keep it queued.
-        AVFrame* following = next_;
-        bool have_following = following->buf[0] != nullptr;
-        next_ = candidate;
-        has_next_ = true;
-        ShowNext();
-        candidate = following;
-        if (have_following) {
-            av_frame_move_ref(next_, following);
-            has_next_ = true;
-        }
-        clock_.Set(shown_us_);
-    }
-    av_frame_free(&candidate);
+bool Player::EndReachedLocked() const {
+    if (clock_.NowUs() < last_end_us_) return false;
+    return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
 }
 
-void Player::Run() {
+void Player::PresentLoop() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        if (seek_pending_) {
-            int64_t target = seek_target_us_;
-            seek_pending_ = false;
-            ended_ = false;
-            at_end_ = false;
-            lock.unlock();
-            DoSeek(target);
-            lock.lock();
-            if (seek_pending_) continue;  // a newer seek came meanwhile
-            UpdateClockLocked();
+        if (!started_ || !TakeNextLocked()) {
+            presenter_wake_.wait(lock);
             continue;
         }
-        if (!started_ || ended_) {
-            wake_.wait(lock);
+        Picture& picture = next_;
+        if (picture.frame == nullptr) {
+            // Every picture is out: the end comes once the last one has had
+            // its time and the sound has drained.
+            if (seeking_ && !seek_pending_) {
+                seeking_ = false;  // a seek past the last picture
+                UpdateClockLocked();
+            }
+            if (ended_ || paused_ || buffering_ || seeking_) {
+                presenter_wake_.wait(lock);
+                continue;
+            }
+            if (EndReachedLocked()) {
+                ended_ = true;
+                UpdateClockLocked();
+                lock.unlock();
+                events_.Post(PLAYER_EVENT_END);
+                lock.lock();
+                continue;
+            }
+            presenter_wake_.wait_for(lock, 10ms);
             continue;
         }
-        if (!has_next_ && !at_end_) {
+        if (picture.preview) {
             lock.unlock();
-            bool decoded = DecodeNext(next_);
+            Show(picture);
             lock.lock();
-            if (seek_pending_) continue;
-            if (decoded) {
-                has_next_ = true;
-                next_rendered_ = false;
-            } else {
-                at_end_ = true;
-                if (has_dropped_) {
-                    // The last picture was late: it is shown all the same.
-                    std::swap(next_, dropped_);
-                    has_dropped_ = false;
-                    has_next_ = true;
-                    next_rendered_ = false;
-                }
+            continue;
+        }
+        if (seeking_) {
+            if (seek_pending_) {
+                presenter_wake_.wait(lock);
+                continue;
+            }
+            // The picture at the target: shown at once; the clock starts from
+            // the target with the sound there.
+            const int serial = serial_;
+            const int64_t target = serial_target_us_;
+            lock.unlock();
+            Show(picture);
+            lock.lock();
+            const auto deadline = Wall::now() + kLandingSoundWait;
+            while (!quit_ && serial == serial_ && !seek_pending_ && !paused_ && !SoundReadyLocked() &&
+                   Wall::now() < deadline) {
+                presenter_wake_.wait_for(lock, 5ms);
+            }
+            if (serial == serial_ && !seek_pending_) {
+                seeking_ = false;
+                clock_.Set(target);
+                UpdateClockLocked();
             }
             continue;
         }
         if (steps_ > 0) {
-            if (!has_next_) {
-                steps_ = 0;  // nothing after the last picture
-                continue;
-            }
             --steps_;
             lock.unlock();
-            ShowNext();
+            Show(picture);
             clock_.Set(shown_us_);
             lock.lock();
             continue;
         }
-        if (paused_ || buffering_) {
-            wake_.wait(lock);
-            continue;
-        }
-        if (!has_next_) {
-            // Every picture is out: the end comes once the last one has had
-            // its time and the sound has drained.
-            auto wait = clock_.WallUntil(last_end_us_);
-            bool sound_left = audio_ && !audio_->Drained() && speed_step_ == 0 && sound_wanted_;
-            if (wait > Wall::duration::zero() || sound_left) {
-                wake_.wait_for(lock, std::clamp<Wall::duration>(wait, 1ms, 20ms));
-                continue;
-            }
-            ended_ = true;
-            UpdateClockLocked();
-            events_.Post(PLAYER_EVENT_END);
-            continue;
-        }
-        int64_t due = FrameTimeUs(next_);
-        auto wait = clock_.WallUntil(due);
+        const bool held = paused_ || buffering_ || ended_;
+        const auto wait = held ? Wall::duration::max() : clock_.WallUntil(picture.time_us);
         if (wait > Wall::duration::zero()) {
-            if (!next_rendered_) {
+            if (rendered_id_ != picture.id) {
                 lock.unlock();
-                next_rendered_ = RenderForWindow(next_);
+                PreRender(picture);
                 lock.lock();
-                continue;
+            } else if (held) {
+                presenter_wake_.wait(lock);
+            } else {
+                presenter_wake_.wait_for(lock, std::min<Wall::duration>(wait, 10ms));
             }
-            wake_.wait_for(lock, std::min<Wall::duration>(wait, 100ms));
             continue;
         }
-        // Due. A picture more than a frame late is dropped, unless nothing
+        // Due. Dropped when the picture after it is due too, unless nothing
         // has been shown for a while.
-        bool late = clock_.NowUs() - due > std::max<int64_t>(frame_interval_us_, FrameDurationUs(next_));
-        lock.unlock();
-        if (late && Wall::now() - last_present_ < kLongestWithoutPicture) {
-            // Kept aside: if it turns out to be the last picture, it is shown.
-            int64_t time = FrameTimeUs(next_);
-            last_end_us_ = time + FrameDurationUs(next_);
-            std::swap(next_, dropped_);
-            av_frame_unref(next_);
-            has_dropped_ = true;
-            has_next_ = false;
-            next_rendered_ = false;
-        } else {
-            has_dropped_ = false;
-            ShowNext();
+        bool late = false;
+        if (!pictures_.empty()) {
+            const Picture& following = pictures_.front();
+            late = following.frame != nullptr && !following.preview && following.serial == picture.serial &&
+                   clock_.NowUs() >= following.time_us && Wall::now() - last_present_ < kLongestWithoutPicture;
         }
+        if (late) {
+            last_end_us_ = picture.time_us + picture.duration_us;
+            av_frame_free(&picture.frame);
+            has_next_ = false;
+            continue;
+        }
+        lock.unlock();
+        Show(picture);
         lock.lock();
     }
 }
 
-bool Player::Play(PlayerWindow* window) {
-    std::lock_guard lock(mutex_);
-    if (!window_fixed_) {
-        if (window == nullptr) return false;
-        window_ = window;
-        started_ = true;
-    }
-    if (ended_) {
-        // Played to the end: play again from the start.
+// --- entry points -----------------------------------------------------------
+
+void Player::UpdateClockLocked() {
+    const bool running = started_ && !paused_ && !buffering_ && !ended_ && !seeking_;
+    clock_.SetRunning(running);
+    if (audio_) audio_->SetActive(running && sound_on_ && speed_step_ == 0);
+    presenter_wake_.notify_all();
+    sound_wake_.notify_all();
+}
+
+bool Player::SameKeyFrame(int64_t a_us, int64_t b_us) const {
+    if (key_times_us_.empty()) return false;
+    auto a = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), a_us);
+    auto b = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), b_us);
+    return a == b && a != key_times_us_.begin();
+}
+
+void Player::RequestSeekLocked(int64_t target_us) {
+    // While the picture thread decodes on to an exact target, a target further
+    // on before the next key frame is reached by decoding on: no new seek.
+    const bool decode_on = seeking_ && !seek_pending_ && refining_ && target_us >= refined_to_us_ &&
+                           SameKeyFrame(serial_target_us_, target_us);
+    if (decode_on) {
+        serial_target_us_ = target_us;
+    } else {
         seek_pending_ = true;
-        seek_target_us_ = 0;
+        seek_target_us_ = target_us;
     }
+    seeking_ = true;
+    ended_ = false;
+    steps_ = 0;
+    shown_us_ = target_us;
+    UpdateClockLocked();
+    clock_.Set(target_us);
+    reader_wake_.notify_all();
+    video_wake_.notify_all();
+}
+
+bool Player::Play(PlayerWindow* window) {
+    bool fixed;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return false;
+        fixed = window_fixed_;
+    }
+    if (!fixed) {
+        if (window == nullptr) return false;
+        // Once this returns the previous window is not called again.
+        window_.Set(window);
+    }
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    if (!fixed) started_ = true;
+    if (ended_) RequestSeekLocked(0);  // played to the end: again from the start
     paused_ = false;
     steps_ = 0;
     UpdateClockLocked();
-    wake_.notify_all();
     return true;
 }
 
 void Player::AttachPictureWindow(PlayerWindow* window) {
+    window_.Set(window);
     std::lock_guard lock(mutex_);
-    window_ = window;
     window_fixed_ = true;
 }
 
@@ -511,32 +933,28 @@ void Player::Start() {
     std::lock_guard lock(mutex_);
     started_ = true;
     UpdateClockLocked();
-    wake_.notify_all();
 }
 
 void Player::SetBuffering(bool buffering) {
     std::lock_guard lock(mutex_);
     buffering_ = buffering;
     UpdateClockLocked();
-    wake_.notify_all();
 }
 
 bool Player::Pause() {
     std::lock_guard lock(mutex_);
     paused_ = true;
     UpdateClockLocked();
-    wake_.notify_all();
     return true;
 }
 
 bool Player::StepFrame() {
     std::lock_guard lock(mutex_);
-    if (ended_) return false;
+    if (ended_ || closed_) return false;
     paused_ = true;
     started_ = true;
     ++steps_;
     UpdateClockLocked();
-    wake_.notify_all();
     return true;
 }
 
@@ -545,8 +963,7 @@ bool Player::Faster() {
     if (speed_step_ >= kMaxSpeedStep) return false;
     ++speed_step_;
     clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
-    if (audio_ && speed_step_ != 0) audio_->Flush();
-    wake_.notify_all();
+    UpdateClockLocked();
     return true;
 }
 
@@ -555,20 +972,15 @@ bool Player::Slower() {
     if (speed_step_ <= kMinSpeedStep) return false;
     --speed_step_;
     clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
-    if (audio_ && speed_step_ != 0) audio_->Flush();
-    wake_.notify_all();
+    UpdateClockLocked();
     return true;
 }
 
 bool Player::SeekToMs(uint32_t ms) {
     if (!seekable_ || ms > total_ms_) return false;
     std::lock_guard lock(mutex_);
-    seek_pending_ = true;
-    seek_target_us_ = static_cast<int64_t>(ms) * 1000;
-    shown_us_ = seek_target_us_;
-    steps_ = 0;
-    UpdateClockLocked();
-    wake_.notify_all();
+    if (closed_) return false;
+    RequestSeekLocked(static_cast<int64_t>(ms) * 1000);
     return true;
 }
 
@@ -582,12 +994,15 @@ uint32_t Player::PlayMs() const {
 }
 
 bool Player::SoundOn() {
-    if (!HasAudio() || quit_) return false;
+    if (!HasAudio()) return false;
     std::lock_guard lock(mutex_);
+    if (closed_) return false;
     if (!audio_ && SoundDeviceAvailable()) {
-        audio_ = AudioOutput::Create(format_->streams[audio_stream_], start_us_, &clock_);
+        const AVCodecParameters* sound = format_->streams[audio_stream_]->codecpar;
+        audio_ = AudioOutput::Create(sound->sample_rate, std::clamp(sound->ch_layout.nb_channels, 1, 2), &clock_);
+        if (audio_) audio_->Flush(serial_);
     }
-    sound_wanted_ = true;
+    sound_on_ = true;
     UpdateClockLocked();
     return true;
 }
@@ -595,8 +1010,9 @@ bool Player::SoundOn() {
 bool Player::SoundOff() {
     if (!HasAudio()) return false;
     std::lock_guard lock(mutex_);
-    sound_wanted_ = false;
-    if (audio_) audio_->Flush();
+    sound_on_ = false;
+    if (audio_) audio_->Flush(serial_);
+    UpdateClockLocked();
     return true;
 }
 
@@ -616,37 +1032,35 @@ bool Player::Snapshot(const std::string& path) {
     return ok;
 }
 
-bool Player::StartCut(const std::string& path) {
-    std::lock_guard lock(cut_mutex_);
-    if (cut_) cut_->Finish();
-    cut_ = CutWriter::Start(MapDrivePath(path), format_, video_stream_, audio_stream_);
-    return cut_ != nullptr;
-}
+bool Player::StartCut(const std::string& path) { return cut_->Start(path, shown_us_); }
 
-bool Player::StopCut() {
-    std::lock_guard lock(cut_mutex_);
-    if (!cut_) return false;
-    bool ok = cut_->Finish();
-    cut_.reset();
-    return ok;
-}
+bool Player::StopCut() { return cut_->Stop(); }
 
 void Player::Close() {
     std::lock_guard close_lock(close_mutex_);
-    if (closed_) return;
-    closed_ = true;
-    events_.Close();
-    quit_ = true;
-    input_->Interrupt();
     {
         std::lock_guard lock(mutex_);
-        wake_.notify_all();
+        if (closed_) return;
+        closed_ = true;
+        quit_ = true;
+        reader_wake_.notify_all();
+        video_wake_.notify_all();
+        sound_wake_.notify_all();
+        presenter_wake_.notify_all();
     }
-    if (thread_.joinable()) thread_.join();
-    audio_.reset();
-    StopCut();
-    std::lock_guard lock(mutex_);
-    window_ = nullptr;
+    events_.Close();
+    input_->Interrupt();
+    for (std::thread* thread : {&reader_, &video_, &sound_, &presenter_}) {
+        if (thread->joinable()) thread->join();
+    }
+    std::unique_ptr<AudioOutput> audio;
+    {
+        std::lock_guard lock(mutex_);
+        audio = std::move(audio_);
+    }
+    audio.reset();  // closes the device, waiting for its callback, with no lock held
+    if (cut_) cut_->Stop();
+    window_.Set(nullptr);
 }
 
 }  // namespace playersdk

@@ -28,20 +28,32 @@
 //
 // PLAYER_EVENT_END is posted by the player itself when the last picture has
 // been shown and the sound has drained.
+//
+// Inside, a read thread demultiplexes into bounded packet queues (picture and
+// sound); a picture thread decodes into a short queue of pictures; a presenting
+// thread only waits for each picture's time and presents it; the sound is
+// decoded on a thread of its own and played by the SDL device's callback,
+// which keeps the clock on what is heard. Every seek bumps a serial number
+// that each queued packet and picture carries, so whatever was read or decoded
+// before it is dropped. A seek first shows the key frame it lands on, then the
+// exact picture at the target, unless a newer seek comes first.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/EventPoster.h"
 #include "core/MediaInput.h"
 #include "core/PictureScaler.h"
 #include "core/PlaybackClock.h"
+#include "core/WindowGate.h"
 #include "player/PlayerSdk.h"
 
 struct AVFormatContext;
@@ -53,7 +65,7 @@ struct AVPacket;
 namespace playersdk {
 
 class AudioOutput;
-class CutWriter;
+class CutRecorder;
 
 class Player {
 public:
@@ -103,25 +115,80 @@ public:
     void Close();
 
 private:
+    // A packet in a queue, with the serial of the seek it was read after.
+    struct QueuedPacket {
+        AVPacket* packet = nullptr;
+        int serial = 0;
+        int64_t duration_us = 0;
+    };
+    // A bounded queue of packets, guarded by the player's mutex_.
+    class PacketQueue {
+    public:
+        ~PacketQueue() { Clear(); }
+        void Push(AVPacket* packet, int serial, int64_t duration_us);
+        QueuedPacket Pop();
+        const QueuedPacket& Front() const { return items_.front(); }
+        bool Empty() const { return items_.empty(); }
+        size_t Count() const { return items_.size(); }
+        size_t Bytes() const { return bytes_; }
+        int64_t DurationUs() const { return duration_us_; }
+        void Clear();
+
+    private:
+        std::deque<QueuedPacket> items_;
+        size_t bytes_ = 0;
+        int64_t duration_us_ = 0;
+    };
+    // A decoded picture on its way to the screen.
+    struct Picture {
+        AVFrame* frame = nullptr;   // nullptr: the end of the pictures
+        int serial = 0;
+        int64_t time_us = 0;
+        int64_t duration_us = 0;
+        bool preview = false;       // the key frame a seek landed on, before its target
+        uint64_t id = 0;
+    };
+
     explicit Player(std::unique_ptr<MediaInput> input);
     bool OpenMedia(std::string* why);
     bool OpenVideoDecoder(std::string* why);
     void OpenAudioDecoder();
     bool LooksTruncated() const;
+    bool DecodeFirstPicture();
+    void StartThreads();
 
-    // The picture thread: demultiplexes, decodes, times and presents.
-    void Run();
-    // Decodes the next picture into `frame`; false at the end of the media.
-    bool DecodeNext(AVFrame* frame);
-    void RoutePacket(AVPacket* packet);
-    void DoSeek(int64_t target_us);
-    void ShowNext();
-    bool RenderForWindow(const AVFrame* frame);
+    // The threads.
+    void ReadLoop();
+    void VideoLoop();
+    void SoundLoop();
+    void PresentLoop();
+
+    // Read thread.
+    bool QueuesFullLocked() const;
+    void SeekLocked(std::unique_lock<std::mutex>& lock);
+    void RoutePacketLocked(AVPacket* packet);
+    // Picture thread: sends one packet (nullptr drains) and hands on every picture.
+    struct DecodeState;
+    void DecodePacket(AVPacket* packet, DecodeState& state);
+    void OfferPicture(AVFrame* frame, DecodeState& state);
+    void PushPicture(Picture picture);
+    // Presenting thread.
+    bool TakeNextLocked();
+    void Show(Picture& picture);
+    void PreRender(Picture& picture);
+    bool SoundReadyLocked() const;
+    bool EndReachedLocked() const;
+
+    void RequestSeekLocked(int64_t target_us);
+    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     void UpdateClockLocked();
+    bool SoundWantedLocked() const;
+    void ClearPicturesLocked();
 
     int64_t FrameTimeUs(const AVFrame* frame) const;
     int64_t FrameDurationUs(const AVFrame* frame) const;
-    int SpeedStep() const;
+    int64_t PacketTimeUs(const AVPacket* packet) const;
+    int64_t PacketDurationUs(const AVPacket* packet) const;
 
     static int ReadPacket(void* opaque, uint8_t* buffer, int size);
     static int64_t SeekInput(void* opaque, int64_t offset, int whence);
@@ -131,60 +198,77 @@ private:
     AVIOContext* avio_ = nullptr;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* video_decoder_ = nullptr;
-    AVPacket* packet_ = nullptr;
     int video_stream_ = -1;
     int audio_stream_ = -1;
     int64_t start_us_ = 0;          // media time 0, in AV_TIME_BASE units
     int64_t frame_interval_us_ = 40000;
     uint32_t total_ms_ = 0;
     bool seekable_ = true;
-
-    // Touched only by the picture thread (and by Open before it starts).
-    AVFrame* next_ = nullptr;       // decoded, not yet shown
-    bool has_next_ = false;
-    bool next_rendered_ = false;
-    AVFrame* dropped_ = nullptr;    // the last picture dropped as late
-    bool has_dropped_ = false;
-    bool demux_ended_ = false;
-    bool decoder_drained_ = false;
-    bool keyframes_until_key_ = false;  // dropping to the next key frame
-    int64_t last_end_us_ = 0;
-    PictureScaler scaler_;
-    PlaybackClock::WallClock::time_point last_present_;
+    // Media times of the key frames, when the container's index is whole at
+    // the open (MP4); empty otherwise.
+    std::vector<int64_t> key_times_us_;
 
     std::atomic<bool> quit_{false};
     std::atomic<int64_t> shown_us_{0};
     std::atomic<int64_t> read_started_ms_{0};
 
-    // Commands from the entry points, under mutex_.
+    // Everything below up to the clock is guarded by mutex_.
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    PlayerWindow* window_ = nullptr;
+    std::condition_variable reader_wake_;
+    std::condition_variable video_wake_;
+    std::condition_variable sound_wake_;
+    std::condition_variable presenter_wake_;
     bool window_fixed_ = false;
     bool started_ = false;
     bool paused_ = false;
     bool buffering_ = false;
     bool ended_ = false;
-    bool at_end_ = false;           // every picture decoded
-    bool seek_pending_ = false;
-    int64_t seek_target_us_ = 0;
+    bool closed_ = false;
     int steps_ = 0;
     int speed_step_ = 0;            // speed = 2^speed_step_, -4..4
-    bool sound_wanted_ = false;
+    bool sound_on_ = false;
+    // Seeks: requested by the entry points, carried out by the read thread.
+    bool seek_pending_ = false;
+    int64_t seek_target_us_ = 0;
+    bool seeking_ = false;          // until the picture at the target is shown
+    int serial_ = 0;                // bumped by every seek the read thread makes
+    int64_t serial_target_us_ = 0;  // the target of serial_'s seek
+    bool serial_exact_ = false;     // serial_ came from a seek to an exact time
+    bool read_ended_ = false;       // every packet of serial_ read
+    // The picture thread is decoding on to serial_target_us_; the pictures it
+    // has decoded end at refined_to_us_. A seek further on before the next key
+    // frame only moves the target.
+    bool refining_ = false;
+    int64_t refined_to_us_ = 0;
+    PacketQueue video_packets_;
+    PacketQueue sound_packets_;
+    std::deque<Picture> pictures_;
+    uint64_t next_picture_id_ = 1;
+    std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
 
     PlaybackClock clock_;
     EventPoster events_;
+    WindowGate window_;
+
+    // The presenting thread's own.
+    Picture next_;
+    bool has_next_ = false;
+    uint64_t rendered_id_ = 0;
+    PlayerWindow* rendered_for_ = nullptr;
+    int64_t last_end_us_ = 0;
+    PictureScaler scaler_;
+    PlaybackClock::WallClock::time_point last_present_;
 
     std::mutex shown_mutex_;        // guards shown_
     AVFrame* shown_ = nullptr;      // the picture on screen, for snapshots
 
-    std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
-    std::mutex cut_mutex_;                // guards cut_
-    std::unique_ptr<CutWriter> cut_;
+    std::unique_ptr<CutRecorder> cut_;
 
     std::mutex close_mutex_;
-    bool closed_ = false;
-    std::thread thread_;
+    std::thread reader_;
+    std::thread video_;
+    std::thread sound_;
+    std::thread presenter_;
 };
 
 }  // namespace playersdk

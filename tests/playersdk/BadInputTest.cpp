@@ -2,7 +2,12 @@
 // point answers failure and nothing is written or crashes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <future>
 
 #include "FakeWindow.h"
 #include "Sdk.h"
@@ -79,6 +84,20 @@ TEST_F(BadInput, FilesThatAreNotPlayableMediaAnswerMinusOne) {
     h = PlayerOpenFile(good.c_str(), 0);
     EXPECT_NE(h, PLAYER_NO_HANDLE);
     PlayerClose(h);
+}
+
+TEST_F(BadInput, AFifoIsRefusedAtOnceWithoutWaitingForAWriter) {
+    std::string fifo = ScratchDir() + "/pipe.mp4";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto opened = std::async(std::launch::async, [&] { return PlayerOpenFile(fifo.c_str(), 0); });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Release the open blocked on the FIFO, then fail.
+        int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+        ADD_FAILURE() << "the open waited for a writer";
+    }
+    EXPECT_EQ(opened.get(), PLAYER_NO_HANDLE);
+    EXPECT_EQ(PlayerOpenFile("/dev/zero", 0), PLAYER_NO_HANDLE);
 }
 
 TEST_F(BadInput, HandlesNeverIssuedDoNothingAndAnswerFailure) {

@@ -2,12 +2,17 @@
 // aside-written files, and a player fed by a MediaInput of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "FakeWindow.h"
 #include "TestMedia.h"
@@ -222,6 +227,217 @@ TEST(SoundOutput, PlaysThroughADeviceAcrossPauseSeekAndSpeed) {
     EXPECT_EQ(window.CountEvents(PLAYER_EVENT_END), 1);
     player.reset();
     EXPECT_EQ(PlayerClose(h), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A network-like input: bytes arrive at a steady rate, and every 2 s nothing
+// arrives for 400 ms.
+class StallingInput : public MediaInput {
+public:
+    StallingInput(std::string bytes, double bytes_per_second)
+        : bytes_(std::move(bytes)), rate_(bytes_per_second), start_(Clock::now()), last_stall_(start_) {}
+    int Read(uint8_t* buffer, int size) override {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (interrupted_) return AVERROR_EXIT;
+            if (position_ >= bytes_.size()) return AVERROR_EOF;
+            auto now = Clock::now();
+            if (now - last_stall_ >= 2s) {
+                ++stalls_;
+                changed_.wait_for(lock, 400ms, [&] { return interrupted_; });
+                last_stall_ = Clock::now();
+                stalled_ += last_stall_ - now;
+                continue;
+            }
+            double seconds = std::chrono::duration<double>(now - start_ - stalled_).count();
+            size_t arrived = std::min(bytes_.size(), static_cast<size_t>(seconds * rate_));
+            if (arrived <= position_) {
+                changed_.wait_for(lock, 5ms, [&] { return interrupted_; });
+                continue;
+            }
+            size_t n = std::min({static_cast<size_t>(size), size_t{4096}, arrived - position_});
+            std::copy_n(bytes_.data() + position_, n, buffer);
+            position_ += n;
+            return static_cast<int>(n);
+        }
+    }
+    int64_t Seek(int64_t offset, int whence) override {
+        std::lock_guard lock(mutex_);
+        if (whence == AVSEEK_SIZE) return static_cast<int64_t>(bytes_.size());
+        if (whence == SEEK_CUR) offset += static_cast<int64_t>(position_);
+        if (whence == SEEK_END) offset += static_cast<int64_t>(bytes_.size());
+        if (offset < 0) return -1;
+        position_ = static_cast<size_t>(offset);
+        return offset;
+    }
+    void Interrupt() override {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+        changed_.notify_all();
+    }
+    int Stalls() {
+        std::lock_guard lock(mutex_);
+        return stalls_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::string bytes_;
+    double rate_;
+    Clock::time_point start_, last_stall_;
+    Clock::duration stalled_{};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t position_ = 0;
+    int stalls_ = 0;
+    bool interrupted_ = false;
+};
+
+// The longest run of silence between the first and the last sound in a file
+// of 16-bit samples, in samples.
+size_t LongestSilence(const std::string& samples_file) {
+    std::string raw = ReadAll(samples_file);
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    auto loud = [](int16_t s) { return s > 1000 || s < -1000; };
+    auto first = std::find_if(samples.begin(), samples.end(), loud);
+    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    size_t longest = 0, run = 0;
+    for (auto it = first; it < last; ++it) {
+        run = (*it > 50 || *it < -50) ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+TEST(StreamPlayer, AReadThatStallsEveryTwoSecondsLosesNeitherSoundNorPictureTimes) {
+    const std::string sound_file = ScratchDir() + "/stalled-sound.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", sound_file.c_str(), 1);
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    NumberedClip clip;
+    clip.seconds = 8;
+    clip.audio = "aac";
+    std::string source = MakeNumberedClip(clip);
+    std::string bytes = ReadAll(MakeMedia("stall-faststart.mp4", "-i '" + source + "' -c copy -movflags +faststart"));
+    ASSERT_FALSE(bytes.empty());
+    auto owned = std::make_unique<StallingInput>(bytes, bytes.size() * 1.5 / clip.seconds);
+    StallingInput* input = owned.get();
+    std::shared_ptr<Player> player = Player::Open(std::move(owned));
+    ASSERT_TRUE(player);
+    PlayerHandle h = RegisterPlayer(player);
+    FakeWindow window(64, 48);
+    std::mutex shown_mutex;
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> shown;
+    window.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(shown_mutex);
+        shown.emplace_back(FrameNumberOf(p), std::chrono::steady_clock::now());
+    });
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_EQ(PlayerSoundOn(h), 1);
+    PlayerPlay(h, window.Handle());
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    EXPECT_GE(input->Stalls(), 2) << "the input did not stall while playing";
+    player.reset();
+    PlayerClose(h);
+
+    // Pictures keep their times: no picture comes later after the one before
+    // it than their times say (the clock, sound, may run a little off the wall
+    // clock on the disk driver, so times are compared picture to picture).
+    std::lock_guard lock(shown_mutex);
+    ASSERT_GE(shown.size(), 190u);
+    double worst = 0;
+    int skipped = 0;
+    for (size_t i = 1; i < shown.size(); ++i) {
+        double apart = std::chrono::duration<double, std::milli>(shown[i].second - shown[i - 1].second).count();
+        worst = std::max(worst, apart - (shown[i].first - shown[i - 1].first) * 40.0);
+        skipped += std::max(0, shown[i].first - shown[i - 1].first - 1);
+    }
+    EXPECT_LT(worst, 300.0) << "a picture came late";
+    EXPECT_LE(skipped, 8) << "pictures were dropped to catch up";
+    // 44.1 kHz mono: no silence of 20 ms or more inside the sound.
+    EXPECT_LT(LongestSilence(sound_file), 882u) << "the sound has a gap";
+}
+
+}  // namespace
+
+namespace {
+
+// After a seek, the beep of each second is heard with its flash: on the disk
+// sound driver, the time a sample is heard is when the driver's file shows it
+// (its 4 KB stdio buffer reaches the file as the next device buffer is taken).
+TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
+    const std::string sound_file = ScratchDir() + "/sync-sound.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", sound_file.c_str(), 1);
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    std::string clip = MakeMedia("flash-beep.mp4",
+        "-f lavfi -i \"color=black:s=64x48:r=25:d=6,format=yuv420p,geq=lum='if(eq(mod(N\\,25)\\,0)\\,235\\,16)':cb=128:cr=128\" "
+        "-f lavfi -i \"aevalsrc='if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=6\" "
+        "-c:v libx264 -g 50 -c:a aac -ac 1");
+    ASSERT_FALSE(clip.empty());
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::pair<Clock::time_point, int64_t>> sizes;
+    std::atomic<bool> stop{false};
+    std::thread poller([&] {
+        int64_t last = -1;
+        while (!stop) {
+            int64_t size = FileSize(sound_file);
+            if (size != last) sizes.emplace_back(Clock::now(), last = size);
+            std::this_thread::sleep_for(500us);
+        }
+    });
+    std::vector<Clock::time_point> flashes;
+    std::mutex flashes_mutex;
+    FakeWindow window(64, 48);
+    window.OnEachPicture([&](const Picture& p) {
+        const uint8_t* px = p.At(32, 24);
+        std::lock_guard lock(flashes_mutex);
+        if (px[1] > 128) flashes.push_back(Clock::now());
+    });
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(clip));
+    ASSERT_TRUE(player);
+    PlayerHandle h = RegisterPlayer(player);
+    PlayerSoundOn(h);
+    PlayerPlay(h, window.Handle());
+    std::this_thread::sleep_for(1200ms);
+    const Clock::time_point seek = Clock::now();
+    PlayerSetPlayTime(h, 2500);  // between flashes: the flash at 3 s follows
+    std::this_thread::sleep_for(1300ms);
+    player.reset();
+    PlayerClose(h);
+    stop = true;
+    poller.join();
+
+    std::string raw = ReadAll(sound_file);
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    // The first beep heard 250 ms or more after the seek (the key frame shown
+    // at once may be a flash), and the first flash.
+    auto heard = [&](size_t sample) {
+        int64_t offset = static_cast<int64_t>(sample) * 2;
+        for (const auto& [at, size] : sizes) {
+            if (size > offset) return at - std::chrono::microseconds((size - offset) * 1000000 / 96000);
+        }
+        return Clock::time_point::max();
+    };
+    Clock::time_point beep = Clock::time_point::max();
+    for (size_t i = 4800, quiet = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) >= 300 && quiet >= 4800 && heard(i) > seek + 250ms) {
+            beep = heard(i);
+            break;
+        }
+        quiet = std::abs(samples[i]) < 300 ? quiet + 1 : 0;
+    }
+    std::lock_guard lock(flashes_mutex);
+    auto flash = std::find_if(flashes.begin(), flashes.end(), [&](Clock::time_point at) { return at > seek + 250ms; });
+    ASSERT_NE(flash, flashes.end()) << "no flash after the seek";
+    ASSERT_NE(beep, Clock::time_point::max()) << "no beep after the seek";
+    double offset = std::chrono::duration<double, std::milli>(beep - *flash).count();
+    EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture, ms";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "FakeWindow.h"
 #include "Sdk.h"
@@ -101,16 +102,19 @@ NumberedClip CutSource(double seconds) {
     return clip;
 }
 
-TEST_F(Output, CutCopiesFromTheNextKeyFrameToTheEnd) {
+TEST_F(Output, CutStartsAtTheKeyFrameAtOrBeforeThePictureOnScreen) {
     PlayerHandle h = Open(MakeNumberedClip(CutSource(3)));
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 1480), 1);  // picture 37; key frames every 25
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 37; }));
     ASSERT_EQ(PlayerStartCut(h, "C:\\cut.mp4"), 1);
     PlayerPlay(h, window_.Handle());
     ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
     ASSERT_EQ(PlayerStopCut(h), 1);
     std::string cut = ScratchDir() + "/c/cut.mp4";
     EXPECT_EQ(ProbeCodecs(cut), "h264,aac");
-    // The open read the first pictures already: the cut starts at the key frame at 1 s.
-    EXPECT_NEAR(ProbeDuration(cut), 2.0, 0.15);
+    EXPECT_NEAR(ProbeDuration(cut), 2.0, 0.15) << "from the key frame at 1 s to the end";
     EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + cut + "' -f null - 2>&1"), "");
     std::string first = Capture("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 -read_intervals %+#1 '" + cut + "'");
     EXPECT_NEAR(std::atof(first.c_str()), 0.0, 0.1) << "timestamps start at 0";
@@ -123,9 +127,10 @@ TEST_F(Output, CloseFinishesARunningCut) {
     ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 60; }));
     PlayerClose(h);
     handle_ = PLAYER_NO_HANDLE;
+    // From the first picture, on screen when the cut started, to at least the last one shown.
     double duration = ProbeDuration(ScratchDir() + "/c/closed/cut.mp4");
-    EXPECT_GT(duration, 0.9);
-    EXPECT_LT(duration, 2.1);
+    EXPECT_GT(duration, 2.3);
+    EXPECT_LT(duration, 3.05);
 }
 
 TEST_F(Output, CutFailsWhenTheFileCannotBeWritten) {
@@ -134,6 +139,34 @@ TEST_F(Output, CutFailsWhenTheFileCannotBeWritten) {
     RunShell("touch '" + blocker + "'");
     EXPECT_EQ(PlayerStartCut(h, (blocker + "/cut.mp4").c_str()), 0);
     EXPECT_EQ(PlayerStopCut(h), 0);
+}
+
+// Runs the cut helper; its exit status, or -1 when it did not exit.
+int RunCutChild(const std::vector<std::string>& arguments) {
+    pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        std::vector<char*> argv{const_cast<char*>(PLAYERSDK_CUT_CHILD)};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(PLAYERSDK_CUT_CHILD, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Output, ACutThatRunsOutOfDiskFailsAndLeavesNoFile) {
+    std::string source = MakeNumberedClip(CutSource(20));
+    ASSERT_FALSE(source.empty());
+    ASSERT_GT(FileSize(source), 150000) << "the clip must not fit the disk";
+    std::string cut = ScratchDir() + "/full-disk.mp4";
+    EXPECT_EQ(RunCutChild({source, cut, "100000"}), 5) << "the cut reported success";
+    EXPECT_FALSE(FileExists(cut)) << "a half-written cut was left behind";
+    // The same cut with room enough succeeds and stays.
+    EXPECT_EQ(RunCutChild({source, cut, "100000000"}), 4);
+    EXPECT_TRUE(FileExists(cut));
 }
 
 TEST_F(Output, ACutStillPlaysAfterTheProcessWasKilledMidCut) {

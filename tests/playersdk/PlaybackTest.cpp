@@ -185,6 +185,89 @@ TEST_F(Playback, SpeedStaysBetweenOneSixteenthAndSixteenAndShowsKeyFramesOnlyFro
     EXPECT_EQ(PlayerSlow(h), 0) << "1/16 is the slowest";
 }
 
+TEST_F(Playback, PlaysEveryContainerThatCarriesADecodablePicture) {
+    struct Case {
+        std::string container, video;
+        bool seeks;
+        bool length_known;  // FFmpeg itself guesses a short program stream's length
+    };
+    const Case cases[] = {
+        {"ts", "libx264 -qp 0", true, true},
+        {"mkv", "libx264 -qp 0", true, true},
+        {"avi", "libx264 -qp 0", true, true},
+        {"mpg", "mpeg2video -q:v 1", true, false},  // MPEG program stream
+        {"h264", "libx264 -qp 0", false, false},
+        {"hevc", "libx265 -x265-params lossless=1:log-level=error", false, false},
+    };
+    for (const Case& c : cases) {
+        NumberedClip clip = Clip(2, 25);
+        clip.container = c.container;
+        clip.video = c.video;
+        FakeWindow window(64, 48);
+        PlayerHandle h = PlayerOpenFile(MakeNumberedClip(clip).c_str(), 0);
+        ASSERT_NE(h, PLAYER_NO_HANDLE) << c.container;
+        PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+        PlayerPlay(h, window.Handle());
+        EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1)) << c.container;
+        EXPECT_EQ(FrameNumberOf(window.Last()), 49) << c.container;
+        if (c.length_known) {
+            EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000.0, 80.0) << c.container;
+        }
+        if (c.seeks) {
+            PlayerPause(h);
+            EXPECT_EQ(PlayerSetPlayTime(h, 1000), 1) << c.container;
+            EXPECT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 25; }))
+                << c.container;
+        }
+        PlayerClose(h);
+    }
+}
+
+// A window whose functions call back into the library, as a host may.
+struct ReentrantWindow {
+    PlayerWindow window{};
+    PlayerHandle handle = PLAYER_NO_HANDLE;
+    std::atomic<int> posts{0}, presents{0};
+    ReentrantWindow() {
+        window.context = this;
+        window.post = [](void* self, uint32_t message, intptr_t, intptr_t) {
+            auto* me = static_cast<ReentrantWindow*>(self);
+            PlayerSetNotifyWindow(me->handle, &me->window, message);
+            ++me->posts;
+        };
+        window.present = [](void* self, const uint8_t*, int, int, int) {
+            auto* me = static_cast<ReentrantWindow*>(self);
+            PlayerFast(me->handle);
+            PlayerSlow(me->handle);
+            ++me->presents;
+        };
+        window.area_size = [](void* self, int* w, int* h) {
+            PlayerGetTotalTime(static_cast<ReentrantWindow*>(self)->handle);
+            *w = 64;
+            *h = 48;
+        };
+    }
+};
+
+TEST_F(Playback, WindowCallbacksRunWithNoLibraryLockHeldAndStopWhenTheWindowIsReplaced) {
+    ReentrantWindow reentrant;
+    PlayerHandle h = Open(MakeNumberedClip(Clip(2)));
+    reentrant.handle = h;
+    PlayerSetNotifyWindow(h, &reentrant.window, WM_PLAYER_NOTIFY);
+    PlayerPlay(h, &reentrant.window);
+    for (int i = 0; i < 400 && reentrant.posts == 0; ++i) std::this_thread::sleep_for(25ms);
+    EXPECT_EQ(reentrant.posts.load(), 1) << "the end reached a window that calls back";
+    EXPECT_GT(reentrant.presents.load(), 10);
+
+    // Played again into another window: once Play returns, the first one is left alone.
+    PlayerPlay(h, &reentrant.window);
+    std::this_thread::sleep_for(200ms);
+    PlayerPlay(h, window_.Handle());
+    int presents = reentrant.presents;
+    ASSERT_TRUE(window_.WaitForPresents(5));
+    EXPECT_EQ(reentrant.presents.load(), presents);
+}
+
 TEST_F(Playback, PictureKeepsItsAspectWithBlackBars) {
     FakeWindow wide(200, 100);
     handle_ = PlayerOpenFile(MakeNumberedClip(Clip(1)).c_str(), 0);

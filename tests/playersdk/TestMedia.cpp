@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -73,13 +74,14 @@ std::string MakeMedia(const std::string& name, const std::string& ffmpeg_argumen
 std::string MakeNumberedClip(const NumberedClip& clip) {
     std::ostringstream name;
     name << "numbered-" << clip.seconds << "s-g" << clip.gop << "-o" << clip.start_offset << "-"
-         << (clip.audio.empty() ? "silent" : clip.audio) << "." << clip.container;
+         << (clip.audio.empty() ? "silent" : clip.audio) << "-" << std::hash<std::string>()(clip.video) << "."
+         << clip.container;
     std::ostringstream arguments;
     arguments << "-f lavfi -i \"color=black:s=64x48:r=25:d=" << clip.seconds
               << ",format=yuv420p,geq=lum='if(lt(X,W/2),mod(N,32)*" << kLevelStep << "+" << kLevelBase
               << ",floor(N/32)*" << kLevelStep << "+" << kLevelBase << ")':cb=128:cr=128\" ";
     if (!clip.audio.empty()) arguments << "-f lavfi -i \"sine=f=440:r=44100:d=" << clip.seconds << "\" ";
-    arguments << "-c:v libx264 -qp 0 -g " << clip.gop << " -keyint_min " << clip.gop << " -sc_threshold 0 ";
+    arguments << "-c:v " << clip.video << " -g " << clip.gop << " -keyint_min " << clip.gop << " -sc_threshold 0 ";
     if (!clip.audio.empty()) arguments << "-c:a " << clip.audio << " -ac 1 ";
     if (clip.start_offset != 0) arguments << "-output_ts_offset " << clip.start_offset << " ";
     return MakeMedia(name.str(), arguments.str());

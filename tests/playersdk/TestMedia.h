@@ -27,6 +27,7 @@ struct NumberedClip {
     double start_offset = 0;        // first timestamp, seconds
     std::string audio;              // "" none, else an ffmpeg audio encoder
     std::string container = "mp4";
+    std::string video = "libx264 -qp 0";  // ffmpeg video encoder and its options
 };
 std::string MakeNumberedClip(const NumberedClip& clip);
 
