@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/AboutDlg.h"
 #include "app/CmdLine.h"
 #include "local/VarnelDlg.h"
 #include "player/Binding.h"
@@ -44,9 +46,14 @@ CVarnelApp& TheApp() {
     return the_app;
 }
 
+void InstallApplicationShell() {
+    local::SetApplicationShell({CmdLinePath, [](ui::Dialog& owner) { ShowAboutBox(&owner); }});
+}
+
 bool CVarnelApp::InitInstance(int argc, const char* const* argv) {
     // The platform's controls and their drawing need no switching on here.
     StoreCommandLine(argc, argv);
+    InstallApplicationShell();
 #ifdef VARNEL_WITH_REMOTE
     // The main window's (hidden) remote button runs the remote window modally.
     local::SetRemotePlaybackRunner([] { remote::RunRemotePlaybackWindow(); });
@@ -67,8 +74,12 @@ int RunVarnel(int argc, char** argv, const char* library_name) {
         ReportBindingFailure(argc, argv, failure);
         return 1;
     }
-    ui::Application platform(argc, argv);  // takes out the toolkit's own options
-    TheApp().InitInstance(argc, argv);
+    // The toolkit takes the options it knows (-reverse, -style NAME...) out
+    // of the list it is given; the window's file is argument 1 as the
+    // process received it, so the start-up reads a copy made before.
+    const std::vector<char*> arguments(argv, argv + argc);
+    ui::Application platform(argc, argv);
+    TheApp().InitInstance(static_cast<int>(arguments.size()), arguments.data());
     return 0;
 }
 

@@ -44,6 +44,17 @@ extern int LocalCutFlag;
 using RemotePlaybackRunner = std::function<void()>;
 void SetRemotePlaybackRunner(RemotePlaybackRunner runner);
 
+// What the application shell lends the main window, set before the window
+// is created: the file named on the command line (the shell's CmdLinePath,
+// read when the window initialises and when the command-line open runs) and
+// the about box that the system menu's about entry runs. Unset, no file is
+// named and the about entry opens nothing.
+struct ApplicationShell {
+    const char* command_line_path = nullptr;
+    std::function<void(ui::Dialog& owner)> show_about_box;
+};
+void SetApplicationShell(ApplicationShell shell);
+
 class CVarnelDlg : public ui::Dialog {
 public:
     explicit CVarnelDlg(ui::Dialog* parent = nullptr);

@@ -58,13 +58,25 @@ void ListControl::InsertColumn(int column, const std::string& header, int width_
 void ListControl::SetFullRowSelect() { window_->ListSetFullRowSelect(id_); }
 int ListControl::RowCount() const { return window_->ListRowCount(id_); }
 int ListControl::InsertRow(int index, const std::string& text) {
-    return window_->ListInsertRow(id_, index, text);
+    const int row = window_->ListInsertRow(id_, index, text);
+    if (row >= 0 && static_cast<size_t>(row) <= first_cells_.size())
+        first_cells_.insert(first_cells_.begin() + row, text);
+    return row;
 }
 void ListControl::SetCell(int row, int column, const std::string& text) {
     window_->ListSetCell(id_, row, column, text);
+    if (column == 0 && row >= 0 && static_cast<size_t>(row) < first_cells_.size())
+        first_cells_[static_cast<size_t>(row)] = text;
 }
-std::string ListControl::Cell(int row, int column) const { return window_->ListCell(id_, row, column); }
-void ListControl::DeleteAllRows() { window_->ListDeleteAllRows(id_); }
+std::string ListControl::Cell(int row, int column) const {
+    if (column == 0 && row >= 0 && static_cast<size_t>(row) < first_cells_.size())
+        return first_cells_[static_cast<size_t>(row)];
+    return window_->ListCell(id_, row, column);
+}
+void ListControl::DeleteAllRows() {
+    window_->ListDeleteAllRows(id_);
+    first_cells_.clear();
+}
 int ListControl::SelectedRow() const { return window_->ListSelectedRow(id_); }
 void ListControl::Focus() { window_->SetFocusItem(id_); }
 

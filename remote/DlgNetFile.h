@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "player/PlayerSdk.h"
 #include "remote/SearchRows.h"
@@ -119,6 +120,10 @@ private:
     int id_ = 0;
 };
 
+// The list keeps the text of each row's column 0, the recording's name,
+// byte for byte as it was inserted, beside the text shown: a name that is
+// not valid UTF-8 is shown with replacement marks but goes back to the
+// library as the library gave it.
 class ListControl {
 public:
     void Bind(ui::Dialog* window, int id);
@@ -135,6 +140,7 @@ public:
 private:
     ui::Dialog* window_ = nullptr;
     int id_ = 0;
+    std::vector<std::string> first_cells_;  // one per row, in row order
 };
 
 // The stream side of the window, as its handle, cut flag and controls show it.
