@@ -136,7 +136,8 @@ TEST(Programs, VarnelPlaysTheFileOfItsCommandLineUntilItIsEnded) {
 TEST(Programs, VarnelOpensItsFirstArgumentEvenWhenTheToolkitTakesItForAnOption) {
     e2e::Scratch scratch;
     const fs::path clip = scratch.path() / "-reverse";
-    ASSERT_TRUE(e2e::MakeClip(clip, 30, false));
+    ASSERT_TRUE(e2e::MakeClip(scratch.path() / "clip.mp4", 30, false));
+    fs::rename(scratch.path() / "clip.mp4", clip);
     const fs::path errors = scratch.path() / "stderr.txt";
     Program varnel(VARNEL_PATH, {"-reverse"},
                    With(kHeadless, "PLAYERSDK_DRIVE_ROOT=" + scratch.drives().string()), errors,
