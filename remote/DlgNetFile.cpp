@@ -3,6 +3,8 @@
 // source file.
 #include "remote/DlgNetFile.h"
 
+#include <memory>
+
 #include "local/PositionDisplay.h"
 #include "player/Binding.h"
 #include "remote/FormFields.h"
@@ -254,10 +256,37 @@ StreamState CDlgNetFile::CurrentStreamState() const {
     return IsItemEnabled(IDC_PAUSE) ? StreamState::Playing : StreamState::Opened;
 }
 
-void RunRemotePlaybackWindow(const std::string& address) {
-    CDlgNetFile window;
-    if (!address.empty()) window.ServerAddress = address;
-    window.DoModal();
+namespace {
+
+// The window as the demo runs it: a user's search, then a user's Play on
+// the first row found.
+class SearchAndPlayWindow final : public CDlgNetFile {
+protected:
+    bool OnInitDialog() override {
+        const bool result = CDlgNetFile::OnInitDialog();
+        GetMailbox()->Post([this] { OnCommand(IDC_SEARCH); });  // once the window shows
+        return result;
+    }
+    void OnTimer(unsigned id) override {
+        CDlgNetFile::OnTimer(id);
+        if (id != TIMER_SEARCH || Searching == 1 || played_) return;
+        played_ = true;
+        if (ResultList.RowCount() == 0) return;
+        ListSelectRow(IDC_RESULT_LIST, 0);
+        OnCommand(IDC_PLAY);
+    }
+
+private:
+    bool played_ = false;
+};
+
+}  // namespace
+
+void RunRemotePlaybackWindow(const std::string& address, bool search_and_play) {
+    std::unique_ptr<CDlgNetFile> window =
+        search_and_play ? std::make_unique<SearchAndPlayWindow>() : std::make_unique<CDlgNetFile>();
+    if (!address.empty()) window->ServerAddress = address;
+    window->DoModal();
 }
 
 }  // namespace remote

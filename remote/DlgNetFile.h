@@ -233,7 +233,9 @@ private:
 
 // Runs the remote playback window modally (the main window's remote
 // button, and the varnel-remote program). A non-empty address replaces the
-// window's default address before it is shown.
-void RunRemotePlaybackWindow(const std::string& address = {});
+// window's default address before it is shown. With search_and_play the
+// window presses "查找" once it is shown and, when that search has ended
+// with rows, selects the first and presses "Play".
+void RunRemotePlaybackWindow(const std::string& address = {}, bool search_and_play = false);
 
 }  // namespace remote

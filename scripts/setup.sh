@@ -18,6 +18,8 @@ packages=(
   nginx
   # benchmarks: playback compared with mpv (bench/playback/run.sh)
   mpv
+  # the demo places its two windows side by side (scripts/demo.sh)
+  xdotool
 )
 
 if [ "$(id -u)" -ne 0 ]; then
