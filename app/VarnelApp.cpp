@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/AboutDlg.h"
@@ -47,17 +48,20 @@ CVarnelApp& TheApp() {
 }
 
 void InstallApplicationShell() {
-    local::SetApplicationShell({CmdLinePath, [](ui::Dialog& owner) { ShowAboutBox(&owner); }});
+    local::ApplicationShell shell;
+    shell.command_line_path = CmdLinePath;
+    shell.show_about_box = [](ui::Dialog& owner) { ShowAboutBox(&owner); };
+#ifdef VARNEL_WITH_REMOTE
+    // The main window's (hidden) remote button runs the remote window modally.
+    shell.run_remote_playback = [] { remote::RunRemotePlaybackWindow(); };
+#endif
+    local::SetApplicationShell(std::move(shell));
 }
 
 bool CVarnelApp::InitInstance(int argc, const char* const* argv) {
     // The platform's controls and their drawing need no switching on here.
     StoreCommandLine(argc, argv);
     InstallApplicationShell();
-#ifdef VARNEL_WITH_REMOTE
-    // The main window's (hidden) remote button runs the remote window modally.
-    local::SetRemotePlaybackRunner([] { remote::RunRemotePlaybackWindow(); });
-#endif
     {
         local::CVarnelDlg dialog;
         main_window_ = &dialog;

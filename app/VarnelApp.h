@@ -23,8 +23,9 @@ private:
 
 CVarnelApp& TheApp();
 
-// Lends the main window what it takes from the shell: CmdLinePath and the
-// about box. InitInstance does this before it creates the window.
+// Lends the main window what it takes from the shell: CmdLinePath, the
+// about box and the remote window. InitInstance does this before it creates
+// the window.
 void InstallApplicationShell();
 
 // The process entry: binds the player library, then runs the application.

@@ -13,11 +13,6 @@ int LocalCutFlag = 0;
 
 namespace {
 
-RemotePlaybackRunner& RemoteRunner() {
-    static RemotePlaybackRunner runner;
-    return runner;
-}
-
 ApplicationShell& Shell() {
     static ApplicationShell shell;
     return shell;
@@ -33,7 +28,6 @@ constexpr int kTransportIds[] = {IDC_PLAY, IDC_STOP, IDC_PAUSE, IDC_STEP, IDC_FA
 
 }  // namespace
 
-void SetRemotePlaybackRunner(RemotePlaybackRunner runner) { RemoteRunner() = std::move(runner); }
 void SetApplicationShell(ApplicationShell shell) { Shell() = std::move(shell); }
 
 CVarnelDlg::CVarnelDlg(ui::Dialog* parent)
@@ -195,7 +189,7 @@ void CVarnelDlg::OnCutSwitch() {
 
 void CVarnelDlg::OnRemotePlayback() {
     // The button is hidden and disabled; the handler stays for completeness.
-    if (RemoteRunner()) RemoteRunner()();
+    if (Shell().run_remote_playback) Shell().run_remote_playback();
 }
 
 void CVarnelDlg::KillPositionTimer() {

@@ -71,7 +71,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // The shell's buffer of the file named on the command line: empty.
-        SetApplicationShell({command_line, {}});
+        SetApplicationShell({command_line, {}, {}});
         LocalCutFlag = 0;
         lib.Answer("PlayerGetTotalTime", 61000);
         lib.Answer("PlayerHasAudio", 1);
@@ -127,9 +127,8 @@ TEST_F(MainWindowTest, StartsWithNoStreamAndTheFrameSetUp) {
     EXPECT_FALSE(window.IsItemVisible(IDC_REMOTE));
     EXPECT_FALSE(window.IsItemEnabled(IDC_REMOTE));
     int remote_runs = 0;
-    SetRemotePlaybackRunner([&remote_runs] { ++remote_runs; });
+    SetApplicationShell({command_line, {}, [&remote_runs] { ++remote_runs; }});
     EXPECT_FALSE(ui::testing::Click(window, IDC_REMOTE));  // no user can reach it
-    SetRemotePlaybackRunner({});
     EXPECT_EQ(remote_runs, 0);
     EXPECT_THAT(window.ArmedTimers(), IsEmpty());  // no file named: no command-line open
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerInit()"));
