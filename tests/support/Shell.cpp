@@ -24,7 +24,6 @@ std::string Capture(const std::string& command) {
 }
 
 std::string ShellQuoted(const std::string& text) {
-    // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "'" + string + "'".
     std::string quoted(1, '\'');
     for (char c : text) {
         if (c == '\'') quoted.append("'\\''");

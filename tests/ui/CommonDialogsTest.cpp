@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/RecordingDialog.h"
-#include "ui/CommonDialogs.h"
+#include "ui/qt/CommonDialogs.h"
 #include "ui/Testing.h"
 
 namespace {

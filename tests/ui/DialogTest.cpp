@@ -9,7 +9,7 @@
 #include <ctime>
 
 #include "tests/ui/RecordingDialog.h"
-#include "ui/DialogUnits.h"
+#include "ui/qt/DialogUnits.h"
 #include "ui/Testing.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/DialogUnits.h"
+#include "ui/qt/DialogUnits.h"
 
 #include <QFontMetrics>
 #include <QString>

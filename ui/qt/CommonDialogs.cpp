@@ -6,9 +6,9 @@
 #include <QStringList>
 #include <mutex>
 
-#include "ui/CommonDialogs.h"
-#include "ui/DialogImpl.h"
-#include "ui/Text.h"
+#include "ui/qt/CommonDialogs.h"
+#include "ui/qt/DialogImpl.h"
+#include "ui/qt/Text.h"
 
 namespace ui {
 

@@ -27,9 +27,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/Controls.h"
-#include "ui/DialogImpl.h"
-#include "ui/Text.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/DialogImpl.h"
+#include "ui/qt/Text.h"
 
 namespace ui {
 

@@ -11,10 +11,10 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
-#include "ui/Controls.h"
-#include "ui/DialogImpl.h"
+#include "ui/qt/Controls.h"
+#include "ui/qt/DialogImpl.h"
 #include "ui/Screenshot.h"
-#include "ui/Text.h"
+#include "ui/qt/Text.h"
 
 namespace ui::testing {
 

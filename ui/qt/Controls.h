@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "ui/WindowEndpoint.h"
+#include "ui/qt/WindowEndpoint.h"
 
 namespace ui::detail {
 

@@ -7,7 +7,7 @@
 #include <langinfo.h>
 
 #include "ui/Dialog.h"
-#include "ui/DialogImpl.h"
+#include "ui/qt/DialogImpl.h"
 
 namespace ui {
 

@@ -4,8 +4,8 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include "ui/DialogImpl.h"
-#include "ui/Text.h"
+#include "ui/qt/DialogImpl.h"
+#include "ui/qt/Text.h"
 
 namespace ui {
 

@@ -18,8 +18,8 @@
 
 #include "res/Templates.h"
 #include "ui/Dialog.h"
-#include "ui/DialogUnits.h"
-#include "ui/WindowEndpoint.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/WindowEndpoint.h"
 
 namespace ui {
 

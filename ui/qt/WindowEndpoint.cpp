@@ -1,4 +1,4 @@
-#include "ui/WindowEndpoint.h"
+#include "ui/qt/WindowEndpoint.h"
 
 #include <QCoreApplication>
 #include <cstring>

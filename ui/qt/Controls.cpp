@@ -1,4 +1,4 @@
-#include "ui/Controls.h"
+#include "ui/qt/Controls.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
