@@ -2,56 +2,32 @@
 
 #include "RecordingFile.h"
 
-#include <httplib.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <mutex>
-#include <thread>
+#include <string_view>
 
 namespace recorder {
 namespace {
 
-// Worker threads: each open connection holds one, so enough that idle
-// keep-alive clients and slow paced streams never starve the others.
-constexpr size_t kWorkerThreads = 32;
-// Largest piece handed to the socket in one write.
-constexpr size_t kChunkBytes = 1 << 20;
 // A paced stream runs this far ahead of real time, so that a player can fill
 // a short buffer without waiting for the wall clock second by second.
 constexpr double kStreamLeadSeconds = 0.5;
 
-std::string decodeBase64(std::string_view in) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : in) {
-        if (c == '=') break;
-        const int v = value(c);
-        if (v < 0) return {};
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
+// A recording's bytes, read as the connection takes them; unpaced ones go
+// straight from the file to the socket.
+class RecordingBody : public http::BodySource {
+public:
+    RecordingBody(std::shared_ptr<RecordingFile> file, bool paced)
+        : file_(std::move(file)), paced_(paced) {}
+    bool produce(uint64_t offset, size_t length, const Writer& write) override {
+        return file_->send(offset, length, write);
     }
-    return out;
-}
+    http::Clock::time_point dueAt() const override { return file_->dueAt(); }
+    int file() const override { return paced_ ? -1 : file_->descriptor(); }
 
-void sendError(httplib::Response& res, int status, const std::string& text) {
-    res.status = status;
-    res.set_content(text + "\n", "text/plain");
-}
+private:
+    std::shared_ptr<RecordingFile> file_;
+    bool paced_;
+};
 
 bool parseInt(const std::string& text, int low, int high, int& out) {
     if (text.empty() || text.size() > 6) return false;
@@ -65,129 +41,151 @@ bool parseInt(const std::string& text, int low, int high, int& out) {
     return true;
 }
 
-void logRequest(const httplib::Request& req, const httplib::Response& res) {
-    const std::string range = req.get_header_value("Range");
-    static std::mutex lock;  // one whole line at a time
-    std::lock_guard<std::mutex> guard(lock);
-    std::fprintf(stderr, "%s:%d \"%s %s\" %d %zu%s%s\n", req.remote_addr.c_str(), req.remote_port,
-                 req.method.c_str(), req.target.c_str(), res.status,
-                 res.content_length_ ? res.content_length_ : res.body.size(),
-                 range.empty() ? "" : " ", range.c_str());
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
 
 RecorderServer::RecorderServer(const RecordingIndex& index, RecorderOptions options)
-    : index_(index), options_(std::move(options)), http_(std::make_unique<httplib::Server>()) {
-    http_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    http_->set_keep_alive_timeout(5);
-    http_->set_read_timeout(10);
-    http_->set_write_timeout(10);
-    // Answers go out at once: no waiting on the client's delayed ACK
-    // between the head and the body of a small answer.
-    http_->set_tcp_nodelay(true);
-    if (options_.logRequests) http_->set_logger(logRequest);
-    installRoutes();
+    : index_(index),
+      options_(std::move(options)),
+      http_([this](const http::Request& request) { return answer(request); }, http::ServerLimits{},
+            options_.logRequests) {
+    std::error_code ec;
+    canonicalRoot_ = std::filesystem::canonical(options_.root, ec);
 }
 
 RecorderServer::~RecorderServer() = default;
 
+int RecorderServer::bind() { return http_.bind(options_.listen, options_.port); }
+
+bool RecorderServer::serve() { return http_.serve(); }
+
+void RecorderServer::stop() { http_.stop(); }
+
 bool RecorderServer::authorized(const std::string& header) const {
-    static const std::string scheme = "Basic ";
-    if (header.size() <= scheme.size() || header.compare(0, scheme.size(), scheme) != 0)
+    const size_t space = header.find(' ');
+    if (space == std::string::npos || !http::equalsNoCase(header.substr(0, space), "Basic"))
         return false;
-    return decodeBase64(std::string_view(header).substr(scheme.size())) ==
-           options_.user + ":" + options_.password;
+    const auto credentials = http::decodeBase64(std::string_view(header).substr(space + 1));
+    return credentials && *credentials == options_.user + ":" + options_.password;
 }
 
-void RecorderServer::installRoutes() {
-    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (authorized(req.get_header_value("Authorization")))
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
-        sendError(res, 401, "login refused");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    http_->Get("/api/login", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("ok\n", "text/plain");
-    });
-
-    http_->Get("/api/search", [this](const httplib::Request& req, httplib::Response& res) {
-        SearchQuery q;
-        int type = 0, limit = 0;
-        if (!parseInt(req.get_param_value("channel"), 1, 4, q.channel) ||
-            !parseInt(req.get_param_value("type"), 1, 2, type) ||
-            !parseInt(req.get_param_value("limit"), 0, 1, limit))
-            return sendError(res, 400, "channel 1-4, type 1-2 and limit 0-1 are required");
-        q.type = static_cast<RecordingType>(type);
-        q.limitToRange = limit == 1;
-        if (q.limitToRange) {
-            const auto from = parseCompact(req.get_param_value("start"));
-            const auto to = parseCompact(req.get_param_value("end"));
-            if (!from || !to) return sendError(res, 400, "start and end must be YYYYMMDDHHMMSS");
-            q.from = *from;
-            q.to = *to;
-        }
-        std::string body;
-        const auto found = index_.search(q);
-        body.reserve(found.size() * 72);
-        for (const Recording* r : found) {
-            body += r->name;
-            body += '\t';
-            body += formatCompact(r->key.start);
-            body += '\t';
-            body += formatCompact(r->key.end);
-            body += '\t';
-            body += std::to_string(r->size);
-            body += '\n';
-        }
-        res.set_content(body, "text/plain");
-    });
-
-    auto serveRecording = [this](bool paced) {
-        return [this, paced](const httplib::Request& req, httplib::Response& res) {
-            const Recording* r = index_.find(req.matches[1].str());
-            if (!r) return sendError(res, 404, "no such recording");
-            auto file = RecordingFile::open(options_.root / index_.relativePath(*r));
-            if (!file) return sendError(res, 404, "recording unreadable");
-            const double seconds =
-                static_cast<double>(std::max<CivilSeconds>(1, r->key.end - r->key.start));
-            if (paced && options_.rate > 0)
-                file->pace(static_cast<double>(file->size()) / seconds * options_.rate,
-                           kStreamLeadSeconds * options_.rate);
-            res.set_header("Accept-Ranges", "bytes");
-            res.set_header("X-Recording-Start", formatCompact(r->key.start));
-            res.set_header("X-Recording-End", formatCompact(r->key.end));
-            res.set_header("X-Recording-Duration-Ms",
-                           std::to_string(static_cast<int64_t>(seconds * 1000)));
-            const size_t size = static_cast<size_t>(file->size());
-            res.set_content_provider(
-                size, r->key.type == RecordingType::Mpeg4 ? "video/mp4" : "image/jpeg",
-                [file](size_t offset, size_t length, httplib::DataSink& sink) {
-                    return file->send(offset, std::min(length, kChunkBytes),
-                                      [&sink](const char* data, size_t n) {
-                                          return sink.write(data, n);
-                                      });
-                });
-        };
+http::Response RecorderServer::answer(const http::Request& request) const {
+    if (!authorized(request.header("Authorization"))) {
+        auto r = http::textResponse(401, "login refused");
+        r.headers.emplace_back("WWW-Authenticate", "Basic realm=\"recorder\"");
+        return r;
+    }
+    if (request.method != "GET" && request.method != "HEAD") {
+        auto r = http::textResponse(405, "only GET and HEAD are answered");
+        r.headers.emplace_back("Allow", "GET, HEAD");
+        return r;
+    }
+    const std::string& path = request.path;
+    if (path == "/api/login") return http::textResponse(200, "ok");
+    if (path == "/api/search") return search(request);
+    struct Route {
+        std::string_view prefix;
+        bool paced;
     };
-    http_->Get("/recordings/(.+)", serveRecording(false));
-    http_->Get("/stream/(.+)", serveRecording(true));
-
-    http_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content("error " + std::to_string(res.status) + "\n", "text/plain");
-    });
+    for (const Route route : {Route{"/recordings/", false}, Route{"/stream/", true}}) {
+        if (startsWith(path, route.prefix) && path.size() > route.prefix.size())
+            return recording(request, path.substr(route.prefix.size()), route.paced);
+    }
+    return http::textResponse(404, "no such call");
 }
 
-int RecorderServer::bind() {
-    if (options_.port == 0) return http_->bind_to_any_port(options_.listen);
-    return http_->bind_to_port(options_.listen, options_.port) ? options_.port : -1;
+http::Response RecorderServer::search(const http::Request& request) const {
+    SearchQuery q;
+    int type = 0, limit = 0;
+    if (!parseInt(request.param("channel"), 1, 4, q.channel) ||
+        !parseInt(request.param("type"), 1, 2, type) ||
+        !parseInt(request.param("limit"), 0, 1, limit))
+        return http::textResponse(400, "channel 1-4, type 1-2 and limit 0-1 are required");
+    q.type = static_cast<RecordingType>(type);
+    q.limitToRange = limit == 1;
+    if (q.limitToRange) {
+        const auto from = parseCompact(request.param("start"));
+        const auto to = parseCompact(request.param("end"));
+        if (!from || !to) return http::textResponse(400, "start and end must be YYYYMMDDHHMMSS");
+        q.from = *from;
+        q.to = *to;
+    }
+    http::Response r;
+    r.headers.emplace_back("Content-Type", "text/plain");
+    const auto found = index_.search(q);
+    r.body.reserve(found.size() * 72);
+    for (const Recording* each : found) {
+        r.body += each->name;
+        r.body += '\t';
+        r.body += formatCompact(each->key.start);
+        r.body += '\t';
+        r.body += formatCompact(each->key.end);
+        r.body += '\t';
+        r.body += std::to_string(each->size);
+        r.body += '\n';
+    }
+    return r;
 }
 
-bool RecorderServer::serve() { return http_->listen_after_bind(); }
+std::optional<std::filesystem::path> RecorderServer::insideRoot(
+    const std::filesystem::path& file) const {
+    std::error_code ec;
+    const auto resolved = std::filesystem::canonical(file, ec);
+    if (ec || canonicalRoot_.empty()) return std::nullopt;
+    const std::string root = canonicalRoot_.string();
+    const std::string& at = resolved.native();
+    if (at.size() <= root.size() || at.compare(0, root.size(), root) != 0 ||
+        (root.back() != '/' && at[root.size()] != '/'))
+        return std::nullopt;
+    return resolved;
+}
 
-void RecorderServer::stop() { http_->stop(); }
+http::Response RecorderServer::recording(const http::Request& request, const std::string& name,
+                                         bool paced) const {
+    const auto r = index_.find(name);
+    if (!r) return http::textResponse(404, "no such recording");
+    const auto path = insideRoot(options_.root / index_.relativePath(*r));
+    auto file = path ? RecordingFile::open(*path) : nullptr;
+    if (!file) return http::textResponse(404, "recording unreadable");
+
+    const uint64_t size = file->size();
+    http::ByteRange range;
+    const http::RangeStatus ranged = http::parseRange(request.header("Range"), size, range);
+    if (ranged == http::RangeStatus::Unsatisfiable) {
+        auto refused = http::textResponse(416, "range not satisfiable");
+        refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+        return refused;
+    }
+    const double seconds =
+        static_cast<double>(std::max<CivilSeconds>(1, r->key.end - r->key.start));
+    paced = paced && options_.rate > 0;
+    if (paced)
+        file->pace(static_cast<double>(size) / seconds * options_.rate,
+                   kStreamLeadSeconds * options_.rate);
+
+    http::Response answer;
+    answer.headers = {
+        {"Content-Type", std::string(mediaType(*r))},
+        {"Accept-Ranges", "bytes"},
+        {"X-Recording-Start", formatCompact(r->key.start)},
+        {"X-Recording-End", formatCompact(r->key.end)},
+        {"X-Recording-Duration-Ms", std::to_string(static_cast<int64_t>(seconds * 1000))},
+    };
+    answer.source = std::make_shared<RecordingBody>(std::move(file), paced);
+    if (ranged == http::RangeStatus::Part) {
+        answer.status = 206;
+        answer.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                                         std::to_string(range.last) + "/" +
+                                                         std::to_string(size));
+        answer.sourceOffset = range.first;
+        answer.sourceLength = range.last - range.first + 1;
+    } else {
+        answer.sourceLength = size;
+    }
+    return answer;
+}
 
 }  // namespace recorder

@@ -9,21 +9,25 @@
 //   GET /recordings/NAME                the recording, as fast as it goes
 //   GET /stream/NAME                    the recording, paced at --rate
 //
-// Recording answers honour one byte range (206 with Content-Range) and carry
-// X-Recording-Start, X-Recording-End and X-Recording-Duration-Ms. Every
-// request needs Basic authentication (401 otherwise); unknown names are 404,
-// malformed requests 400. Each request is logged as one line on stderr.
+// Recording answers honour one byte range (206 with Content-Range; 416 with
+// "Content-Range: bytes */SIZE" for a range that starts at or past the end)
+// and carry X-Recording-Start, X-Recording-End and X-Recording-Duration-Ms.
+// Every request needs Basic authentication (401 otherwise); unknown names,
+// and links that lead out of the root, are 404; malformed requests 400.
+// Each request is logged as one line on stderr. The HTTP side is
+// http::HttpServer: one event loop, with deadlines and per-address bounds
+// (503 to an address past its share); it refuses what it cannot take with
+// 405 (a method other than GET and HEAD), 413, 431, 501 (a request body in a
+// transfer coding) and 505.
 #pragma once
 
+#include "HttpServer.h"
 #include "RecordingIndex.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
-
-namespace httplib {
-class Server;
-}
 
 namespace recorder {
 
@@ -49,12 +53,18 @@ public:
     void stop();
 
 private:
-    void installRoutes();
+    http::Response answer(const http::Request& request) const;
+    http::Response search(const http::Request& request) const;
+    http::Response recording(const http::Request& request, const std::string& name,
+                             bool paced) const;
     bool authorized(const std::string& header) const;
+    // The file's path with every link resolved, when it stays in the root.
+    std::optional<std::filesystem::path> insideRoot(const std::filesystem::path& file) const;
 
     const RecordingIndex& index_;
     RecorderOptions options_;
-    std::unique_ptr<httplib::Server> http_;
+    std::filesystem::path canonicalRoot_;
+    http::HttpServer http_;
 };
 
 }  // namespace recorder

@@ -6,14 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 
 namespace recorder {
 namespace {
 
 constexpr size_t kReadBytes = 1 << 20;
-// Longest single wait of a paced stream, so that a stop is noticed soon.
-constexpr auto kLongestPaceWait = std::chrono::milliseconds(50);
 // Smallest piece of a paced stream written at once.
 constexpr size_t kPaceGrainBytes = 16 * 1024;
 
@@ -82,10 +79,8 @@ size_t RecordingFile::paceAllowance(uint64_t offset, size_t wanted) {
     const double room = allowed - static_cast<double>(offset);
     if (room >= piece) return static_cast<size_t>(std::min(room, static_cast<double>(wanted)));
     const double waitSeconds = (piece - room) / bytesPerSecond_;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(waitSeconds)),
-        kLongestPaceWait));
+    dueAt_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(waitSeconds));
     return 0;
 }
 
@@ -95,7 +90,7 @@ bool RecordingFile::send(uint64_t offset, size_t length, const Writer& write) {
     if (offset >= size_) return false;
     wanted = static_cast<size_t>(std::min<uint64_t>(wanted, size_ - offset));
     wanted = paceAllowance(offset, wanted);
-    if (wanted == 0) return true;  // the server calls again; nothing is due yet
+    if (wanted == 0) return true;  // nothing is due yet: see dueAt()
     ssize_t got;
     do {
         got = ::pread(fd_, buffer_.data(), wanted, static_cast<off_t>(offset));

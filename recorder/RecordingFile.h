@@ -21,6 +21,8 @@ public:
     RecordingFile& operator=(const RecordingFile&) = delete;
 
     uint64_t size() const { return size_; }
+    // The open file, for a server that sends unpaced bytes straight from it.
+    int descriptor() const { return fd_; }
 
     // From now on, media bytes go out at bytesPerSecond, leadSeconds ahead of
     // the clock that starts with the first send. An MP4's boxes before its
@@ -28,13 +30,17 @@ public:
     void pace(double bytesPerSecond, double leadSeconds);
 
     // Writes up to `length` bytes from `offset`; false when the file cannot
-    // be read or the writer refuses (the client went away).
+    // be read or the writer refuses (the client went away). A paced file
+    // may have nothing due yet: it then writes nothing and returns true, and
+    // dueAt() tells when to call again. It never waits itself, so that one
+    // thread can serve many paced answers.
     bool send(uint64_t offset, size_t length, const Writer& write);
+    std::chrono::steady_clock::time_point dueAt() const { return dueAt_; }
 
 private:
     RecordingFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
     uint64_t mediaDataOffset() const;
-    // How many bytes from `offset` may go out now; waits a little when none.
+    // How many bytes from `offset` may go out now; when none, sets dueAt_.
     size_t paceAllowance(uint64_t offset, size_t wanted);
 
     int fd_;
@@ -46,6 +52,7 @@ private:
     bool clockStarted_ = false;
     uint64_t clockBase_ = 0;
     std::chrono::steady_clock::time_point clockStart_;
+    std::chrono::steady_clock::time_point dueAt_;
 };
 
 }  // namespace recorder

@@ -1,8 +1,8 @@
 #include "RecordingIndex.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <system_error>
 
 namespace recorder {
 namespace {
@@ -64,98 +64,106 @@ std::string makeRecordingName(const RecordingKey& key) {
     return name;
 }
 
-RecordingIndex RecordingIndex::scan(const std::filesystem::path& root,
-                                    std::vector<std::string>* warnings) {
-    namespace fs = std::filesystem;
-    RecordingIndex index;
-    std::unordered_map<std::string, std::string> seen;  // name -> where first found
-    std::error_code ec;
-    auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied,
-                                               ec);
-    if (ec && warnings) warnings->push_back(root.string() + ": " + ec.message());
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code fileEc;
-        if (!it->is_regular_file(fileEc)) continue;
-        const std::string name = it->path().filename().string();
-        if (!parseRecordingName(name)) continue;
-        const uint64_t size = it->file_size(fileEc);
-        if (fileEc) continue;
-        const auto [first, isNew] = seen.emplace(name, it->path().string());
-        if (!isNew) {
-            if (warnings)
-                warnings->push_back(it->path().string() + ": same name as " + first->second +
-                                    ", ignored");
-            continue;
-        }
-        const std::string folder = it->path().parent_path().lexically_relative(root).string();
-        index.add(folder, name, size);
-    }
-    if (ec && warnings) warnings->push_back(root.string() + ": " + ec.message());
-    index.finish();
-    return index;
+std::string_view mediaType(const Recording& r) {
+    if (r.key.type == RecordingType::Jpeg) return "image/jpeg";
+    std::string ext = std::filesystem::path(r.path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".ts" || ext == ".m2ts" || ext == ".mts") return "video/mp2t";
+    if (ext == ".mkv") return "video/x-matroska";
+    if (ext == ".webm") return "video/webm";
+    if (ext == ".mov") return "video/quicktime";
+    if (ext == ".avi") return "video/x-msvideo";
+    if (ext == ".flv") return "video/x-flv";
+    return "video/mp4";
 }
+
+struct RecordingIndex::Catalogue {
+    struct Group {  // one (channel, type): a range of recordings
+        size_t begin = 0;
+        size_t end = 0;
+        CivilSeconds longest = 0;  // longest duration, to bound overlap lookups
+    };
+    static size_t groupOf(int channel, RecordingType type) {
+        return static_cast<size_t>(channel - 1) * 2 + (type == RecordingType::Jpeg ? 1 : 0);
+    }
+
+    std::vector<Recording> recordings;
+    std::unordered_map<std::string_view, size_t> byName;  // views into recordings
+    Group groups[8];
+};
+
+RecordingIndex::RecordingIndex() : catalogue_(std::make_shared<Catalogue>()) {}
+
+RecordingIndex::~RecordingIndex() = default;
 
 bool RecordingIndex::add(const std::string& folder, const std::string& name, uint64_t size) {
     const auto key = parseRecordingName(name);
     if (!key || name.size() > kMaxNameBytes) return false;
-    if (finished_) {
-        // Reopening for more: the name map holds views into recordings_.
-        byName_.clear();
-        finished_ = false;
-    }
-    auto [it, inserted] = folderIds_.try_emplace(folder, static_cast<uint32_t>(folders_.size()));
-    if (inserted) folders_.push_back(folder);
-    recordings_.push_back({name, it->second, *key, size});
+    added_.push_back({name, (std::filesystem::path(folder) / name).string(), *key, size});
     return true;
 }
 
-size_t RecordingIndex::groupOf(int channel, RecordingType type) {
-    return static_cast<size_t>(channel - 1) * 2 + (type == RecordingType::Jpeg ? 1 : 0);
-}
+void RecordingIndex::finish() { replace(added_); }
 
-void RecordingIndex::finish() {
-    std::stable_sort(recordings_.begin(), recordings_.end(),
-                     [](const Recording& a, const Recording& b) {
-                         const size_t ga = groupOf(a.key.channel, a.key.type);
-                         const size_t gb = groupOf(b.key.channel, b.key.type);
-                         if (ga != gb) return ga < gb;
-                         if (a.key.start != b.key.start) return a.key.start < b.key.start;
-                         return a.name < b.name;
-                     });
-    // Drop repeated names, keeping the first in sort order; the name map is
-    // built last, over the vector that keeps the strings.
-    std::unordered_map<std::string_view, bool> seen;
-    seen.reserve(recordings_.size());
-    std::vector<bool> keep(recordings_.size());
-    for (size_t i = 0; i < recordings_.size(); ++i)
-        keep[i] = seen.emplace(recordings_[i].name, true).second;
+void RecordingIndex::replace(std::vector<Recording> recordings,
+                             std::vector<std::pair<std::string, std::string>>* dropped) {
+    using Catalogue = RecordingIndex::Catalogue;
+    // Channels outside 1..4 have no group; the indexer never makes them.
+    std::erase_if(recordings, [](const Recording& r) { return r.key.channel < 1 || r.key.channel > 4; });
+    std::sort(recordings.begin(), recordings.end(), [](const Recording& a, const Recording& b) {
+        const size_t ga = Catalogue::groupOf(a.key.channel, a.key.type);
+        const size_t gb = Catalogue::groupOf(b.key.channel, b.key.type);
+        if (ga != gb) return ga < gb;
+        if (a.key.start != b.key.start) return a.key.start < b.key.start;
+        return a.path < b.path;
+    });
+    auto next = std::make_shared<Catalogue>();
+    next->recordings = std::move(recordings);
+    auto& all = next->recordings;
+    // Drop repeated names, keeping the first in sort order; the name map
+    // points into the vector, so it is built after the last move.
+    std::unordered_map<std::string_view, size_t> seen;
+    seen.reserve(all.size());
+    std::vector<bool> keep(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        const auto [first, isNew] = seen.emplace(all[i].name, i);
+        keep[i] = isNew;
+        if (!isNew && dropped) dropped->emplace_back(all[i].path, all[first->second].path);
+    }
     seen.clear();
     size_t kept = 0;
-    for (size_t i = 0; i < recordings_.size(); ++i)
+    for (size_t i = 0; i < all.size(); ++i)
         if (keep[i]) {
-            if (kept != i) recordings_[kept] = std::move(recordings_[i]);
+            if (kept != i) all[kept] = std::move(all[i]);
             ++kept;
         }
-    recordings_.resize(kept);
-    byName_.clear();
-    byName_.reserve(recordings_.size());
-    for (size_t i = 0; i < recordings_.size(); ++i) byName_.emplace(recordings_[i].name, i);
-    for (auto& g : groups_) g = Group{};
-    for (size_t i = 0; i < recordings_.size(); ++i) {
-        Group& g = groups_[groupOf(recordings_[i].key.channel, recordings_[i].key.type)];
+    all.resize(kept);
+    next->byName.reserve(all.size());
+    for (size_t i = 0; i < all.size(); ++i) next->byName.emplace(all[i].name, i);
+    for (size_t i = 0; i < all.size(); ++i) {
+        auto& g = next->groups[Catalogue::groupOf(all[i].key.channel, all[i].key.type)];
         if (g.end == 0) g.begin = i;
         g.end = i + 1;
-        g.longest = std::max(g.longest, recordings_[i].key.end - recordings_[i].key.start);
+        g.longest = std::max(g.longest, all[i].key.end - all[i].key.start);
     }
-    finished_ = true;
+    std::lock_guard<std::mutex> guard(lock_);
+    catalogue_ = std::move(next);
 }
 
-std::vector<const Recording*> RecordingIndex::search(const SearchQuery& q) const {
-    std::vector<const Recording*> found;
-    if (!finished_ || q.channel < 1 || q.channel > 4) return found;
-    const Group& g = groups_[groupOf(q.channel, q.type)];
-    auto first = recordings_.begin() + static_cast<ptrdiff_t>(g.begin);
-    auto last = recordings_.begin() + static_cast<ptrdiff_t>(g.end);
+std::shared_ptr<const RecordingIndex::Catalogue> RecordingIndex::current() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return catalogue_;
+}
+
+RecordingIndex::Found RecordingIndex::search(const SearchQuery& q) const {
+    Found found;
+    if (q.channel < 1 || q.channel > 4) return found;
+    found.keep_ = current();
+    const Catalogue& c = *found.keep_;
+    const auto& g = c.groups[Catalogue::groupOf(q.channel, q.type)];
+    auto first = c.recordings.begin() + static_cast<ptrdiff_t>(g.begin);
+    auto last = c.recordings.begin() + static_cast<ptrdiff_t>(g.end);
     if (q.limitToRange) {
         if (q.to < q.from) return found;
         // A recording overlapping [from, to] starts no later than `to` and no
@@ -165,22 +173,22 @@ std::vector<const Recording*> RecordingIndex::search(const SearchQuery& q) const
         const auto lo = std::lower_bound(first, last, q.from - g.longest, byStart);
         const auto hi = std::upper_bound(lo, last, q.to, startAfter);
         for (auto it = lo; it != hi; ++it)
-            if (it->key.end >= q.from) found.push_back(&*it);
+            if (it->key.end >= q.from) found.items_.push_back(&*it);
     } else {
-        found.reserve(static_cast<size_t>(last - first));
-        for (auto it = first; it != last; ++it) found.push_back(&*it);
+        found.items_.reserve(static_cast<size_t>(last - first));
+        for (auto it = first; it != last; ++it) found.items_.push_back(&*it);
     }
     return found;
 }
 
-const Recording* RecordingIndex::find(std::string_view name) const {
-    if (!finished_) return nullptr;
-    const auto it = byName_.find(name);
-    return it == byName_.end() ? nullptr : &recordings_[it->second];
+RecordingIndex::Ref RecordingIndex::find(std::string_view name) const {
+    auto c = current();
+    const auto it = c->byName.find(name);
+    if (it == c->byName.end()) return nullptr;
+    const Recording* r = &c->recordings[it->second];
+    return Ref(std::move(c), r);  // shares ownership of the whole catalogue
 }
 
-std::filesystem::path RecordingIndex::relativePath(const Recording& r) const {
-    return std::filesystem::path(folders_[r.folder]) / r.name;
-}
+size_t RecordingIndex::size() const { return current()->recordings.size(); }
 
 }  // namespace recorder

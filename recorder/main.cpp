@@ -1,8 +1,10 @@
 // varnel-recorder: serves a folder of recordings over HTTP.
+#include "FolderIndexer.h"
 #include "RecorderServer.h"
 #include "RecordingIndex.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,13 +19,22 @@ void usage() {
     std::fprintf(stderr,
                  "usage: varnel-recorder --root DIR [--listen ADDR] [--port N]\n"
                  "                       [--user NAME] [--password TEXT] [--rate X]\n"
+                 "                       [--layout auto|own|pattern|probe] [--pattern P]...\n"
+                 "                       [--channel NAME=N]... [--index-file FILE]\n"
                  "  --listen  address to listen on (default 127.0.0.1)\n"
                  "  --port    TCP port, 0 for any free one (default 3000)\n"
                  "  --user, --password  the login clients must give (default 246135)\n"
-                 "  --rate    pace streams at X times real time (default: unpaced)\n");
+                 "  --rate    pace streams at X times real time (default: unpaced)\n"
+                 "  --layout  how the files are named (default auto: own names, then the\n"
+                 "            patterns, then common segment names, then any media file)\n"
+                 "  --pattern names relative to DIR, e.g. '%%{channel}/%%Y-%%m-%%d/%%H/%%M.%%S.mp4';\n"
+                 "            fields %%Y %%m %%d %%H %%M %%S %%{channel}, * for any text\n"
+                 "  --channel folder or pattern name of channel N (1-4), e.g. cam1=1\n"
+                 "  --index-file  where probe answers are kept (default DIR/.varnel-recorder-index)\n");
 }
 
-bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o) {
+bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o,
+                  recorder::IndexerOptions& indexing) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return false;
@@ -54,6 +65,28 @@ bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o) {
                 std::fprintf(stderr, "varnel-recorder: bad rate '%s'\n", value);
                 return false;
             }
+        } else if (arg == "--layout") {
+            const auto layout = recorder::parseLayout(value);
+            if (!layout) {
+                std::fprintf(stderr, "varnel-recorder: bad layout '%s' (auto, own, pattern or probe)\n", value);
+                return false;
+            }
+            indexing.layout.layout = *layout;
+        } else if (arg == "--pattern") {
+            std::string error;
+            auto pattern = recorder::NamePattern::compile(value, &error);
+            if (!pattern) {
+                std::fprintf(stderr, "varnel-recorder: %s\n", error.c_str());
+                return false;
+            }
+            indexing.layout.patterns.push_back(std::move(*pattern));
+        } else if (arg == "--channel") {
+            if (!indexing.layout.channels.add(value)) {
+                std::fprintf(stderr, "varnel-recorder: bad channel '%s' (NAME=N, N 1-4)\n", value);
+                return false;
+            }
+        } else if (arg == "--index-file") {
+            indexing.answersFile = value;
         } else {
             std::fprintf(stderr, "varnel-recorder: unknown option %s\n", arg.c_str());
             return false;
@@ -63,6 +96,12 @@ bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o) {
         std::fprintf(stderr, "varnel-recorder: --root is required\n");
         return false;
     }
+    if (indexing.layout.layout == recorder::Layout::Pattern && indexing.layout.patterns.empty()) {
+        std::fprintf(stderr, "varnel-recorder: --layout pattern needs a --pattern\n");
+        return false;
+    }
+    indexing.root = o.root;
+    if (indexing.answersFile.empty()) indexing.answersFile = o.root / ".varnel-recorder-index";
     return true;
 }
 
@@ -70,7 +109,8 @@ bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o) {
 
 int main(int argc, char** argv) {
     recorder::RecorderOptions options;
-    if (!parseOptions(argc, argv, options)) {
+    recorder::IndexerOptions indexing;
+    if (!parseOptions(argc, argv, options, indexing)) {
         usage();
         return 2;
     }
@@ -90,12 +130,23 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     const auto started = std::chrono::steady_clock::now();
-    std::vector<std::string> warnings;
-    const auto index = recorder::RecordingIndex::scan(options.root, &warnings);
-    for (const auto& w : warnings) std::fprintf(stderr, "varnel-recorder: %s\n", w.c_str());
+    recorder::RecordingIndex index;
+    recorder::FolderIndexer indexer(index, indexing, [](const std::string& line) {
+        std::fprintf(stderr, "varnel-recorder: %s\n", line.c_str());
+    });
+    if (!indexer.start()) return 1;
     const double indexMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
+    const auto counts = indexer.countsAfterWalk();
+    rusage used {};
+    ::getrusage(RUSAGE_SELF, &used);
+    const double cpuMs = (static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1e3 +
+                          static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e3);
+    std::fprintf(stderr,
+                 "varnel-recorder: %zu files: %zu named, %zu probe answers kept, %zu to probe "
+                 "in the background; %.0f ms of CPU so far\n",
+                 counts.files, counts.named, counts.answered, counts.toProbe, cpuMs);
 
     recorder::RecorderServer server(index, options);
     const int port = server.bind();
@@ -117,6 +168,7 @@ int main(int argc, char** argv) {
     // serve() may also end on its own (a socket error): wake the watcher.
     pthread_kill(signalWatcher.native_handle(), SIGTERM);
     signalWatcher.join();
+    indexer.stop();
     std::fprintf(stderr, "varnel-recorder: stopped\n");
     return ok ? 0 : 1;
 }

@@ -4,7 +4,9 @@ bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 bench_build=${BENCH_BUILD:-$bench_root/build-bench}
 
 bench_build_targets() {
-  cmake -S "$bench_root" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  local cache=()
+  command -v ccache >/dev/null && cache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  cmake -S "$bench_root" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${cache[@]}" >/dev/null
   cmake --build "$bench_build" -j2 --target "$@" >/dev/null
 }
 

@@ -2,11 +2,14 @@
 # The recorder's benchmarks:
 #  1. search over a synthetic index of 1,000,000 recordings (one channel, one day);
 #  2. serving throughput of one large recording against nginx serving the
-#     same file, both fetched by curl -o /dev/null on loopback.
+#     same file, both fetched by curl -o /dev/null on loopback;
+#  3. a crowd of 1000 hostile connections (500 slow headers, 500 idle) while a
+#     login, the library's search, download and stream, and 64 downloads at
+#     once go on.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 command -v nginx >/dev/null || { echo "nginx missing: bash scripts/setup.sh" >&2; exit 1; }
-bench_build_targets varnel-recorder recorder_search_bench
+bench_build_targets varnel-recorder recorder_search_bench recorder_crowd_bench
 
 echo "== search over 1,000,000 recordings"
 "$bench_build/bin/recorder_search_bench"
@@ -44,16 +47,27 @@ CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx"
 sleep 0.5
 
-# Warm the page cache, then fetch each three times in turn.
+# Warm the page cache, then fetch each five times in turn.
 cat "$work/recordings/$name" > /dev/null
 ours=() theirs=()
-for _ in 1 2 3; do
+for _ in 1 2 3 4 5; do
   ours+=("$(curl -s -o /dev/null -w '%{speed_download}' -u 246135:246135 "http://127.0.0.1:$recorder_port/recordings/$name")")
   theirs+=("$(curl -s -o /dev/null -w '%{speed_download}' "http://127.0.0.1:$nginx_port/$name")")
 done
 ours_mb=$(printf '%s\n' "${ours[@]}" | median | awk '{printf "%.0f", $1 / 1048576}')
 theirs_mb=$(printf '%s\n' "${theirs[@]}" | median | awk '{printf "%.0f", $1 / 1048576}')
-echo "== serving a 1 GiB recording to curl -o /dev/null (median of 3)"
+echo "== serving a 1 GiB recording to curl -o /dev/null (median of 5, taken in turns)"
 echo "  varnel-recorder: $ours_mb MB/s"
 echo "  nginx:           $theirs_mb MB/s"
 awk -v a="$ours_mb" -v b="$theirs_mb" 'BEGIN {printf "  ratio:           %.2fx nginx (goal >= 0.7x)\n", a / b}'
+
+echo "== a crowd of 1000 hostile connections on the recorder (loopback)"
+media=ch1_20261209_080000_080010.mp4
+crowd_large=ch1_20261209_120000_130000.mp4
+ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x180:rate=25 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 -c:v libx264 -preset ultrafast -g 25 \
+  -pix_fmt yuv420p -c:a aac -movflags +faststart "$work/recordings/$media"
+make_large_recording "$work/recordings" "$crowd_large" 32
+stop_recorder
+start_recorder "$work/recordings"
+"$bench_build/bin/recorder_crowd_bench" "$recorder_port" "$work/recordings" "$media" "$crowd_large"
