@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/AboutDlg.h"
 #include "app/CmdLine.h"
 #include "local/VarnelDlg.h"
 #include "player/Binding.h"
@@ -44,13 +47,21 @@ CVarnelApp& TheApp() {
     return the_app;
 }
 
+void InstallApplicationShell() {
+    local::ApplicationShell shell;
+    shell.command_line_path = CmdLinePath;
+    shell.show_about_box = [](ui::Dialog& owner) { ShowAboutBox(&owner); };
+#ifdef VARNEL_WITH_REMOTE
+    // The main window's (hidden) remote button runs the remote window modally.
+    shell.run_remote_playback = [] { remote::RunRemotePlaybackWindow(); };
+#endif
+    local::SetApplicationShell(std::move(shell));
+}
+
 bool CVarnelApp::InitInstance(int argc, const char* const* argv) {
     // The platform's controls and their drawing need no switching on here.
     StoreCommandLine(argc, argv);
-#ifdef VARNEL_WITH_REMOTE
-    // The main window's (hidden) remote button runs the remote window modally.
-    local::SetRemotePlaybackRunner([] { remote::RunRemotePlaybackWindow(); });
-#endif
+    InstallApplicationShell();
     {
         local::CVarnelDlg dialog;
         main_window_ = &dialog;
@@ -67,8 +78,12 @@ int RunVarnel(int argc, char** argv, const char* library_name) {
         ReportBindingFailure(argc, argv, failure);
         return 1;
     }
-    ui::Application platform(argc, argv);  // takes out the toolkit's own options
-    TheApp().InitInstance(argc, argv);
+    // The toolkit takes the options it knows (-reverse, -style NAME...) out
+    // of the list it is given; the window's file is argument 1 as the
+    // process received it, so the start-up reads a copy made before.
+    const std::vector<char*> arguments(argv, argv + argc);
+    ui::Application platform(argc, argv);
+    TheApp().InitInstance(static_cast<int>(arguments.size()), arguments.data());
     return 0;
 }
 

@@ -23,6 +23,11 @@ private:
 
 CVarnelApp& TheApp();
 
+// Lends the main window what it takes from the shell: CmdLinePath, the
+// about box and the remote window. InitInstance does this before it creates
+// the window.
+void InstallApplicationShell();
+
 // The process entry: binds the player library, then runs the application.
 // When the library cannot be loaded or lacks an entry point, prints the
 // message on standard error, shows it in a message box when a display is

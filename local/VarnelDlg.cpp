@@ -3,9 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "app/AboutDlg.h"
-#include "app/CmdLine.h"
-#include "app/MainFrame.h"
+#include "local/MainFrame.h"
 #include "local/PositionDisplay.h"
 #include "player/Binding.h"
 
@@ -15,9 +13,13 @@ int LocalCutFlag = 0;
 
 namespace {
 
-RemotePlaybackRunner& RemoteRunner() {
-    static RemotePlaybackRunner runner;
-    return runner;
+ApplicationShell& Shell() {
+    static ApplicationShell shell;
+    return shell;
+}
+
+const char* CommandLinePath() {
+    return Shell().command_line_path != nullptr ? Shell().command_line_path : "";
 }
 
 // The transport controls that start playing enables and Stop disables, in
@@ -26,20 +28,20 @@ constexpr int kTransportIds[] = {IDC_PLAY, IDC_STOP, IDC_PAUSE, IDC_STEP, IDC_FA
 
 }  // namespace
 
-void SetRemotePlaybackRunner(RemotePlaybackRunner runner) { RemoteRunner() = std::move(runner); }
+void SetApplicationShell(ApplicationShell shell) { Shell() = std::move(shell); }
 
 CVarnelDlg::CVarnelDlg(ui::Dialog* parent)
-    : ui::Dialog(kMainTemplateId, parent), icon_id_(app::kMainIconId) {}
+    : ui::Dialog(kMainTemplateId, parent), icon_id_(kMainIconId) {}
 
 bool CVarnelDlg::OnInitDialog() {
     ui::Dialog::OnInitDialog();
-    app::InitMainFrame(*this, icon_id_);
+    InitMainFrame(*this, icon_id_, CommandLinePath());
     return true;  // the first tab stop, Open File, takes the focus
 }
 
 void CVarnelDlg::OnSysCommand(unsigned command) {
-    if (app::IsAboutCommand(command)) app::ShowAboutBox(this);
-    else DefaultSysCommand(command);
+    if (!IsAboutCommand(command)) DefaultSysCommand(command);
+    else if (Shell().show_about_box) Shell().show_about_box(*this);
 }
 
 void CVarnelDlg::OnCommand(int id) {
@@ -65,7 +67,7 @@ void CVarnelDlg::OnTimer(unsigned id) {
     if (id == TIMER_POSITION) {
         // Armed only while a file is open.
         RefreshPosition(*this, player_handle_, seek_dragging_);
-    } else if (id == app::TIMER_OPEN_CMDLINE) {
+    } else if (id == TIMER_OPEN_CMDLINE) {
         if (!OnOpenCommandLine()) return;
     }
     ui::Dialog::OnTimer(id);
@@ -132,12 +134,13 @@ void CVarnelDlg::OnOpenFile() {
 }
 
 bool CVarnelDlg::OnOpenCommandLine() {
-    if (app::CmdLinePath[0] == '\0') return true;
-    KillTimer(app::TIMER_OPEN_CMDLINE);  // runs once, whatever follows
+    const char* path = CommandLinePath();
+    if (path[0] == '\0') return true;
+    KillTimer(TIMER_OPEN_CMDLINE);  // runs once, whatever follows
     // A file opened meanwhile through Open File would otherwise be left
     // open and playing with no way to close it.
     if (player_handle_ != PLAYER_NO_HANDLE) Stop();
-    return OpenAndPlay(app::CmdLinePath);
+    return OpenAndPlay(path);
 }
 
 bool CVarnelDlg::OpenAndPlay(const char* path) {
@@ -186,7 +189,7 @@ void CVarnelDlg::OnCutSwitch() {
 
 void CVarnelDlg::OnRemotePlayback() {
     // The button is hidden and disabled; the handler stays for completeness.
-    if (RemoteRunner()) RemoteRunner()();
+    if (Shell().run_remote_playback) Shell().run_remote_playback();
 }
 
 void CVarnelDlg::KillPositionTimer() {

@@ -39,10 +39,18 @@ inline constexpr unsigned kMaxPathBytes = 259;
 // to the process, not to one window.
 extern int LocalCutFlag;
 
-// What the hidden remote button 1012 runs: the remote playback window, set
-// by whoever links that window in. Nothing happens while it is empty.
-using RemotePlaybackRunner = std::function<void()>;
-void SetRemotePlaybackRunner(RemotePlaybackRunner runner);
+// What the application shell lends the main window, set before the window
+// is created: the file named on the command line (the shell's CmdLinePath,
+// read when the window initialises and when the command-line open runs),
+// the about box that the system menu's about entry runs, and the remote
+// playback window that the hidden button 1012 runs. Unset, no file is named
+// and the about entry and the button open nothing.
+struct ApplicationShell {
+    const char* command_line_path = nullptr;
+    std::function<void(ui::Dialog& owner)> show_about_box;
+    std::function<void()> run_remote_playback;
+};
+void SetApplicationShell(ApplicationShell shell);
 
 class CVarnelDlg : public ui::Dialog {
 public:

@@ -7,6 +7,10 @@ namespace remote {
 bool ParseRemoteCommandLine(const std::vector<std::string>& args, RemoteOptions& options,
                             std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--search-and-play") {
+            options.search_and_play = true;
+            continue;
+        }
         if (args[i] != "--address") {
             error = "unknown argument: " + args[i];
             return false;

@@ -1,5 +1,6 @@
 // The command line of varnel-remote: an optional recorder address that the
-// form shows instead of its default.
+// form shows instead of its default, and whether the window searches at once
+// and plays the first recording found (as the demo shows it).
 #pragma once
 
 #include <string>
@@ -9,6 +10,7 @@ namespace remote {
 
 struct RemoteOptions {
     std::string address;  // empty: the form's default address
+    bool search_and_play = false;
 };
 
 // Parses the arguments after the program name. On a bad command line,
@@ -16,6 +18,6 @@ struct RemoteOptions {
 bool ParseRemoteCommandLine(const std::vector<std::string>& args, RemoteOptions& options,
                             std::string& error);
 
-inline constexpr const char* kRemoteUsage = "usage: varnel-remote [--address ADDRESS]";
+inline constexpr const char* kRemoteUsage = "usage: varnel-remote [--address ADDRESS] [--search-and-play]";
 
 }  // namespace remote

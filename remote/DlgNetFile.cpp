@@ -3,6 +3,8 @@
 // source file.
 #include "remote/DlgNetFile.h"
 
+#include <memory>
+
 #include "local/PositionDisplay.h"
 #include "player/Binding.h"
 #include "remote/FormFields.h"
@@ -58,13 +60,25 @@ void ListControl::InsertColumn(int column, const std::string& header, int width_
 void ListControl::SetFullRowSelect() { window_->ListSetFullRowSelect(id_); }
 int ListControl::RowCount() const { return window_->ListRowCount(id_); }
 int ListControl::InsertRow(int index, const std::string& text) {
-    return window_->ListInsertRow(id_, index, text);
+    const int row = window_->ListInsertRow(id_, index, text);
+    if (row >= 0 && static_cast<size_t>(row) <= first_cells_.size())
+        first_cells_.insert(first_cells_.begin() + row, text);
+    return row;
 }
 void ListControl::SetCell(int row, int column, const std::string& text) {
     window_->ListSetCell(id_, row, column, text);
+    if (column == 0 && row >= 0 && static_cast<size_t>(row) < first_cells_.size())
+        first_cells_[static_cast<size_t>(row)] = text;
 }
-std::string ListControl::Cell(int row, int column) const { return window_->ListCell(id_, row, column); }
-void ListControl::DeleteAllRows() { window_->ListDeleteAllRows(id_); }
+std::string ListControl::Cell(int row, int column) const {
+    if (column == 0 && row >= 0 && static_cast<size_t>(row) < first_cells_.size())
+        return first_cells_[static_cast<size_t>(row)];
+    return window_->ListCell(id_, row, column);
+}
+void ListControl::DeleteAllRows() {
+    window_->ListDeleteAllRows(id_);
+    first_cells_.clear();
+}
 int ListControl::SelectedRow() const { return window_->ListSelectedRow(id_); }
 void ListControl::Focus() { window_->SetFocusItem(id_); }
 
@@ -242,10 +256,37 @@ StreamState CDlgNetFile::CurrentStreamState() const {
     return IsItemEnabled(IDC_PAUSE) ? StreamState::Playing : StreamState::Opened;
 }
 
-void RunRemotePlaybackWindow(const std::string& address) {
-    CDlgNetFile window;
-    if (!address.empty()) window.ServerAddress = address;
-    window.DoModal();
+namespace {
+
+// The window as the demo runs it: a user's search, then a user's Play on
+// the first row found.
+class SearchAndPlayWindow final : public CDlgNetFile {
+protected:
+    bool OnInitDialog() override {
+        const bool result = CDlgNetFile::OnInitDialog();
+        GetMailbox()->Post([this] { OnCommand(IDC_SEARCH); });  // once the window shows
+        return result;
+    }
+    void OnTimer(unsigned id) override {
+        CDlgNetFile::OnTimer(id);
+        if (id != TIMER_SEARCH || Searching == 1 || played_) return;
+        played_ = true;
+        if (ResultList.RowCount() == 0) return;
+        ListSelectRow(IDC_RESULT_LIST, 0);
+        OnCommand(IDC_PLAY);
+    }
+
+private:
+    bool played_ = false;
+};
+
+}  // namespace
+
+void RunRemotePlaybackWindow(const std::string& address, bool search_and_play) {
+    std::unique_ptr<CDlgNetFile> window =
+        search_and_play ? std::make_unique<SearchAndPlayWindow>() : std::make_unique<CDlgNetFile>();
+    if (!address.empty()) window->ServerAddress = address;
+    window->DoModal();
 }
 
 }  // namespace remote

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "player/PlayerSdk.h"
 #include "remote/SearchRows.h"
@@ -119,6 +120,10 @@ private:
     int id_ = 0;
 };
 
+// The list keeps the text of each row's column 0, the recording's name,
+// byte for byte as it was inserted, beside the text shown: a name that is
+// not valid UTF-8 is shown with replacement marks but goes back to the
+// library as the library gave it.
 class ListControl {
 public:
     void Bind(ui::Dialog* window, int id);
@@ -135,6 +140,7 @@ public:
 private:
     ui::Dialog* window_ = nullptr;
     int id_ = 0;
+    std::vector<std::string> first_cells_;  // one per row, in row order
 };
 
 // The stream side of the window, as its handle, cut flag and controls show it.
@@ -227,7 +233,9 @@ private:
 
 // Runs the remote playback window modally (the main window's remote
 // button, and the varnel-remote program). A non-empty address replaces the
-// window's default address before it is shown.
-void RunRemotePlaybackWindow(const std::string& address = {});
+// window's default address before it is shown. With search_and_play the
+// window presses "查找" once it is shown and, when that search has ended
+// with rows, selects the first and presses "Play".
+void RunRemotePlaybackWindow(const std::string& address = {}, bool search_and_play = false);
 
 }  // namespace remote

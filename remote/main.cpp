@@ -24,6 +24,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     player::PlayerInit();
-    remote::RunRemotePlaybackWindow(options.address);
+    remote::RunRemotePlaybackWindow(options.address, options.search_and_play);
     return 0;
 }

@@ -20,6 +20,8 @@ packages=(
   mpv
   # benchmarks: the playback benchmark watches and drives windows on the X server
   libx11-dev libxtst-dev
+  # the demo places its two windows side by side (scripts/demo.sh)
+  xdotool
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -74,6 +74,9 @@ QImage PresentedPicture(Dialog& dialog, int id);
 // Saves the dialog as it is drawn now.
 bool ScreenshotPng(Dialog& dialog, const std::string& path);
 
+// The interval an armed timer was last armed with; 0 when it is not armed.
+unsigned TimerInterval(const Dialog& dialog, unsigned id);
+
 // While one lives, timers armed are recorded but tick only via FireTimer.
 class ManualTimers {
 public:

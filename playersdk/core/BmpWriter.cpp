@@ -1,7 +1,13 @@
 #include "core/BmpWriter.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
+#include "core/DrivePath.h"
 #include "core/PictureScaler.h"
 
 extern "C" {
@@ -21,7 +27,25 @@ void Put32(uint8_t* at, uint32_t value) {
     Put16(at + 2, value >> 16);
 }
 
+// The file a snapshot at path replaces: path itself, or for a symbolic link
+// the regular file it leads to. Empty when the snapshot must be refused.
+std::string ReplacedFile(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? path : std::string();
+    if (S_ISREG(info.st_mode)) return path;
+    if (!S_ISLNK(info.st_mode)) return {};
+    char target[PATH_MAX];
+    if (realpath(path.c_str(), target) == nullptr) return {};
+    if (stat(target, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    return target;
+}
+
 }  // namespace
+
+bool SaveBmpFile(const std::string& path, const std::vector<uint8_t>& bmp) {
+    const std::string replaced = ReplacedFile(path);
+    return !replaced.empty() && WriteFileAside(replaced, bmp.data(), bmp.size());
+}
 
 bool EncodeBmp24(const AVFrame* frame, std::vector<uint8_t>* bmp) {
     if (frame == nullptr || frame->width <= 0 || frame->height <= 0) return false;

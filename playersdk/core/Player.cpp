@@ -1026,7 +1026,7 @@ bool Player::Snapshot(const std::string& path) {
     bool ok = false;
     if (picture->buf[0] != nullptr) {
         std::vector<uint8_t> bmp;
-        ok = EncodeBmp24(picture, &bmp) && WriteFileAside(MapDrivePath(path), bmp.data(), bmp.size());
+        ok = EncodeBmp24(picture, &bmp) && SaveBmpFile(MapDrivePath(path), bmp);
     }
     av_frame_free(&picture);
     return ok;

@@ -10,8 +10,8 @@
 
 #include "app/AboutDlg.h"
 #include "app/CmdLine.h"
-#include "app/MainFrame.h"
 #include "app/VarnelApp.h"
+#include "local/MainFrame.h"
 #include "local/VarnelDlg.h"
 #include "tests/fake/FakePlayer.h"
 #include "ui/Dialog.h"
@@ -72,28 +72,29 @@ TEST_F(CommandLineTest, ALongArgumentIsCutTo259Bytes) {
 }
 
 TEST(MinimisedIcon, IsCentredWithTheOddPixelToTheLeftAndTop) {
-    EXPECT_EQ(app::CentredIconOrigin(101, 101, 32, 32).x, 35);
-    EXPECT_EQ(app::CentredIconOrigin(101, 101, 32, 32).y, 35);
-    EXPECT_EQ(app::CentredIconOrigin(100, 77, 32, 32).x, 34);
-    EXPECT_EQ(app::CentredIconOrigin(100, 77, 32, 32).y, 23);
+    EXPECT_EQ(local::CentredIconOrigin(101, 101, 32, 32).x, 35);
+    EXPECT_EQ(local::CentredIconOrigin(101, 101, 32, 32).y, 35);
+    EXPECT_EQ(local::CentredIconOrigin(100, 77, 32, 32).x, 34);
+    EXPECT_EQ(local::CentredIconOrigin(100, 77, 32, 32).y, 23);
     // A client area smaller than the icon: the division truncates toward zero.
-    EXPECT_EQ(app::CentredIconOrigin(20, 21, 32, 32).x, -5);
-    EXPECT_EQ(app::CentredIconOrigin(20, 21, 32, 32).y, -5);
+    EXPECT_EQ(local::CentredIconOrigin(20, 21, 32, 32).x, -5);
+    EXPECT_EQ(local::CentredIconOrigin(20, 21, 32, 32).y, -5);
 }
 
 TEST(SystemCommand, TheAboutEntryIsRecognisedWhateverItsLowBits) {
-    EXPECT_TRUE(app::IsAboutCommand(16));
-    EXPECT_TRUE(app::IsAboutCommand(16 | 3));
-    EXPECT_TRUE(app::IsAboutCommand(0x1F));
-    EXPECT_FALSE(app::IsAboutCommand(0x20));
-    EXPECT_FALSE(app::IsAboutCommand(0));
-    EXPECT_FALSE(app::IsAboutCommand(ui::SC_CLOSE));
+    EXPECT_TRUE(local::IsAboutCommand(16));
+    EXPECT_TRUE(local::IsAboutCommand(16 | 3));
+    EXPECT_TRUE(local::IsAboutCommand(0x1F));
+    EXPECT_FALSE(local::IsAboutCommand(0x20));
+    EXPECT_FALSE(local::IsAboutCommand(0));
+    EXPECT_FALSE(local::IsAboutCommand(ui::SC_CLOSE));
 }
 
 class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::memset(app::CmdLinePath, 0, sizeof app::CmdLinePath);
+        app::InstallApplicationShell();
         app::SetAboutBoxRunner([this](app::CAboutDlg& box) {
             box.Create();
             about_titles.push_back(box.Title());
@@ -104,6 +105,7 @@ protected:
     void TearDown() override {
         if (window.IsCreated()) window.Destroy();
         app::SetAboutBoxRunner({});
+        local::SetApplicationShell({});
     }
 
     fake::FakePlayer lib;
@@ -133,7 +135,8 @@ TEST_F(MainFrameTest, PlayerInitIsTheFirstAndOnlyCallOfTheInitialisation) {
     std::strcpy(app::CmdLinePath, "a.mp4");
     window.Create();
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerInit()"));
-    EXPECT_THAT(window.ArmedTimers(), ElementsAre(app::TIMER_OPEN_CMDLINE));
+    EXPECT_THAT(window.ArmedTimers(), ElementsAre(local::TIMER_OPEN_CMDLINE));
+    EXPECT_EQ(ui::testing::TimerInterval(window, local::TIMER_OPEN_CMDLINE), 200u);
 }
 
 // The whole application run: the main window is shown modally with the

@@ -13,27 +13,15 @@
 #include <sstream>
 
 #include "player/Binding.h"
+#include "tests/support/Shell.h"
 
 namespace e2e {
 namespace {
 
-int RunShell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test_support::Capture;
+using test_support::RunShell;
 
-std::string Capture(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
-
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quoted(const fs::path& path) { return test_support::ShellQuoted(path.string()); }
 
 // The rectangle a picture area fills with a picture of the source's aspect.
 struct Fitted {

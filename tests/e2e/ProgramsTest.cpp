@@ -34,7 +34,7 @@ using ::testing::Not;
 class Program {
 public:
     Program(const fs::path& program, std::vector<std::string> args, std::vector<std::string> env,
-            const fs::path& error_file) {
+            const fs::path& error_file, const fs::path& working_folder = {}) {
         std::vector<std::string> all_env = std::move(env);
         for (char** e = environ; *e != nullptr; ++e) all_env.emplace_back(*e);
         std::vector<char*> envp;
@@ -48,6 +48,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!working_folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -128,6 +129,23 @@ TEST(Programs, VarnelPlaysTheFileOfItsCommandLineUntilItIsEnded) {
     const std::string log = e2e::ReadWholeFile(errors);
     EXPECT_THAT(log, Not(HasSubstr("AddressSanitizer")));
     EXPECT_THAT(log, Not(HasSubstr("runtime error")));
+}
+
+// The toolkit knows "-reverse" as an option of its own; to varnel it is the
+// file to play, as its first argument always is.
+TEST(Programs, VarnelOpensItsFirstArgumentEvenWhenTheToolkitTakesItForAnOption) {
+    e2e::Scratch scratch;
+    const fs::path clip = scratch.path() / "-reverse";
+    ASSERT_TRUE(e2e::MakeClip(scratch.path() / "clip.mp4", 30, false));
+    fs::rename(scratch.path() / "clip.mp4", clip);
+    const fs::path errors = scratch.path() / "stderr.txt";
+    Program varnel(VARNEL_PATH, {"-reverse"},
+                   With(kHeadless, "PLAYERSDK_DRIVE_ROOT=" + scratch.drives().string()), errors,
+                   scratch.path());
+    ASSERT_GT(varnel.pid(), 0);
+    EXPECT_TRUE(WaitFor([&] { return varnel.HasOpen(clip) || !varnel.Running(); }, 60s) &&
+                varnel.Running())
+        << e2e::ReadWholeFile(errors);
 }
 
 TEST(Programs, VarnelRemoteShowsItsWindowOnTheLoopbackAddressUntilItIsEnded) {

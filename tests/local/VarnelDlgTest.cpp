@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/CmdLine.h"
 #include "local/PositionDisplay.h"
 #include "local/VarnelDlg.h"
 #include "res/Templates.h"
@@ -71,7 +70,8 @@ void PostToWindow(CVarnelDlg& window, uint32_t message, intptr_t wparam, intptr_
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::memset(app::CmdLinePath, 0, sizeof app::CmdLinePath);
+        // The shell's buffer of the file named on the command line: empty.
+        SetApplicationShell({command_line, {}, {}});
         LocalCutFlag = 0;
         lib.Answer("PlayerGetTotalTime", 61000);
         lib.Answer("PlayerHasAudio", 1);
@@ -79,6 +79,7 @@ protected:
     void TearDown() override {
         if (window.IsCreated()) window.Destroy();
         LocalCutFlag = 0;
+        SetApplicationShell({});
     }
 
     void Create() {
@@ -109,6 +110,7 @@ protected:
     }
     const std::vector<std::string>& Messages() const { return boxes.Texts(); }
 
+    char command_line[260] = {};
     fake::FakePlayer lib;
     ui::testing::ManualTimers manual_timers;
     ui::testing::MessageBoxes boxes;
@@ -125,9 +127,8 @@ TEST_F(MainWindowTest, StartsWithNoStreamAndTheFrameSetUp) {
     EXPECT_FALSE(window.IsItemVisible(IDC_REMOTE));
     EXPECT_FALSE(window.IsItemEnabled(IDC_REMOTE));
     int remote_runs = 0;
-    SetRemotePlaybackRunner([&remote_runs] { ++remote_runs; });
+    SetApplicationShell({command_line, {}, [&remote_runs] { ++remote_runs; }});
     EXPECT_FALSE(ui::testing::Click(window, IDC_REMOTE));  // no user can reach it
-    SetRemotePlaybackRunner({});
     EXPECT_EQ(remote_runs, 0);
     EXPECT_THAT(window.ArmedTimers(), IsEmpty());  // no file named: no command-line open
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerInit()"));
@@ -140,7 +141,7 @@ TEST_F(MainWindowTest, StartsWithNoStreamAndTheFrameSetUp) {
 }
 
 TEST_F(MainWindowTest, ANamedFileArmsTheCommandLineOpen) {
-    std::strcpy(app::CmdLinePath, "/media/a b.mp4");
+    std::strcpy(command_line, "/media/a b.mp4");
     window.Create();
     EXPECT_THAT(window.ArmedTimers(), ElementsAre(2u));
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerInit()"));  // nothing opened before the tick
@@ -174,8 +175,24 @@ TEST_F(MainWindowTest, OpenFileAsksTheDialogThenOpensAndPlays) {
     EXPECT_EQ(window.TrackPageSize(kSeekBarId), 1);
     EXPECT_EQ(window.TrackPos(kSeekBarId), 2);
     EXPECT_THAT(window.ArmedTimers(), ElementsAre(TIMER_POSITION));
+    EXPECT_EQ(ui::testing::TimerInterval(window, TIMER_POSITION), 1000u);
     EXPECT_EQ(window.PositionTimerId(), TIMER_POSITION);
     EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(MainWindowTest, OnlyMinusOneFromTheOpenIsAFailure) {
+    Create();
+    for (PlayerHandle handle : {0, -2}) {
+        OpenThroughDialog("/media/a.mp4", handle);
+        EXPECT_EQ(window.Handle(), handle);
+        EXPECT_TRUE(window.IsItemEnabled(IDC_STOP)) << handle;
+        EXPECT_EQ(lib.CallsNamed("PlayerPlay").back(),
+                  "PlayerPlay(" + std::to_string(handle) + ", hwnd(102:1000))");
+    }
+    EXPECT_TRUE(Messages().empty());
+    lib.ClearCalls();
+    Click(IDC_STOP);
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerClose(-2)"));
 }
 
 TEST_F(MainWindowTest, AStreamWithoutSoundLeavesAudioDisabled) {
@@ -224,7 +241,7 @@ TEST_F(MainWindowTest, OpenFileCutsALongPathTo259Bytes) {
 }
 
 TEST_F(MainWindowTest, CommandLineOpenPlaysOnceAndIsNotShown) {
-    std::strcpy(app::CmdLinePath, "/media/cmd.mp4");
+    std::strcpy(command_line, "/media/cmd.mp4");
     Create();
     lib.AnswerOnce("PlayerOpenFile", 7);
     ASSERT_TRUE(window.FireTimer(2));
@@ -241,7 +258,7 @@ TEST_F(MainWindowTest, CommandLineOpenPlaysOnceAndIsNotShown) {
 }
 
 TEST_F(MainWindowTest, FailedCommandLineOpenLeavesTheWindowAsAtStart) {
-    std::strcpy(app::CmdLinePath, "/media/missing.mp4");
+    std::strcpy(command_line, "/media/missing.mp4");
     Create();
     WindowState at_start = Capture(window);
     at_start.timers.clear();  // only the command-line timer itself goes
@@ -256,7 +273,7 @@ TEST_F(MainWindowTest, FailedCommandLineOpenLeavesTheWindowAsAtStart) {
 }
 
 TEST_F(MainWindowTest, CommandLineOpenClosesAFileOpenedMeanwhile) {
-    std::strcpy(app::CmdLinePath, "/media/cmd.mp4");
+    std::strcpy(command_line, "/media/cmd.mp4");
     Create();
     OpenThroughDialog("/media/a.mp4", 7);
     lib.ClearCalls();
@@ -348,6 +365,17 @@ TEST_F(MainWindowTest, DraggingTheThumbSeeksOnceWhenLetGo) {
     EXPECT_EQ(window.ItemText(kElapsedLabelId), "00:00:30");
 }
 
+TEST_F(MainWindowTest, AClickOnTheBarOfAStreamUnderASecondSeeksToItsStart) {
+    lib.Answer("PlayerGetTotalTime", 999);
+    Create();
+    OpenThroughDialog("/media/short.mp4", 7);
+    lib.ClearCalls();
+    lib.Answer("PlayerSetPlayTime", 0);  // refused: with a total of 0 s nothing follows
+    ASSERT_TRUE(ui::testing::DragSeekBar(window, kSeekBarId, 0));
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerSetPlayTime(7, 0)", "PlayerGetTotalTime(7)"));
+    EXPECT_EQ(window.SeekDragging(), 0);
+}
+
 TEST_F(MainWindowTest, AKeyStepOnTheBarSeeksToTheNewPosition) {
     Create();
     lib.Answer("PlayerGetPlayTime", 10000);
@@ -418,6 +446,21 @@ TEST_F(MainWindowTest, SoundSwitchFollowsTheBox) {
     EXPECT_FALSE(window.IsChecked(IDC_AUDIO));
 }
 
+TEST_F(MainWindowTest, PlayLeavesTheAudioBoxAsItIsAndStopUnchecksIt) {
+    Create();
+    OpenThroughDialog("/media/a.mp4", 7);
+    Click(IDC_AUDIO);
+    lib.ClearCalls();
+    Click(IDC_PLAY);
+    EXPECT_TRUE(window.IsChecked(IDC_AUDIO));
+    EXPECT_EQ(lib.CountOf("PlayerSoundOn") + lib.CountOf("PlayerSoundOff"), 0u);
+    Click(IDC_STOP);
+    EXPECT_FALSE(window.IsChecked(IDC_AUDIO));
+    OpenThroughDialog("/media/b.mp4", 8);
+    EXPECT_FALSE(window.IsChecked(IDC_AUDIO));
+    EXPECT_EQ(lib.CountOf("PlayerSoundOn") + lib.CountOf("PlayerSoundOff"), 0u);
+}
+
 TEST_F(MainWindowTest, SnapshotWithoutAStreamPassesNoneAndShowsNothing) {
     Create();
     Click(IDC_SNAPSHOT);
@@ -479,6 +522,36 @@ TEST_F(MainWindowTest, StopDuringACutLeavesTheCutSwitchOn) {
     EXPECT_THAT(lib.Calls(), IsEmpty());
     EXPECT_EQ(LocalCutFlag, 0);
     EXPECT_FALSE(window.IsChecked(IDC_CUT));
+}
+
+TEST_F(MainWindowTest, TheCutIsStoppedOnWhateverStreamIsOpenAtTheClick) {
+    Create();
+    OpenThroughDialog("/media/a.mp4", 7);
+    lib.AnswerOnce("PlayerStartCut", 1);
+    Click(IDC_CUT);
+    Click(IDC_STOP);
+    OpenThroughDialog("/media/b.mp4", 8);
+    lib.ClearCalls();
+    Click(IDC_CUT);
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerStopCut(8)"));
+    EXPECT_EQ(LocalCutFlag, 0);
+}
+
+TEST_F(MainWindowTest, EscapeAndTheSystemMenuCloseTheWindowEndingInPlayerClose) {
+    for (const bool by_escape : {true, false}) {
+        SCOPED_TRACE(by_escape ? "Escape" : "system menu");
+        Create();
+        OpenThroughDialog("/media/a.mp4", 7);
+        if (by_escape) {
+            ASSERT_TRUE(ui::testing::PressKey(window, ui::testing::Key::Escape));
+        } else {
+            window.SendSysCommand(ui::SC_CLOSE);
+        }
+        EXPECT_TRUE(window.IsEnded());
+        window.Destroy();  // as the modal run does once the window has ended
+        EXPECT_EQ(lib.Calls().back(), "PlayerClose(7)");
+        lib.ClearCalls();
+    }
 }
 
 TEST_F(MainWindowTest, TheCutFlagOutlivesTheWindow) {

@@ -27,7 +27,7 @@ struct Scratch {
         path = made != nullptr ? made : "/tmp";
     }
     ~Scratch() {
-        if (path.rfind("/tmp/playersdk-test-", 0) == 0) RunShell("rm -rf '" + path + "'");
+        if (path.rfind("/tmp/playersdk-test-", 0) == 0) RunShell("rm -rf " + test_support::ShellQuoted(path));
     }
 };
 
@@ -44,28 +44,12 @@ const std::string& ScratchDir() {
     return scratch.path;
 }
 
-int RunShell(const std::string& command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Capture(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
-
 std::string MakeMedia(const std::string& name, const std::string& ffmpeg_arguments) {
     std::lock_guard lock(made_mutex);
     auto found = Made().find(name);
     if (found != Made().end()) return found->second;
     std::string path = ScratchDir() + "/" + name;
-    std::string command = "ffmpeg -nostdin -v error -y -threads 1 " + ffmpeg_arguments + " '" + path + "'";
+    std::string command = "ffmpeg -nostdin -v error -y -threads 1 " + ffmpeg_arguments + " " + test_support::ShellQuoted(path);
     if (RunShell(command) != 0) return "";
     Made()[name] = path;
     return path;
@@ -124,7 +108,7 @@ bool ReadBmp(const std::string& path, Bitmap* bitmap) {
 }
 
 double ProbeDuration(const std::string& path) {
-    std::string out = Capture("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "' 2>/dev/null");
+    std::string out = Capture("ffprobe -v error -show_entries format=duration -of csv=p=0 " + test_support::ShellQuoted(path) + " 2>/dev/null");
     if (out.empty()) return -1;
     char* end = nullptr;
     double value = std::strtod(out.c_str(), &end);
@@ -132,7 +116,7 @@ double ProbeDuration(const std::string& path) {
 }
 
 std::string ProbeCodecs(const std::string& path) {
-    std::string out = Capture("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "' 2>/dev/null");
+    std::string out = Capture("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + test_support::ShellQuoted(path) + " 2>/dev/null");
     std::string joined;
     std::istringstream lines(out);
     std::string line;

@@ -7,16 +7,15 @@
 #include <vector>
 
 #include "FakeWindow.h"
+#include "tests/support/Shell.h"
 
 namespace playersdk_test {
 
 // A fresh folder for this test binary, removed at exit.
 const std::string& ScratchDir();
 
-// Runs a shell command; its exit status.
-int RunShell(const std::string& command);
-// Runs a shell command and returns what it printed on stdout.
-std::string Capture(const std::string& command);
+using test_support::Capture;
+using test_support::RunShell;
 
 // Makes (once per binary) a clip whose every picture carries its frame number:
 // the left half of the picture is grey level (n % 32) * 8 + 4, the right half

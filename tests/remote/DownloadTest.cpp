@@ -141,6 +141,21 @@ TEST_F(RemoteWindowTest, LongRecordingNameReachesTheLibraryCutToNinetyNineBytes)
                             "\", hwnd(129:1027), 3000)"));
 }
 
+TEST_F(RemoteWindowTest, ANameThatIsNotUtf8GoesBackToTheLibraryByteForByte) {
+    OpenOnLoopback();
+    const std::string name = "\xb2\xe2\xca\xd4.mp4";  // "测试" in GBK
+    SearchWithRows(1, {name});
+    lib_.ClearCalls();
+    Click(IDC_DOWNLOAD);
+    Click(IDC_PLAY);
+    EXPECT_THAT(lib_.CallsNamed("NetStartDownload"),
+                ElementsAre("NetStartDownload(\"127.0.0.1\", \"246135\", \"246135\", \"" + name +
+                            "\", \"d:\\test.mp4\", 3000, 0, 0, 0)"));
+    EXPECT_THAT(lib_.CallsNamed("NetOpenStream"),
+                ElementsAre("NetOpenStream(\"127.0.0.1\", \"246135\", \"246135\", \"" + name +
+                            "\", hwnd(129:1027), 3000)"));
+}
+
 TEST_F(RemoteWindowTest, ClosingDuringADownloadStopsIt) {
     OpenOnLoopback();
     SearchWithRows(1, {"a.mp4"});

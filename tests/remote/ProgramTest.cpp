@@ -21,8 +21,10 @@ TEST(RemoteCommandLine, TakesAnOptionalAddress) {
     std::string error;
     ASSERT_TRUE(ParseRemoteCommandLine({}, options, error));
     EXPECT_EQ(options.address, "");
-    ASSERT_TRUE(ParseRemoteCommandLine({"--address", "127.0.0.1"}, options, error));
+    EXPECT_FALSE(options.search_and_play);
+    ASSERT_TRUE(ParseRemoteCommandLine({"--search-and-play", "--address", "127.0.0.1"}, options, error));
     EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_TRUE(options.search_and_play);
 }
 
 TEST(RemoteCommandLine, RefusesWhatTheFormCouldNotHold) {

@@ -97,6 +97,8 @@ void RemoteWindowTest::DoubleClickRow(int row) {
     ASSERT_NE(list, nullptr);
     const QPoint below(list->viewport()->width() / 2, list->viewport()->height() - 4);
     ASSERT_FALSE(list->indexAt(below).isValid());
+    // A user's double-click: a click, then the second press.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
     ProcessEvents();
 }

@@ -330,16 +330,19 @@ TEST_F(RemoteWindowTest, DoubleClickWhileCuttingEndsTheCutAndOpensTheNewRow) {
     EXPECT_EQ(w.CurrentStreamState(), StreamState::Playing);
 }
 
-TEST_F(RemoteWindowTest, DoubleClickWithNoRowSelectedDoesNothing) {
+TEST_F(RemoteWindowTest, DoubleClickBelowTheRowsClearsTheSelectionAndDoesNothingElse) {
     CDlgNetFile& w = OpenOnLoopback();
     SearchWithRows(1, {"a.mp4"});
     OpenAndStartStream(4);
-    ClearSelection();
     lib_.ClearCalls();
-    DoubleClickRow(-1);  // below the last row
+    DoubleClickRow(-1);  // below the last row, row 0 selected until then
     EXPECT_THAT(lib_.Calls(), IsEmpty());
     EXPECT_THAT(boxes_.Texts(), IsEmpty());
     EXPECT_EQ(w.CurrentStreamState(), StreamState::Playing);
+    EXPECT_EQ(w.ListSelectedRow(IDC_RESULT_LIST), -1);
+    Click(IDC_DOWNLOAD);  // acts on no old row
+    EXPECT_THAT(boxes_.Texts(), ElementsAre(kSelectFileText));
+    EXPECT_EQ(lib_.CountOf("NetStartDownload"), 0u);
 }
 
 TEST_F(RemoteWindowTest, AudioStateCarriesOverToTheNextStream) {
@@ -382,6 +385,20 @@ TEST_F(RemoteWindowTest, SeekBarSeeksTheStreamAndIsIgnoredWithoutOne) {
     EXPECT_THAT(lib_.Calls(), ElementsAre("PlayerSetPlayTime(4, 30000)"));
     EXPECT_EQ(w.ItemText(IDC_ELAPSED), "00:00:30");
     EXPECT_EQ(w.SeekDragging, 0);
+}
+
+TEST_F(RemoteWindowTest, EachTimerRunsAtItsOwnPeriod) {
+    CDlgNetFile& w = OpenOnLoopback();
+    SearchWithRows(1, {"a.mp4"});
+    Click(IDC_DOWNLOAD);
+    OpenAndStartStream(4);
+    lib_.Answer("NetGetBufferProgress", 10);
+    Notify(PLAYER_EVENT_BUFFERING, 4);
+    using ui::testing::TimerInterval;
+    EXPECT_EQ(TimerInterval(w, TIMER_SEARCH), 200u);
+    EXPECT_EQ(TimerInterval(w, TIMER_DOWNLOAD), 200u);
+    EXPECT_EQ(TimerInterval(w, TIMER_NET_POSITION), 1000u);
+    EXPECT_EQ(TimerInterval(w, TIMER_BUFFERING), 500u);
 }
 
 TEST_F(RemoteWindowTest, SearchDownloadAndStreamRunSideBySide) {

@@ -89,6 +89,14 @@ TEST_F(SeekBar, ClickBesideTheThumbIsAPageStepEndedOnRelease) {
     EXPECT_EQ(Codes(dialog.scrolls), (std::vector<int>{ui::TB_PAGEUP, ui::TB_ENDTRACK}));
 }
 
+TEST_F(SeekBar, AnEmptyRangeStillTakesTheThumb) {
+    dialog.SetTrackRange(1003, 0, 0, false);  // a stream shorter than a second
+    ASSERT_TRUE(DragSeekBar(dialog, 1003, 0));
+    EXPECT_EQ(dialog.scrolls, (std::vector<Scroll>{{ui::TB_THUMBTRACK, 1003, 0},
+                                                   {ui::TB_THUMBPOSITION, 1003, 0},
+                                                   {ui::TB_ENDTRACK, 1003, 0}}));
+}
+
 TEST_F(SeekBar, DisabledBarTakesNoMovement) {
     dialog.EnableItem(1003, false);
     EXPECT_FALSE(DragSeekBar(dialog, 1003, 50));

@@ -64,10 +64,28 @@ void SeekSlider::keyPressEvent(QKeyEvent* event) {
 void SeekSlider::mousePressEvent(QMouseEvent* event) {
     mouse_held_ = true;
     steps_while_held_ = false;
+    // The toolkit's slider ignores the mouse while its range is empty (a
+    // stream shorter than a second); the trackbar takes the click as its
+    // thumb held at the one position there is.
+    if (minimum() == maximum() && event->button() == Qt::LeftButton &&
+        event->buttons() == Qt::LeftButton) {
+        held_on_empty_range_ = true;
+        setSliderDown(true);
+        event->accept();
+        return;
+    }
     QSlider::mousePressEvent(event);
 }
 
 void SeekSlider::mouseReleaseEvent(QMouseEvent* event) {
+    if (held_on_empty_range_) {
+        if (event->buttons() != Qt::NoButton) return;
+        held_on_empty_range_ = false;
+        mouse_held_ = false;
+        setSliderDown(false);  // reports the release like a thumb's
+        event->accept();
+        return;
+    }
     QSlider::mouseReleaseEvent(event);  // a thumb release reports itself
     mouse_held_ = false;
     if (steps_while_held_) {
@@ -178,7 +196,20 @@ QSize RowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelInde
     return size;
 }
 
+void ReportList::ClearSelectionBesideRows(const QMouseEvent& event) {
+    // A press on the list's empty part clears the selection, as the
+    // platform's report view does; the toolkit keeps it in single selection.
+    if (event.button() == Qt::LeftButton && !indexAt(event.position().toPoint()).isValid())
+        clearSelection();
+}
+
+void ReportList::mousePressEvent(QMouseEvent* event) {
+    ClearSelectionBesideRows(*event);
+    QTreeWidget::mousePressEvent(event);
+}
+
 void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
+    ClearSelectionBesideRows(*event);  // the second press of a double-click
     QTreeWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton && on_double_click_) on_double_click_();
 }

@@ -41,6 +41,7 @@ private:
     Notify notify_;
     bool mouse_held_ = false;
     bool steps_while_held_ = false;
+    bool held_on_empty_range_ = false;
 };
 
 // The area the player library draws into: black, showing the latest
@@ -61,15 +62,18 @@ private:
 };
 
 // A report-view list that reports a double-click anywhere in its rows area,
-// on a row or not, as the list's double-click notification does.
+// on a row or not, as the list's double-click notification does, and whose
+// selection a click beside the rows clears.
 class ReportList final : public QTreeWidget {
 public:
     ReportList(QWidget* parent, std::function<void()> on_double_click);
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    void ClearSelectionBesideRows(const QMouseEvent& event);
     std::function<void()> on_double_click_;
 };
 

@@ -212,6 +212,12 @@ bool ScreenshotPng(Dialog& dialog, const std::string& path) {
     return SaveWindowPng(dialog, path);
 }
 
+unsigned TimerInterval(const Dialog& dialog, unsigned id) {
+    const auto& timers = DialogAccess::Impl(dialog).timers;
+    const auto found = timers.find(id);
+    return found != timers.end() ? found->second.milliseconds : 0;
+}
+
 ManualTimers::ManualTimers() { detail::SetManualTimers(true); }
 ManualTimers::~ManualTimers() { detail::SetManualTimers(false); }
 

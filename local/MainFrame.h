@@ -5,7 +5,7 @@
 
 #include "ui/Dialog.h"
 
-namespace app {
+namespace local {
 
 inline constexpr int kMainIconId = 128;
 inline constexpr int kAboutMenuStringId = 101;
@@ -16,8 +16,8 @@ inline constexpr unsigned kOpenCmdLineDelayMs = 200;
 // Run by the main window when it initialises, after the dialog's default
 // initialisation, in this order: the about entry (after a separator) in the
 // system menu when string 101 is not empty; the big and then the small
-// icon; PlayerInit; TIMER_OPEN_CMDLINE when CmdLinePath is not empty.
-void InitMainFrame(ui::Dialog& window, int icon_id);
+// icon; PlayerInit; TIMER_OPEN_CMDLINE when command_line_path is not empty.
+void InitMainFrame(ui::Dialog& window, int icon_id, const char* command_line_path);
 
 // Whether a system command is the about entry: its low four bits carry no
 // meaning and are masked off first.
@@ -34,4 +34,4 @@ constexpr IconOrigin CentredIconOrigin(int client_width, int client_height, int 
     return {(client_width - icon_width + 1) / 2, (client_height - icon_height + 1) / 2};
 }
 
-}  // namespace app
+}  // namespace local

@@ -1,14 +1,13 @@
-#include "app/MainFrame.h"
+#include "local/MainFrame.h"
 
 #include <string>
 
-#include "app/CmdLine.h"
 #include "player/Binding.h"
 #include "res/Templates.h"
 
-namespace app {
+namespace local {
 
-void InitMainFrame(ui::Dialog& window, int icon_id) {
+void InitMainFrame(ui::Dialog& window, int icon_id, const char* command_line_path) {
     const std::string about = res::StringById(kAboutMenuStringId);
     if (!about.empty()) {
         window.AppendSystemMenuSeparator();
@@ -17,7 +16,7 @@ void InitMainFrame(ui::Dialog& window, int icon_id) {
     window.SetIcon(icon_id, true);
     window.SetIcon(icon_id, false);
     player::PlayerInit();  // its result carries nothing the window needs
-    if (CmdLinePath[0] != '\0') window.SetTimer(TIMER_OPEN_CMDLINE, kOpenCmdLineDelayMs);
+    if (command_line_path[0] != '\0') window.SetTimer(TIMER_OPEN_CMDLINE, kOpenCmdLineDelayMs);
 }
 
-}  // namespace app
+}  // namespace local
