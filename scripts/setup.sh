@@ -18,20 +18,30 @@ packages=(
   nginx
   # benchmarks: playback compared with mpv (bench/playback/run.sh)
   mpv
+  # the Windows build: 32-bit mingw-w64 (posix threads), GoogleTest's sources, Wine
+  g++-mingw-w64-i686-posix googletest
 )
+# Wine runs the Windows test suites; wine32 needs the i386 architecture.
+windows_packages=(wine wine32:i386)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs Debian packages with apt-get)" >&2
   exit 1
 fi
 
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt_update_needed=1
+fi
+packages+=("${windows_packages[@]}")
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ -n "${apt_update_needed:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  [ ${#missing[@]} -eq 0 ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 echo "setup.sh: all packages present"
