@@ -20,3 +20,8 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run the programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The runtime's POSIX functions the sources use (localtime_r, ...); Unicode
+# system calls by default.
+set(CMAKE_C_FLAGS_INIT "-D_POSIX_THREAD_SAFE_FUNCTIONS=200112L -DUNICODE -D_UNICODE")
+set(CMAKE_CXX_FLAGS_INIT "-D_POSIX_THREAD_SAFE_FUNCTIONS=200112L -DUNICODE -D_UNICODE")
