@@ -35,6 +35,8 @@ struct Table {
 void** SlotByNumber(Table& table, int number);
 
 #ifdef _WIN32
+// windows.h names its own function so; include it before this header.
+#undef LoadLibrary
 inline constexpr const char* kLibraryName = "PlayerSDK.dll";
 #else
 inline constexpr const char* kLibraryName = "libPlayerSDK.so";

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <type_traits>
 
 #include "player/Binding.h"
 #include "player/CallThunk.h"
 
+#if defined(__i386__)
 // The thunk: ebx, esi, edi and ebp survive any callee, so the stack pointer
 // is taken back from ebp after the call.
 asm(R"(
@@ -51,6 +53,7 @@ _varnel_call_words:
     popl %ebp
     ret
 )");
+#endif
 
 namespace player {
 namespace {
@@ -89,16 +92,20 @@ void DeliverSearchResult(int32_t search, int32_t unused, const char* name, const
     target(search, unused, name != nullptr ? utf8.c_str() : nullptr, start, end, size, unused2);
 }
 
+#if defined(__i386__)
 void __stdcall SearchResultStdcall(int32_t a, int32_t b, const char* c, const NetTime* d,
                                    const NetTime* e, uint32_t f, int32_t g) {
     DeliverSearchResult(a, b, c, d, e, f, g);
 }
+
+#endif
 
 void __cdecl SearchResultCdecl(int32_t a, int32_t b, const char* c, const NetTime* d,
                                const NetTime* e, uint32_t f, int32_t g) {
     DeliverSearchResult(a, b, c, d, e, f, g);
 }
 
+#if defined(__i386__)
 void NoteConvention(int count, int popped_bytes) {
     if (count == 0 || g_convention.load() != Convention::Unknown) return;
     if (popped_bytes == 0) g_convention = Convention::Cdecl;
@@ -111,53 +118,70 @@ uint32_t CallWords(const void* function, const uint32_t* words, int count) {
     NoteConvention(count, popped);
     return result;
 }
+#endif
 
 // Texts converted for one call, alive until it returns.
 using Texts = std::deque<std::string>;
 
-uint32_t Word(Texts&, int32_t value) { return static_cast<uint32_t>(value); }
-uint32_t Word(Texts&, uint32_t value) { return value; }
-uint32_t Word(Texts&, uint16_t value) { return value; }
-uint32_t Word(Texts&, float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-uint32_t Word(Texts& texts, const char* text) {
-    if (text == nullptr) return 0;
-    texts.push_back(Utf8ToAnsi(text));
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(texts.back().c_str()));
-}
-uint32_t Word(Texts&, PlayerWindowHandle window) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
-}
-uint32_t Word(Texts&, const NetTime* time) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(time));
+// Each argument as the library takes it: texts in the ANSI code page, the
+// window's search callback behind one of this binding's.
+template <typename T>
+T Pass(Texts&, T value) {
+    return value;
 }
 
-// The window's callback is reached through one of this binding's, in the
-// library's own convention. Told from an earlier call; when the search is
-// the first call with arguments, a harmless poll of no search tells it.
-uint32_t Word(Texts&, SearchResultCallback callback) {
+const char* Pass(Texts& texts, const char* text) {
+    if (text == nullptr) return nullptr;
+    texts.push_back(Utf8ToAnsi(text));
+    return texts.back().c_str();
+}
+
+SearchResultCallback Pass(Texts&, SearchResultCallback callback) {
     g_search_target = callback;
-    if (callback == nullptr) return 0;
+    if (callback == nullptr) return nullptr;
+#if defined(__i386__)
+    // In the library's own convention: told from an earlier call, or, when
+    // the search is the first call with arguments, by a harmless poll of no
+    // search.
     if (g_convention.load() == Convention::Unknown) {
         const uint32_t no_search = static_cast<uint32_t>(-1);
         CallWords(reinterpret_cast<const void*>(detail::InstalledTable().NetGetSearchState),
                   &no_search, 1);
     }
-    const void* bridge = g_convention.load() == Convention::Stdcall
-                             ? reinterpret_cast<const void*>(&SearchResultStdcall)
-                             : reinterpret_cast<const void*>(&SearchResultCdecl);
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(bridge));
+    if (g_convention.load() == Convention::Stdcall)
+        return reinterpret_cast<SearchResultCallback>(reinterpret_cast<void*>(&SearchResultStdcall));
+#endif
+    return &SearchResultCdecl;
 }
 
-template <typename Function, typename... Args>
-uint32_t Call(Function function, Args... args) {
+#if defined(__i386__)
+template <typename T>
+uint32_t Word(T value) {
+    if constexpr (std::is_pointer_v<T>) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value));
+    } else if constexpr (std::is_floating_point_v<T>) {
+        static_assert(sizeof(T) == sizeof(uint32_t));
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        return bits;
+    } else {
+        return static_cast<uint32_t>(value);
+    }
+}
+#endif
+
+template <typename Result, typename... Params, typename... Args>
+Result Call(Result (*function)(Params...), Args... args) {
     Texts texts;
-    const uint32_t words[] = {Word(texts, args)..., 0};
-    return CallWords(reinterpret_cast<const void*>(function), words,
-                     static_cast<int>(sizeof...(Args)));
+#if defined(__i386__)
+    // Every argument is one 32-bit word (a 16-bit port widened).
+    const uint32_t words[] = {Word(Pass(texts, static_cast<Params>(args)))..., 0};
+    return static_cast<Result>(CallWords(reinterpret_cast<const void*>(function), words,
+                                         static_cast<int>(sizeof...(Args))));
+#else
+    // One calling convention only.
+    return function(Pass(texts, static_cast<Params>(args))...);
+#endif
 }
 
 std::string ProgramFolder() {
@@ -211,7 +235,9 @@ std::string LoadLibrary(const char* library_name) {
     }
     // The library stays loaded for the life of the process.
     InstallTable(table);
+#if defined(__i386__)
     g_convention = Convention::Unknown;
+#endif
     return {};
 }
 
@@ -225,7 +251,7 @@ Convention EntryPointConvention() { return g_convention.load(); }
 
 #define PLAYER_FORWARD_DEF(number, name, result, params, args) \
     result name params {                                       \
-        return static_cast<result>(Call(detail::InstalledTable().name PLAYER_UNPACK args)); \
+        return Call(detail::InstalledTable().name PLAYER_UNPACK args);                 \
     }
 #define PLAYER_UNPACK(...) __VA_OPT__(, ) __VA_ARGS__
 PLAYER_ENTRY_POINTS(PLAYER_FORWARD_DEF)

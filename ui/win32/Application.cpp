@@ -131,6 +131,9 @@ void SetFileDialogAnswer(FileDialogAnswer answer) {
     g_file_dialog_answer = std::move(answer);
 }
 
+// A Windows program always runs on a desktop.
+bool UserCanSeeWindows() { return true; }
+
 void MessageBox(Dialog* owner, const std::string& text) {
     if (const MessageBoxSink sink = Current(g_message_box_sink)) {
         sink(text);

@@ -25,6 +25,8 @@ namespace {
 
 std::atomic<bool> g_manual_timers{false};
 
+constexpr const wchar_t* kTemplateProperty = L"varnel.template";
+
 // The in-memory template: words, aligned as the dialog manager reads them.
 class TemplateWriter {
 public:
@@ -246,6 +248,8 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_INITDIALOG: {
             posts->Attach(window);
+            // The template id travels with the handle, for diagnostics and test logs.
+            SetPropW(window, kTemplateProperty, reinterpret_cast<HANDLE>(static_cast<intptr_t>(template_id)));
             // Children come in template order; icons have no id to be found by.
             HWND child = GetWindow(window, GW_CHILD);
             for (const res::ControlTemplate& control : tmpl.controls) {
@@ -334,6 +338,7 @@ void Dialog::Impl::TearDown() {
     system_menu.clear();
     icon_big = icon_small = 0;
     window = nullptr;
+    RemovePropW(gone, kTemplateProperty);
     DestroyWindow(gone);
 }
 
