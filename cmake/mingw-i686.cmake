@@ -21,8 +21,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests run the programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests run the programs under Wine (wine64 for the 64-bit build: Debian's
+# wine wrapper prefers the 32-bit loader whenever it is installed).
+if(NOT VARNEL_WINE)
+  set(VARNEL_WINE wine)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VARNEL_WINE})
 
 # The runtime's POSIX functions the sources use (localtime_r, ...); Unicode
 # system calls by default.

@@ -1,6 +1,7 @@
 // A stand-in PlayerSDK.dll that exports the entry points by number only, in
 // one calling convention (FAKE_SDK_STDCALL or cdecl). Each entry point hands
-// its call to the test's scripted fake, connected with FakeSdkConnect (@100);
+// its call to the test's scripted fake, connected with FakeSdkConnect (@100),
+// and answers 0 while none is (enough to open the windows for a screenshot);
 // FakeSdkPostFromThread (@101) posts the notify message from a thread of the
 // library, as a real one reports its events.
 #include <windows.h>
@@ -35,7 +36,9 @@ UINT g_notify_message = 0;
 
 #define FAKE_SDK_ENTRY(number, name, result, params, args)                             \
     extern "C" result FAKE_SDK_CALL FakeSdk##name params asm(FAKE_SDK_SYMBOL(number)); \
-    extern "C" result FAKE_SDK_CALL FakeSdk##name params { return g_host.name args; }
+    extern "C" result FAKE_SDK_CALL FakeSdk##name params {                              \
+        return g_host.name != nullptr ? g_host.name args : result{};                    \
+    }
 PLAYER_ENTRY_POINTS(FAKE_SDK_ENTRY)
 #undef FAKE_SDK_ENTRY
 
