@@ -33,13 +33,7 @@ std::string Capture(const std::string& command) {
     return output;
 }
 
-std::string Quoted(const fs::path& path) {
-    // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "'" + string + "'".
-    std::string quoted(1, '\'');
-    quoted.append(path.string());
-    quoted.push_back('\'');
-    return quoted;
-}
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
 // The rectangle a picture area fills with a picture of the source's aspect.
 struct Fitted {
