@@ -14,24 +14,28 @@ std::wstring Beside(const wchar_t* name) {
     return folder.substr(0, folder.find_last_of(L"\\/") + 1) + name;
 }
 
+struct Search {
+    DWORD process;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t kind[16] = {};
+    GetClassNameW(window, kind, 16);
+    if (owner != search->process || std::wstring(kind) != L"#32770") return TRUE;
+    search->box = window;
+    return FALSE;
+}
+
 // The first message box of the process: its text, after pressing its OK.
 std::wstring AnswerMessageBox(DWORD process, DWORD timeout_ms) {
-    struct Search {
-        DWORD process;
-        HWND box;
-    } search{process, nullptr};
+    Search search{process, nullptr};
     for (DWORD waited = 0; waited < timeout_ms && search.box == nullptr; waited += 100) {
         Sleep(100);
-        EnumWindows([](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t kind[16] = {};
-            GetClassNameW(window, kind, 16);
-            if (owner != s->process || std::wstring(kind) != L"#32770") return TRUE;
-            s->box = window;
-            return FALSE;
-        }, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
     }
     if (search.box == nullptr) return {};
     wchar_t text[1024] = {};
