@@ -1,8 +1,6 @@
 #include "app/VarnelApp.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,22 +18,9 @@
 namespace app {
 namespace {
 
-// Whether a message box could reach a user: a real display platform, not the
-// offscreen or minimal one that tests and headless runs use.
-bool UserCanSeeWindows() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr &&
-        (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
-        return false;
-    const char* x_display = std::getenv("DISPLAY");
-    const char* wayland_display = std::getenv("WAYLAND_DISPLAY");
-    return (x_display != nullptr && *x_display != '\0') ||
-           (wayland_display != nullptr && *wayland_display != '\0');
-}
-
 void ReportBindingFailure(int argc, char** argv, const std::string& message) {
     std::fprintf(stderr, "varnel: %s\n", message.c_str());
-    if (!UserCanSeeWindows()) return;
+    if (!ui::UserCanSeeWindows()) return;
     ui::Application platform(argc, argv);
     ui::MessageBox(nullptr, message);
 }

@@ -1,6 +1,8 @@
 // The application object and the process entry.
 #pragma once
 
+#include "player/Binding.h"
+
 namespace local {
 class CVarnelDlg;
 }
@@ -33,6 +35,6 @@ void InstallApplicationShell();
 // message on standard error, shows it in a message box when a display is
 // there to show it, and returns 1. Otherwise returns 0 once the main window
 // has closed.
-int RunVarnel(int argc, char** argv, const char* library_name = "libPlayerSDK.so");
+int RunVarnel(int argc, char** argv, const char* library_name = player::kLibraryName);
 
 }  // namespace app

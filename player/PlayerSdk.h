@@ -1,7 +1,9 @@
 /* The player library's contract: the 28 numbered entry points, the
  * notification message and its codes, the date-time record and the search
  * callback. Any library that exports these names with these signatures can
- * serve as libPlayerSDK.so. Plain C so that any library can include it. */
+ * serve as libPlayerSDK.so; on Windows, any PlayerSDK.dll that exports these
+ * numbers (texts then in the system's ANSI code page). Plain C so that any
+ * library can include it. */
 #ifndef VARNEL_PLAYER_PLAYERSDK_H
 #define VARNEL_PLAYER_PLAYERSDK_H
 
@@ -24,6 +26,12 @@ typedef int32_t PlayerHandle;
 #define PLAYER_EVENT_STARTED 2
 #define PLAYER_EVENT_BUFFERING 3
 
+#ifdef _WIN32
+/* On Windows a window is the native HWND: the library posts WM_PLAYER_NOTIFY
+ * to it and draws into it itself. Declared as windows.h declares HWND, so
+ * that this header needs no system header. */
+typedef struct HWND__* PlayerWindowHandle;
+#else
 /* A window as the library sees it. The windowing layer owns the structure
  * and keeps it alive while the window exists; the library keeps the pointer
  * only while a handle it issued refers to the window, and calls nothing else.
@@ -47,6 +55,7 @@ typedef struct PlayerWindow {
 } PlayerWindow;
 
 typedef PlayerWindow* PlayerWindowHandle;
+#endif
 
 /* The 12-byte date-time record, in the recorder's local calendar. */
 typedef struct NetTime {

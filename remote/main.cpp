@@ -13,6 +13,11 @@ int main(int argc, char** argv) {
     // Nothing may call the library before its entry points are bound.
     if (const std::string problem = player::LoadLibrary(); !problem.empty()) {
         std::fprintf(stderr, "varnel-remote: %s\n", problem.c_str());
+        // A desktop program has no console to print to: the user sees a box.
+        if (ui::UserCanSeeWindows()) {
+            ui::Application application(argc, argv);
+            ui::MessageBox(nullptr, problem);
+        }
         return 1;
     }
     ui::Application application(argc, argv);  // takes out the toolkit's own options

@@ -22,20 +22,36 @@ packages=(
   libx11-dev libxtst-dev
   # the demo places its two windows side by side (scripts/demo.sh)
   xdotool
+  # the Windows build: 32-bit mingw-w64 (posix threads), GoogleTest's sources, Wine
+  g++-mingw-w64-i686-posix googletest
 )
+# Wine runs the Windows test suites; wine32 needs the i386 architecture. Where
+# the kernel runs no 32-bit programs, wine64 runs a 64-bit build of the suites.
+windows_packages=(wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs Debian packages with apt-get)" >&2
   exit 1
 fi
 
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt_update_needed=1
+fi
+packages+=("${windows_packages[@]}")
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ -n "${apt_update_needed:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  [ ${#missing[@]} -eq 0 ] || apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The Windows suites run under a Chinese locale, so that Wine's ANSI code
+# page is GBK (936) as on the recorder's home systems.
+if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 echo "setup.sh: all packages present"

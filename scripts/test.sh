@@ -15,3 +15,6 @@ export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd build-test
 ctest --output-on-failure -j "$(nproc)" "$@"
+
+# The Windows programs and their suites under Wine.
+bash "$here/scripts/test-windows.sh"

@@ -185,6 +185,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Whether a window shown now could reach a user: false on a headless run
+// (no display, or the offscreen platform that tests use).
+bool UserCanSeeWindows();
+
 // Shows a modal message box with the text, one OK button and no icon.
 void MessageBox(Dialog* owner, const std::string& text);
 

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fake {
 namespace {
 
@@ -23,22 +27,48 @@ std::string Format(float value) {
     return text;
 }
 
+// Texts are appended piece by piece: GCC 12 at -O3 warns falsely on "a" + b.
 std::string Format(const char* text) {
-    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";
+    if (text == nullptr) return "null";
+    std::string quoted = "\"";
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 std::string Format(PlayerWindowHandle window) {
     if (window == nullptr) return "null";
-    std::string text = "hwnd(" + std::to_string(window->dialog_id);
-    if (window->control_id != 0) text += ":" + std::to_string(window->control_id);
-    return text + ")";
+#ifdef _WIN32
+    // The native handle: its dialog's template id (kept by the windowing
+    // layer as a window property) and, for a control, the control's id.
+    HWND handle = reinterpret_cast<HWND>(window);
+    HWND dialog = GetAncestor(handle, GA_ROOT);
+    const int dialog_id = static_cast<int>(reinterpret_cast<intptr_t>(GetPropW(dialog, L"varnel.template")));
+    const int control_id = handle != dialog ? GetDlgCtrlID(handle) : 0;
+#else
+    const int dialog_id = window->dialog_id;
+    const int control_id = window->control_id;
+#endif
+    std::string text = "hwnd(";
+    text += std::to_string(dialog_id);
+    if (control_id != 0) {
+        text += ':';
+        text += std::to_string(control_id);
+    }
+    text += ')';
+    return text;
 }
 
 std::string Format(const NetTime* time) {
     if (time == nullptr) return "null";
-    return "{" + std::to_string(time->year) + "," + std::to_string(time->month) + "," +
-           std::to_string(time->day) + "," + std::to_string(time->hour) + "," +
-           std::to_string(time->minute) + "," + std::to_string(time->second) + "}";
+    std::string text = "{";
+    for (unsigned field : {static_cast<unsigned>(time->year), unsigned{time->month}, unsigned{time->day},
+                           unsigned{time->hour}, unsigned{time->minute}, unsigned{time->second}}) {
+        if (text.size() > 1) text += ',';
+        text += std::to_string(field);
+    }
+    text += '}';
+    return text;
 }
 
 std::string Format(SearchResultCallback callback) {
@@ -58,15 +88,15 @@ std::vector<std::string> Formatted(Args... args) {
 PLAYER_ENTRY_POINTS(FAKE_ENTRY)
 #undef FAKE_ENTRY
 
-player::Table FakeTable() {
+}  // namespace
+
+player::Table FakePlayer::Table() {
     player::Table table;
 #define FAKE_SLOT(number, name, result, params, args) table.name = &Fake##name;
     PLAYER_ENTRY_POINTS(FAKE_SLOT)
 #undef FAKE_SLOT
     return table;
 }
-
-}  // namespace
 
 std::string Call::Text() const {
     std::string text = name + "(";
@@ -79,7 +109,7 @@ std::string Call::Text() const {
 
 FakePlayer::FakePlayer() {
     g_instance = this;
-    player::InstallTable(FakeTable());
+    player::InstallTable(Table());
 }
 
 FakePlayer::~FakePlayer() {

@@ -51,6 +51,9 @@ public:
     size_t CountOf(const std::string& name) const;
     void ClearCalls();
 
+    // The fake's entry points, for a stand-in library to call on to.
+    static player::Table Table();
+
     // The callback of the last NetSearchFiles call, null before one.
     SearchResultCallback SearchCallback() const;
 

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "ui/qt/CommonDialogs.h"
@@ -37,6 +39,17 @@ void SetMessageBoxSink(MessageBoxSink sink) {
 void SetFileDialogAnswer(FileDialogAnswer answer) {
     std::lock_guard lock(g_replacements_mutex);
     g_file_dialog_answer = std::move(answer);
+}
+
+bool UserCanSeeWindows() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr &&
+        (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
+        return false;
+    const char* x_display = std::getenv("DISPLAY");
+    const char* wayland_display = std::getenv("WAYLAND_DISPLAY");
+    return (x_display != nullptr && *x_display != '\0') ||
+           (wayland_display != nullptr && *wayland_display != '\0');
 }
 
 void MessageBox(Dialog* owner, const std::string& text) {

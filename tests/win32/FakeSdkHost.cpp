@@ -1,0 +1,44 @@
+#include "tests/win32/FakeSdkHost.h"
+
+#include <windows.h>
+
+#include "player/Binding.h"
+#include "tests/fake/FakePlayer.h"
+
+namespace test {
+
+std::string FakeSdkPath(const std::string& kind) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    folder.resize(folder.find_last_of(L"\\/") + 1);
+    std::string narrow;
+    for (wchar_t c : folder) narrow.push_back(static_cast<char>(c));  // an ASCII build path
+    return narrow + kind + "\\PlayerSDK.dll";
+}
+
+bool FakeSdkHost::Load(const std::string& kind) {
+    const std::string path = FakeSdkPath(kind);
+    // The fake's entry points, taken before the binding replaces them.
+    static player::Table host;
+    host = fake::FakePlayer::Table();
+    error_ = player::LoadLibrary(path.c_str());
+    if (!error_.empty()) return false;
+    library_ = GetModuleHandleA(path.c_str());
+    using Connect = void (*)(const player::Table*);
+    auto connect = reinterpret_cast<Connect>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library_), MAKEINTRESOURCEA(100))));
+    if (connect == nullptr) {
+        error_ = "the fake has no entry 100";
+        return false;
+    }
+    connect(&host);
+    return true;
+}
+
+void FakeSdkHost::PostFromThread(intptr_t code, intptr_t handle) {
+    using Post = void (*)(intptr_t, intptr_t);
+    auto post = reinterpret_cast<Post>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library_), MAKEINTRESOURCEA(101))));
+    if (post != nullptr) post(code, handle);
+}
+
+}  // namespace test

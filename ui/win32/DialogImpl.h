@@ -1,0 +1,103 @@
+// Inside the Win32 backend: the dialog's state and the window that carries
+// it. Only ui/win32 and its test helpers include this.
+#pragma once
+
+// The interface first: the system headers then define the same names
+// (IDOK, SC_CLOSE, TB_THUMBTRACK ...) as macros of the same values.
+#include "ui/Dialog.h"
+
+#include <windows.h>
+#undef MessageBox
+
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "res/Templates.h"
+
+namespace ui {
+
+// Reaches the dialog's protected handlers and its state from the layer's
+// own code and from the test helpers.
+struct DialogAccess {
+    using State = Dialog::Impl;
+    static Dialog::Impl& Impl(Dialog& dialog) { return *dialog.impl_; }
+    static const Dialog::Impl& Impl(const Dialog& dialog) { return *dialog.impl_; }
+    static bool InitDialog(Dialog& d) { return d.OnInitDialog(); }
+    static void Command(Dialog& d, int id) { d.OnCommand(id); }
+    static void ListDoubleClick(Dialog& d, int id) { d.OnListDoubleClick(id); }
+    static void Timer(Dialog& d, unsigned id) { d.OnTimer(id); }
+    static void HScroll(Dialog& d, int code, int id) { d.OnHScroll(code, id); }
+    static void Message(Dialog& d, uint32_t m, intptr_t w, intptr_t l) { d.OnMessage(m, w, l); }
+    static void SysCommand(Dialog& d, unsigned command) { d.OnSysCommand(command); }
+    static void Ok(Dialog& d) { d.OnOK(); }
+    static void Cancel(Dialog& d) { d.OnCancel(); }
+    static void Destroyed(Dialog& d) { d.OnDestroy(); }
+};
+
+namespace detail {
+
+// The message that tells a window a task is waiting in its mailbox.
+inline constexpr UINT kTaskMessage = WM_APP + 1;
+
+// Posts to one window, from any thread, in order. Attached to the window
+// while it exists; once detached every post is dropped.
+class PostBox final : public Mailbox {
+public:
+    void Attach(HWND window);
+    void Detach();
+    bool Post(std::function<void()> task) override;
+    // The window's thread: the oldest task, or an empty one.
+    std::function<void()> Take();
+
+private:
+    std::mutex mutex_;
+    HWND window_ = nullptr;
+    std::deque<std::function<void()>> tasks_;
+};
+
+// Timers armed from now on run only when FireTimer delivers a tick (tests).
+void SetManualTimers(bool manual);
+bool ManualTimers();
+
+// The icon resource as a system icon of the size (32 or 16); null when none.
+HICON IconById(int id, int size);
+
+}  // namespace detail
+
+struct SystemMenuItem {
+    unsigned command = 0;  // 0 for a separator
+    std::string text;
+};
+
+struct Dialog::Impl {
+    Impl(Dialog& self, int template_id, Dialog* parent);
+
+    HWND Item(int id, const char* what) const;
+    const res::ControlTemplate* Control(int id) const;
+    void StartTimer(unsigned id);
+    INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    void TearDown();
+
+    Dialog& self;
+    const int template_id;
+    Dialog* const parent;
+    const res::DialogTemplate& tmpl;
+    HWND window = nullptr;
+    std::map<unsigned, unsigned> timers;  // id -> period in ms
+    std::shared_ptr<detail::PostBox> posts;
+    std::map<int, std::time_t> picker_values;
+    std::vector<SystemMenuItem> system_menu;
+    int icon_big = 0;
+    int icon_small = 0;
+    std::optional<int> result;
+    bool default_sys_command = false;  // the handler asked for the default handling
+};
+
+}  // namespace ui
