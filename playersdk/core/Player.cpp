@@ -135,6 +135,15 @@ int64_t Player::ReadBlockedMs() const {
     return started == 0 ? 0 : std::max<int64_t>(0, MsFromWall() - started);
 }
 
+int64_t Player::QueuedAheadMs() const {
+    std::lock_guard lock(mutex_);
+    // Playing needs both: the shallower queue is what is held.
+    const PacketQueue& shallower = audio_stream_ >= 0 && sound_packets_.DurationUs() < video_packets_.DurationUs()
+                                     ? sound_packets_
+                                     : video_packets_;
+    return shallower.DurationUs() / 1000;
+}
+
 bool Player::OpenMedia(std::string* why) {
     seekable_ = input_->Seekable();
     auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferSize));
@@ -698,7 +707,11 @@ void Player::SoundLoop() {
 bool Player::TakeNextLocked() {
     for (;;) {
         if (has_next_) {
-            if (next_.serial == serial_ && !(next_.preview && seek_pending_)) return true;
+            // Pictures decoded before a step to 8x or faster may be other than
+            // key frames: they are dropped like those the decoder now skips.
+            const bool skipped_by_speed = speed_step_ >= kKeyFramesOnlyStep && next_.frame != nullptr &&
+                                          !next_.frame->key_frame;
+            if (next_.serial == serial_ && !(next_.preview && seek_pending_) && !skipped_by_speed) return true;
             av_frame_free(&next_.frame);
             has_next_ = false;
         }

@@ -89,6 +89,9 @@ public:
     void SetBuffering(bool buffering);
     // How long the read in progress has waited, in ms; 0 when not reading.
     int64_t ReadBlockedMs() const;
+    // Media read from the input and queued for decoding, in ms: held ahead of
+    // the play position on top of what the input itself holds.
+    int64_t QueuedAheadMs() const;
     // An event for the registered notify window (kept until there is one).
     void PostEvent(int code) { events_.Post(code); }
     MediaInput* Input() const { return input_.get(); }

@@ -109,7 +109,8 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
     if (stream.buffering) {
         const int seconds = stream.started ? kRebufferSeconds : stream.buffer_seconds;
         const int64_t target = int64_t{seconds} * 1000;
-        const int64_t held = buffer.BufferedMs();
+        // The player reads ahead into its own queues: that media is held too.
+        const int64_t held = buffer.BufferedMs() + player->QueuedAheadMs();
         // A window full before the target (media of a high bit rate) is as
         // much as there will be.
         if (held < target && !over && !buffer.Full()) {
@@ -130,7 +131,9 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
         }
         return true;
     }
-    if (!over && buffer.StarvedMs() >= kStallMs) {
+    // A starved input stalls playing only once the player's own queues have
+    // run down too.
+    if (!over && buffer.StarvedMs() >= kStallMs && player->QueuedAheadMs() < kStallMs) {
         stream.buffering = true;
         stream.progress = 0;
         actions.emplace_back([player] {
