@@ -226,12 +226,12 @@ RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out) {
     const size_t eq = header.find('=');
     if (eq == std::string_view::npos || !equalsNoCase(trim(header.substr(0, eq)), "bytes"))
         return RangeStatus::Whole;
-    const std::string_view spec = trim(header.substr(eq + 1));
-    if (spec.find(',') != std::string_view::npos) return RangeStatus::Whole;
-    const size_t dash = spec.find('-');
+    const std::string_view rangeSet = trim(header.substr(eq + 1));
+    if (rangeSet.find(',') != std::string_view::npos) return RangeStatus::Whole;
+    const size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos) return RangeStatus::Unsatisfiable;
-    const std::string_view firstText = trim(spec.substr(0, dash));
-    const std::string_view lastText = trim(spec.substr(dash + 1));
+    const std::string_view firstText = trim(rangeSet.substr(0, dash));
+    const std::string_view lastText = trim(rangeSet.substr(dash + 1));
     uint64_t first = 0, last = 0;
     if (firstText.empty()) {  // a suffix: the last N bytes
         if (!parseDecimal(lastText, last) || last == 0 || size == 0)
