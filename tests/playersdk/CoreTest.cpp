@@ -71,20 +71,11 @@ TEST(DrivePath, AsideFileReplacesWholeOrNotAtAll) {
     EXPECT_FALSE(WriteFileAside(blocker + "/below.bin", "x", 1));
 }
 
-// Serves a file from memory; can be made to wait for data like a network stream.
-class GatedInput : public MediaInput {
+// A file served from memory: seeks and interruption; subclasses say how the
+// bytes arrive.
+class MemoryInput : public MediaInput {
 public:
-    explicit GatedInput(std::string bytes) : bytes_(std::move(bytes)) {}
-    int Read(uint8_t* buffer, int size) override {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return interrupted_ || position_ < available_ || available_ >= bytes_.size(); });
-        if (interrupted_) return AVERROR_EXIT;
-        if (position_ >= bytes_.size()) return AVERROR_EOF;
-        size_t n = std::min<size_t>(static_cast<size_t>(size), std::min(available_, bytes_.size()) - position_);
-        std::copy_n(bytes_.data() + position_, n, buffer);
-        position_ += n;
-        return static_cast<int>(n);
-    }
+    explicit MemoryInput(std::string bytes) : bytes_(std::move(bytes)) {}
     int64_t Seek(int64_t offset, int whence) override {
         std::lock_guard lock(mutex_);
         if (whence == AVSEEK_SIZE) return static_cast<int64_t>(bytes_.size());
@@ -99,6 +90,29 @@ public:
         interrupted_ = true;
         changed_.notify_all();
     }
+
+protected:
+    std::string bytes_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t position_ = 0;
+    bool interrupted_ = false;
+};
+
+// Can be made to wait for data like a network stream.
+class GatedInput : public MemoryInput {
+public:
+    using MemoryInput::MemoryInput;
+    int Read(uint8_t* buffer, int size) override {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return interrupted_ || position_ < available_ || available_ >= bytes_.size(); });
+        if (interrupted_) return AVERROR_EXIT;
+        if (position_ >= bytes_.size()) return AVERROR_EOF;
+        size_t n = std::min<size_t>(static_cast<size_t>(size), std::min(available_, bytes_.size()) - position_);
+        std::copy_n(bytes_.data() + position_, n, buffer);
+        position_ += n;
+        return static_cast<int>(n);
+    }
     void SetAvailable(size_t bytes) {
         std::lock_guard lock(mutex_);
         available_ = bytes;
@@ -106,12 +120,7 @@ public:
     }
 
 private:
-    std::string bytes_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    size_t position_ = 0;
     size_t available_ = SIZE_MAX;
-    bool interrupted_ = false;
 };
 
 TEST(StreamPlayer, PlaysFromAMediaInputThroughTheSharedHandles) {
@@ -235,10 +244,10 @@ namespace {
 
 // A network-like input: bytes arrive at a steady rate, and every 2 s nothing
 // arrives for 400 ms.
-class StallingInput : public MediaInput {
+class StallingInput : public MemoryInput {
 public:
     StallingInput(std::string bytes, double bytes_per_second)
-        : bytes_(std::move(bytes)), rate_(bytes_per_second), start_(Clock::now()), last_stall_(start_) {}
+        : MemoryInput(std::move(bytes)), rate_(bytes_per_second), start_(Clock::now()), last_stall_(start_) {}
     int Read(uint8_t* buffer, int size) override {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -264,20 +273,6 @@ public:
             return static_cast<int>(n);
         }
     }
-    int64_t Seek(int64_t offset, int whence) override {
-        std::lock_guard lock(mutex_);
-        if (whence == AVSEEK_SIZE) return static_cast<int64_t>(bytes_.size());
-        if (whence == SEEK_CUR) offset += static_cast<int64_t>(position_);
-        if (whence == SEEK_END) offset += static_cast<int64_t>(bytes_.size());
-        if (offset < 0) return -1;
-        position_ = static_cast<size_t>(offset);
-        return offset;
-    }
-    void Interrupt() override {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-        changed_.notify_all();
-    }
     int Stalls() {
         std::lock_guard lock(mutex_);
         return stalls_;
@@ -285,15 +280,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    std::string bytes_;
     double rate_;
     Clock::time_point start_, last_stall_;
     Clock::duration stalled_{};
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    size_t position_ = 0;
     int stalls_ = 0;
-    bool interrupted_ = false;
 };
 
 // The longest run of silence between the first and the last sound in a file
