@@ -30,17 +30,19 @@ BOOL CALLBACK FindBox(HWND window, LPARAM data) {
     return FALSE;
 }
 
-// The first message box of the process: its text, after pressing its OK.
+// The first message box of the process: its text, after pressing its OK. The box
+// is listed as soon as it is created, before its dialog procedure has filled in the
+// text, so the text is awaited too.
 std::wstring AnswerMessageBox(DWORD process, DWORD timeout_ms) {
     Search search{process, nullptr};
-    for (DWORD waited = 0; waited < timeout_ms && search.box == nullptr; waited += 100) {
-        Sleep(100);
-        EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
-    }
-    if (search.box == nullptr) return {};
     wchar_t text[1024] = {};
-    GetDlgItemTextW(search.box, 0xFFFF, text, 1024);  // the box's static text
-    PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    for (DWORD waited = 0; waited < timeout_ms && text[0] == L'\0'; waited += 100) {
+        Sleep(100);
+        if (search.box == nullptr) EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.box != nullptr && IsWindowVisible(search.box))
+            GetDlgItemTextW(search.box, 0xFFFF, text, 1024);  // the box's static text
+    }
+    if (search.box != nullptr) PostMessageW(search.box, WM_COMMAND, IDOK, 0);
     return text;
 }
 
