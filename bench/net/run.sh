@@ -5,6 +5,7 @@
 #     (NET_BENCH_MB), then 32 at once (NET_BENCH_CLIENTS) of a 16 MB one (NET_BENCH_CLIENT_MB);
 #  2. time from NetOpenStream to PLAYER_EVENT_STARTED, 1 s buffer, the
 #     recorder pacing at real time (--rate 1).
+# Each figure is the median of NET_BENCH_RUNS (5) runs.
 set -euo pipefail
 # The build that scripts/test.sh makes, unless BENCH_BUILD names another;
 # BENCH_BIN: a folder of programs already built, used as it is.
@@ -19,6 +20,9 @@ name=ch1_20261209_100000_110000.mp4
 make_large_recording "$work/recordings" "$name" "${NET_BENCH_MB:-1024}"
 # The recorder lists its folder as it starts: both recordings first.
 many=${NET_BENCH_CLIENTS:-32}
+# Runs of each, interleaved so that a change in the machine's load falls on
+# all alike (NET_BENCH_RUNS).
+runs=${NET_BENCH_RUNS:-5}
 many_name=ch1_20261209_130000_131000.mp4
 make_large_recording "$work/recordings" "$many_name" "${NET_BENCH_CLIENT_MB:-16}"
 cat "$work/recordings/$name" "$work/recordings/$many_name" > /dev/null
@@ -46,7 +50,7 @@ fresh() { rm -f "$work/out/"*; sync; }
 
 size_mb=$(($(stat -c %s "$work/recordings/$name") / 1048576))
 ours=() theirs=() synced=()
-for _ in 1 2 3; do
+for _ in $(seq "$runs"); do
   fresh
   ours+=("$("$bench_build/bin/net_bench" download "$recorder_port" "$name" "$work/out/ours.mp4" 2>/dev/null)")
   fresh
@@ -59,7 +63,7 @@ report() {  # TITLE GOAL
   ours_mb=$(printf '%s\n' "${ours[@]}" | median)
   theirs_mb=$(printf '%s\n' "${theirs[@]}" | median)
   synced_mb=$(printf '%s\n' "${synced[@]}" | median)
-  echo "== $1 (median of 3; runs: ours ${ours[*]}, curl ${theirs[*]}, curl + sync ${synced[*]})"
+  echo "== $1 (median of $runs; runs: ours ${ours[*]}, curl ${theirs[*]}, curl + sync ${synced[*]})"
   echo "  NetStartDownload (fsync included): $ours_mb MB/s"
   echo "  curl (no flush):                   $theirs_mb MB/s"
   echo "  curl + sync of its files:          $synced_mb MB/s"
@@ -72,7 +76,7 @@ report "one download of a ${size_mb} MB recording into a file" 0.9
 name=$many_name
 size_mb=$(($(stat -c %s "$work/recordings/$name") / 1048576))
 ours=() theirs=() synced=()
-for _ in 1 2 3; do
+for _ in $(seq "$runs"); do
   fresh
   ours+=("$("$bench_build/bin/net_bench" downloads "$recorder_port" "$name" "$many" "$work/out" 2>/dev/null)")
   fresh

@@ -77,6 +77,7 @@ bool AsideFile::Open(const std::string& final_path) {
     if (fd < 0) return false;
     fchmod(fd, 0644);
     fd_ = fd;
+    direct_ = false;
     written_ = written_back_ = 0;
     final_path_ = final_path;
     temp_path_ = name.data();
@@ -87,8 +88,13 @@ bool AsideFile::Write(const void* data, size_t size) {
     if (fd_ < 0 || failed_) return false;
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
+        if (direct_ && !FitsDirect(bytes, size)) LeaveDirect();
         ssize_t n = write(fd_, bytes, size);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINVAL && direct_) {
+            LeaveDirect();  // a stricter alignment than assumed: the cache takes it
+            continue;
+        }
         if (n <= 0) {
             failed_ = true;
             return false;
@@ -98,6 +104,24 @@ bool AsideFile::Write(const void* data, size_t size) {
         written_ += static_cast<uint64_t>(n);
     }
     return true;
+}
+
+void AsideFile::PreferDirectWrites() {
+    if (fd_ < 0 || direct_) return;
+    const int flags = fcntl(fd_, F_GETFL);
+    // File systems that cannot write directly refuse the flag.
+    direct_ = flags >= 0 && fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+}
+
+bool AsideFile::FitsDirect(const char* data, size_t size) const {
+    return reinterpret_cast<uintptr_t>(data) % kDirectWriteAlignment == 0 && size % kDirectWriteAlignment == 0 &&
+           written_ % kDirectWriteAlignment == 0;
+}
+
+void AsideFile::LeaveDirect() {
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+    direct_ = false;
 }
 
 void AsideFile::StartWriteBack() {

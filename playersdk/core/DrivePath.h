@@ -28,6 +28,10 @@ bool CreateParentFolders(const std::string& path);
 // A file written under a temporary name in the same folder as its final name
 // and renamed over it by Commit(). Until Commit() succeeds the final name is
 // untouched; a writer destroyed without Commit() removes its temporary file.
+// What PreferDirectWrites() needs of a write: a multiple of the largest
+// logical block size in common use.
+constexpr size_t kDirectWriteAlignment = 4096;
+
 class AsideFile {
 public:
     AsideFile() = default;
@@ -39,6 +43,14 @@ public:
     // needed). `final_path` is taken as it is: map drive paths first.
     bool Open(const std::string& final_path);
     bool Write(const void* data, size_t size);
+    // From here on, writes of whole aligned blocks (data, size and file
+    // offset multiples of kDirectWriteAlignment) go from the caller's buffer
+    // straight to the disk, past the page cache: for a large file written
+    // once, the copy into the cache and its later write-back cost more CPU
+    // than the transfer. The first write that is not aligned, or that the
+    // file system refuses to take directly, goes through the cache as
+    // usual, and so does every write after it.
+    void PreferDirectWrites();
     // Starts writing what has been written since the last call to disk,
     // without waiting for it, so that the flush in Commit() has little left
     // to do. Only the new range is handed over: pages already on their way
@@ -52,8 +64,12 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
+    bool FitsDirect(const char* data, size_t size) const;
+    void LeaveDirect();
+
     int fd_ = -1;
     bool failed_ = false;
+    bool direct_ = false;
     uint64_t written_ = 0;       // bytes written so far
     uint64_t written_back_ = 0;  // of which write-back has been started
     std::string final_path_;

@@ -1,7 +1,11 @@
 #include "net/DownloadTask.h"
 
-#include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #include "core/DrivePath.h"
 #include "net/HttpGet.h"
@@ -11,14 +15,101 @@ namespace {
 
 constexpr auto kConnectTimeout = std::chrono::seconds(2);
 constexpr auto kReadTimeout = std::chrono::seconds(10);
-// Bytes gathered from the socket into one write to the file, and the most
-// taken in one read: the progress moves as the bytes arrive, not per write.
+// The bytes go from the socket into pieces that a thread of their own
+// writes to the file, so that the socket keeps flowing while a write waits
+// for the disk. Every piece but the last is full, and aligned, so that it
+// can go to the disk straight from here.
 constexpr size_t kPieceBytes = 1 << 20;
-constexpr size_t kReadBytes = 64 << 10;
-// Every this many bytes the new part of the file starts going to disk, so
-// the disk works while the network does and the flush before the rename is
+// Pieces in flight: a disk that lags holds the network back by this much.
+constexpr size_t kPieces = 4;
+// Every this many bytes the new part of the file starts going to disk when
+// it goes through the page cache, so that the flush before the rename is
 // short. Only the new range is handed over each time.
 constexpr uint64_t kWriteBackBytes = 8ull << 20;
+
+// Full pieces go from the network thread to the writer thread and come back
+// empty.
+class PieceLine {
+public:
+    explicit PieceLine(AsideFile& file) : file_(file) {
+        for (auto& piece : pieces_) {
+            piece.reset(static_cast<char*>(::operator new(kPieceBytes, std::align_val_t{kDirectWriteAlignment})));
+            empty_.push_back(piece.get());
+        }
+        writer_ = std::thread([this] { WriteAll(); });
+    }
+    ~PieceLine() { Finish(); }
+    PieceLine(const PieceLine&) = delete;
+    PieceLine& operator=(const PieceLine&) = delete;
+
+    // An empty piece of kPieceBytes, once there is one; nullptr once a write
+    // has failed.
+    char* Empty() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !empty_.empty() || failed_; });
+        if (failed_) return nullptr;
+        char* piece = empty_.back();
+        empty_.pop_back();
+        return piece;
+    }
+    // Hands the first `size` bytes of `piece` to the writer.
+    void Fill(char* piece, size_t size) {
+        std::lock_guard lock(mutex_);
+        full_.push_back({piece, size});
+        changed_.notify_all();
+    }
+    // Waits until every piece handed over is written; true when all were.
+    bool Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            over_ = true;
+            changed_.notify_all();
+        }
+        if (writer_.joinable()) writer_.join();
+        return !failed_;
+    }
+
+private:
+    struct Full {
+        char* bytes;
+        size_t size;
+    };
+    struct AlignedDelete {
+        void operator()(char* bytes) const { ::operator delete(bytes, std::align_val_t{kDirectWriteAlignment}); }
+    };
+
+    void WriteAll() {
+        uint64_t since_write_back = 0;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return !full_.empty() || over_; });
+            if (full_.empty()) return;
+            const Full piece = full_.front();
+            full_.pop_front();
+            lock.unlock();
+            const bool written = !failed_ && file_.Write(piece.bytes, piece.size);
+            since_write_back += piece.size;
+            if (written && since_write_back >= kWriteBackBytes) {
+                file_.StartWriteBack();
+                since_write_back = 0;
+            }
+            lock.lock();
+            if (!written) failed_ = true;
+            empty_.push_back(piece.bytes);
+            changed_.notify_all();
+        }
+    }
+
+    AsideFile& file_;
+    std::unique_ptr<char, AlignedDelete> pieces_[kPieces];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<char*> empty_;
+    std::deque<Full> full_;
+    bool over_ = false;
+    std::atomic<bool> failed_{false};
+    std::thread writer_;
+};
 
 }  // namespace
 
@@ -51,26 +142,21 @@ bool DownloadTask::Transfer(AsideFile& file) {
     // The size must be known to know the file is whole.
     if (head.status != 200 || !head.has_length) return false;
     total_ = head.content_length;
-    const auto piece = std::make_unique<char[]>(kPieceBytes);
-    uint64_t since_write_back = 0;
+    file.PreferDirectWrites();
+    PieceLine line(file);
     while (get.Remaining() > 0) {
+        char* piece = line.Empty();
+        if (piece == nullptr) return false;
         size_t filled = 0;
         while (filled < kPieceBytes && get.Remaining() > 0) {
             size_t got = 0;
-            if (get.ReadBody(piece.get() + filled, std::min(kReadBytes, kPieceBytes - filled), got) !=
-                HttpGetResult::Ok)
-                return false;
+            if (get.ReadSome(piece + filled, kPieceBytes - filled, got) != HttpGetResult::Ok) return false;
             filled += got;
             received_ += got;
         }
-        if (!file.Write(piece.get(), filled)) return false;
-        since_write_back += filled;
-        if (since_write_back >= kWriteBackBytes) {
-            file.StartWriteBack();
-            since_write_back = 0;
-        }
+        line.Fill(piece, filled);
     }
-    return !stopping_;
+    return line.Finish() && !stopping_;
 }
 
 void DownloadTask::Run() {

@@ -71,6 +71,23 @@ TEST(DrivePath, AsideFileReplacesWholeOrNotAtAll) {
     EXPECT_FALSE(WriteFileAside(blocker + "/below.bin", "x", 1));
 }
 
+TEST(DrivePath, DirectWritesKeepEveryByteAroundAnUnalignedOne) {
+    // Aligned, then a short write, then an aligned buffer at an offset that
+    // no longer is: the file holds all three in order.
+    const std::string path = ScratchDir() + "/direct.bin";
+    alignas(kDirectWriteAlignment) static char block[2 * kDirectWriteAlignment];
+    for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<char>(i * 7 % 253);
+    AsideFile file;
+    ASSERT_TRUE(file.Open(path));
+    file.PreferDirectWrites();
+    ASSERT_TRUE(file.Write(block, sizeof block));
+    ASSERT_TRUE(file.Write("tail", 4));
+    ASSERT_TRUE(file.Write(block, sizeof block));
+    ASSERT_TRUE(file.Commit());
+    const std::string whole(block, sizeof block);
+    EXPECT_EQ(ReadAll(path), whole + "tail" + whole);
+}
+
 // A file served from memory: seeks and interruption; subclasses say how the
 // bytes arrive.
 class MemoryInput : public MediaInput {
