@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,15 @@ std::string Ansi(const std::string& utf8) {
     char ansi[512] = {};
     WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, 511, nullptr, nullptr);
     return ansi;
+}
+
+// Where a loaded module's file is, lower-cased.
+std::string ModulePath(const wchar_t* module) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(module), path, MAX_PATH);
+    std::string narrow;
+    for (const wchar_t* c = path; *c != L'\0'; ++c) narrow.push_back(static_cast<char>(towlower(*c)));
+    return narrow;
 }
 
 class Win32WindowTest : public ::testing::Test {
@@ -177,6 +187,9 @@ TEST_F(Win32WindowTest, RemoteWindowSearchesListsAndAnEmptyClickClearsTheSelecti
     Report(Ansi("ch01_录像.mp4"));
     Report("ch01_b.mp4");
     ASSERT_EQ(w.ListRowCount(remote::IDC_RESULT_LIST), 2);
+    // The controls are those of the common controls' side-by-side assembly
+    // of version 6, as the manifest asks, not the system folder's version 5.
+    EXPECT_THAT(ModulePath(L"comctl32.dll"), ::testing::HasSubstr("common-controls_6595b64144ccf1df_6.0."));
     EXPECT_EQ(w.ListCell(remote::IDC_RESULT_LIST, 0, 0), "ch01_录像.mp4");
 
     ASSERT_TRUE(t::SelectRow(w, remote::IDC_RESULT_LIST, 1));
