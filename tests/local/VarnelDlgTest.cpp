@@ -533,6 +533,7 @@ TEST_F(MainWindowTest, EscapeAndTheSystemMenuCloseTheWindowEndingInPlayerClose) 
             ASSERT_TRUE(ui::testing::PressKey(window, ui::testing::Key::Escape));
         } else {
             window.SendSysCommand(ui::SC_CLOSE);
+            ui::testing::ProcessEvents();  // the system's dialog manager posts the cancel
         }
         EXPECT_TRUE(window.IsEnded());
         window.Destroy();  // as the modal run does once the window has ended

@@ -39,11 +39,15 @@ uint32_t Elapsed(const Picture& picture) {
     return static_cast<uint32_t>(ms) % kTotalMs;
 }
 
-// Colour bars, a square that moves with the clock and the clock itself.
+// Colour bars, a square that moves with the clock and the clock itself,
+// drawn aside and then shown whole.
 void Draw(HWND window, uint32_t ms, const char* label) {
     RECT area{};
     GetClientRect(window, &area);
-    HDC dc = GetDC(window);
+    HDC screen = GetDC(window);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, area.right, area.bottom);
+    HGDIOBJ previous = SelectObject(dc, picture);
     static const COLORREF bars[] = {RGB(192, 192, 192), RGB(192, 192, 0), RGB(0, 192, 192), RGB(0, 192, 0),
                                     RGB(192, 0, 192), RGB(192, 0, 0), RGB(0, 0, 192)};
     const int count = sizeof bars / sizeof bars[0];
@@ -62,7 +66,11 @@ void Draw(HWND window, uint32_t ms, const char* label) {
     SetBkColor(dc, RGB(0, 0, 0));
     SetTextColor(dc, RGB(255, 255, 255));
     TextOutA(dc, 12, 10, text, static_cast<int>(std::strlen(text)));
-    ReleaseDC(window, dc);
+    BitBlt(screen, 0, 0, area.right, area.bottom, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, previous);
+    DeleteObject(picture);
+    DeleteDC(dc);
+    ReleaseDC(window, screen);
 }
 
 void Run(Picture& picture, HWND window, const char* label) {

@@ -93,6 +93,7 @@ struct Dialog::Impl {
     std::map<unsigned, unsigned> timers;  // id -> period in ms
     std::shared_ptr<detail::PostBox> posts;
     std::map<int, std::time_t> picker_values;
+    std::map<int, int> last_scroll_code;  // trackbar id -> the last scroll code it sent
     std::vector<SystemMenuItem> system_menu;
     int icon_big = 0;
     int icon_small = 0;
