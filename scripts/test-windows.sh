@@ -21,6 +21,8 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   loader=/usr/lib/wine/wine
 else
   echo "test-windows: this kernel runs no 32-bit programs; running the 64-bit build under wine64"
+  echo "test-windows: and the 32-bit call thunk as a Linux program under qemu-i386"
+  bash "$here/scripts/test-thunk-i386.sh"
   configure_and_build build-windows64 mingw-x86_64.cmake
   build=build-windows64
   loader=/usr/lib/wine/wine64
