@@ -1,8 +1,9 @@
 // Test helpers that drive the real dialog controls as a user would, the
 // same on every backend (ui/qt/Testing.cpp, ui/win32/Testing.cpp).
 //
-//   #include "ui/Testing.h"          // link ui_testing_main: it creates the
-//   using namespace ui::testing;     // application object and runs the tests
+//   #include "ui/Testing.h"          // link a test main that creates the
+//   using namespace ui::testing;     // application object (ui_testing_main;
+//                                    // tests/win32/SuiteMain.cpp under Wine)
 //
 //   ManualTimers manual;             // timers tick only through FireTimer
 //   MessageBoxes boxes;              // message boxes are recorded, not shown
