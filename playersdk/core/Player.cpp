@@ -740,6 +740,13 @@ void Player::Show(Picture& picture) {
         shown_us_ = std::max<int64_t>(0, picture.time_us);
         last_end_us_ = picture.time_us + picture.duration_us;
     }
+    // ...and the picture a snapshot takes, so that a snapshot taken once the
+    // window has it is of that picture.
+    {
+        std::lock_guard lock(shown_mutex_);
+        av_frame_unref(shown_);
+        av_frame_ref(shown_, picture.frame);
+    }
     window_.With([&](PlayerWindow* window) {
         if (rendered_id_ != picture.id || rendered_for_ != window) {
             rendered_id_ = 0;
@@ -755,11 +762,6 @@ void Player::Show(Picture& picture) {
         }
     });
     last_present_ = Wall::now();
-    {
-        std::lock_guard lock(shown_mutex_);
-        av_frame_unref(shown_);
-        av_frame_move_ref(shown_, picture.frame);
-    }
     av_frame_free(&picture.frame);
     has_next_ = false;
 }
