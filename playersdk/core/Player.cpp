@@ -48,6 +48,8 @@ constexpr int64_t kUnknownTime = INT64_MIN;
 constexpr int64_t kKeyFrameSearchStepUs = 1000000;
 constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
 
+double SpeedOf(int speed_step) { return speed_step >= 0 ? double(1 << speed_step) : 1.0 / (1 << -speed_step); }
+
 int64_t MsFromWall() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Wall::now().time_since_epoch()).count();
 }
@@ -699,10 +701,16 @@ void Player::VideoLoop() {
 
 // --- sound thread -----------------------------------------------------------
 
-bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && speed_step_ == 0; }
+bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && HeardAt(speed_step_); }
+
+bool Player::HeardAt(int speed_step) {
+    const double speed = SpeedOf(speed_step);
+    return speed >= kSlowestHeardSpeed && speed <= kFastestHeardSpeed;
+}
 
 void Player::SoundLoop() {
     std::unique_ptr<SoundDecoder> decoder;
+    std::unique_ptr<TempoStretcher> stretcher;  // at speeds other than 1
     int decoder_serial = -1;
     const AVStream* stream = format_->streams[audio_stream_];
     std::unique_lock lock(mutex_);
@@ -736,29 +744,48 @@ void Player::SoundLoop() {
         QueuedPacket item = sound_packets_.Pop();
         reader_wake_.notify_one();
         const int serial = serial_;
+        const double speed = SpeedOf(speed_step_);
         if (item.serial != serial) {
             av_packet_free(&item.packet);
             continue;
         }
         lock.unlock();
         if (!decoder) decoder = SoundDecoder::Create(stream, start_us_, audio->Rate(), audio->Channels());
+        const int frame_bytes = audio->Channels() * 2;
+        const int64_t bytes_per_second = static_cast<int64_t>(audio->Rate()) * frame_bytes;
+        // Hands a piece to the device, with what the clock has passed already cut off.
+        auto play = [&](int64_t pts_us, double piece_speed, std::vector<uint8_t> samples) {
+            const int64_t now = clock_.NowUs();
+            if (pts_us < now) {
+                auto drop = static_cast<size_t>(static_cast<double>(now - pts_us) / piece_speed * bytes_per_second / 1e6);
+                drop -= drop % static_cast<size_t>(frame_bytes);
+                if (drop >= samples.size()) return;
+                samples.erase(samples.begin(), samples.begin() + static_cast<long>(drop));
+                pts_us += static_cast<int64_t>(static_cast<double>(drop) * piece_speed * 1e6 / bytes_per_second);
+            }
+            audio->Push(serial, pts_us, piece_speed, std::move(samples));
+        };
         if (decoder && decoder_serial != serial) {
             decoder->Flush();
+            stretcher.reset();
             decoder_serial = serial;
         }
+        if (stretcher && stretcher->Tempo() != speed) {
+            // What the old tempo holds is still heard at its own speed.
+            const double old = stretcher->Tempo();
+            stretcher->Stretch(0, nullptr, [&](int64_t pts_us, std::vector<uint8_t> out) { play(pts_us, old, std::move(out)); });
+            stretcher.reset();
+        }
+        if (!stretcher && speed != 1.0) stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
         if (decoder && end > clock_us - kSoundSkipBehindUs) {
-            const int64_t bytes_per_second = static_cast<int64_t>(audio->Rate()) * audio->Channels() * 2;
             decoder->Decode(item.packet, [&](int64_t pts_us, std::vector<uint8_t> samples) {
-                // What the clock has passed already is cut off.
-                const int64_t now = clock_.NowUs();
-                if (pts_us < now) {
-                    size_t drop = static_cast<size_t>((now - pts_us) * bytes_per_second / 1000000);
-                    drop -= drop % static_cast<size_t>(audio->Channels() * 2);
-                    if (drop >= samples.size()) return;
-                    samples.erase(samples.begin(), samples.begin() + static_cast<long>(drop));
-                    pts_us += static_cast<int64_t>(drop) * 1000000 / bytes_per_second;
+                if (!stretcher) {
+                    play(pts_us, 1.0, std::move(samples));
+                    return;
                 }
-                audio->Push(serial, pts_us, std::move(samples));
+                stretcher->Stretch(pts_us, &samples, [&](int64_t out_pts_us, std::vector<uint8_t> out) {
+                    play(out_pts_us, speed, std::move(out));
+                });
             });
         }
         av_packet_free(&item.packet);
@@ -947,7 +974,7 @@ void Player::PresentLoop() {
 void Player::UpdateClockLocked() {
     const bool running = started_ && !paused_ && !buffering_ && !ended_ && !seeking_;
     clock_.SetRunning(running);
-    if (audio_) audio_->SetActive(running && sound_on_ && speed_step_ == 0);
+    if (audio_) audio_->SetActive(running && sound_on_ && HeardAt(speed_step_));
     presenter_wake_.notify_all();
     sound_wake_.notify_all();
 }
@@ -1041,7 +1068,7 @@ bool Player::Faster() {
     std::lock_guard lock(mutex_);
     if (speed_step_ >= kMaxSpeedStep) return false;
     ++speed_step_;
-    clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
+    clock_.SetSpeed(SpeedOf(speed_step_));
     UpdateClockLocked();
     return true;
 }
@@ -1050,7 +1077,7 @@ bool Player::Slower() {
     std::lock_guard lock(mutex_);
     if (speed_step_ <= kMinSpeedStep) return false;
     --speed_step_;
-    clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
+    clock_.SetSpeed(SpeedOf(speed_step_));
     UpdateClockLocked();
     return true;
 }
