@@ -828,10 +828,16 @@ void Player::PreRender(Picture& picture) {
 
 // Presents next_ and makes it the picture on screen.
 void Player::Show(Picture& picture) {
-    // The play time is the picture's before the window can see the picture.
+    // The play time and the snapshot are the picture's before the window
+    // can see the picture.
     if (!picture.preview) {
         shown_us_ = std::max<int64_t>(0, picture.time_us);
         last_end_us_ = picture.time_us + picture.duration_us;
+    }
+    {
+        std::lock_guard lock(shown_mutex_);
+        av_frame_unref(shown_);
+        if (av_frame_ref(shown_, picture.frame) < 0) av_frame_unref(shown_);
     }
     window_.With([&](PlayerWindow* window) {
         if (rendered_id_ != picture.id || rendered_for_ != window) {
@@ -848,11 +854,6 @@ void Player::Show(Picture& picture) {
         }
     });
     last_present_ = Wall::now();
-    {
-        std::lock_guard lock(shown_mutex_);
-        av_frame_unref(shown_);
-        av_frame_move_ref(shown_, picture.frame);
-    }
     av_frame_free(&picture.frame);
     has_next_ = false;
 }
