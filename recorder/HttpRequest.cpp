@@ -2,12 +2,17 @@
 
 #include <algorithm>
 
+#include "HttpText.h"
+
 namespace recorder::http {
+
+using http_text::EqualsNoCase;
+using http_text::ParseDecimal;
+using http_text::Trim;
+
 namespace {
 
 constexpr size_t kMaxHeaders = 100;
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool isTokenChar(char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
@@ -16,23 +21,6 @@ bool isTokenChar(char c) {
 
 bool isToken(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), isTokenChar);
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-// A decimal number of 1 to 19 digits, so that it cannot overflow.
-bool parseDecimal(std::string_view text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
 }
 
 int hexValue(char c) {
@@ -83,7 +71,7 @@ bool parseQuery(std::string_view query, Fields& out) {
 bool listHas(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         const size_t comma = list.find(',');
-        if (equalsNoCase(trim(list.substr(0, comma)), token)) return true;
+        if (EqualsNoCase(Trim(list.substr(0, comma)), token)) return true;
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
     }
@@ -138,16 +126,9 @@ bool parseRequestLine(std::string_view line, Request& out, int& version, HeadRes
 
 }  // namespace
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
-
 std::string Request::header(std::string_view name) const {
     for (const auto& [n, v] : headers)
-        if (equalsNoCase(n, name)) return v;
+        if (EqualsNoCase(n, name)) return v;
     return {};
 }
 
@@ -191,19 +172,19 @@ HeadResult parseHead(std::string_view bytes, Request& out) {
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos || !isToken(line.substr(0, colon)))
             return refuse(400, "malformed header line");
-        const std::string_view value = trim(line.substr(colon + 1));
+        const std::string_view value = Trim(line.substr(colon + 1));
         if (std::any_of(value.begin(), value.end(), [](char c) {
                 return (static_cast<unsigned char>(c) < ' ' && c != '\t') || c == 0x7f;
             }))
             return refuse(400, "control character in a header");
         const std::string_view name = line.substr(0, colon);
-        if (equalsNoCase(name, "Content-Length")) {
+        if (EqualsNoCase(name, "Content-Length")) {
             uint64_t length = 0;
-            if (!parseDecimal(value, length) || (lengthSeen && length != out.bodyLength))
+            if (!ParseDecimal(value, length) || (lengthSeen && length != out.bodyLength))
                 return refuse(400, "bad Content-Length");
             lengthSeen = true;
             out.bodyLength = length;
-        } else if (equalsNoCase(name, "Transfer-Encoding")) {
+        } else if (EqualsNoCase(name, "Transfer-Encoding")) {
             return refuse(501, "request bodies in a transfer coding are not accepted");
         }
         out.headers.emplace_back(name, value);
@@ -221,29 +202,29 @@ HeadResult parseHead(std::string_view bytes, Request& out) {
 }
 
 RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out) {
-    header = trim(header);
+    header = Trim(header);
     if (header.empty()) return RangeStatus::Whole;
     const size_t eq = header.find('=');
-    if (eq == std::string_view::npos || !equalsNoCase(trim(header.substr(0, eq)), "bytes"))
+    if (eq == std::string_view::npos || !EqualsNoCase(Trim(header.substr(0, eq)), "bytes"))
         return RangeStatus::Whole;
-    const std::string_view rangeSet = trim(header.substr(eq + 1));
+    const std::string_view rangeSet = Trim(header.substr(eq + 1));
     if (rangeSet.find(',') != std::string_view::npos) return RangeStatus::Whole;
     const size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos) return RangeStatus::Unsatisfiable;
-    const std::string_view firstText = trim(rangeSet.substr(0, dash));
-    const std::string_view lastText = trim(rangeSet.substr(dash + 1));
+    const std::string_view firstText = Trim(rangeSet.substr(0, dash));
+    const std::string_view lastText = Trim(rangeSet.substr(dash + 1));
     uint64_t first = 0, last = 0;
     if (firstText.empty()) {  // a suffix: the last N bytes
-        if (!parseDecimal(lastText, last) || last == 0 || size == 0)
+        if (!ParseDecimal(lastText, last) || last == 0 || size == 0)
             return RangeStatus::Unsatisfiable;
         out.first = size - std::min(last, size);
         out.last = size - 1;
         return RangeStatus::Part;
     }
-    if (!parseDecimal(firstText, first) || first >= size) return RangeStatus::Unsatisfiable;
+    if (!ParseDecimal(firstText, first) || first >= size) return RangeStatus::Unsatisfiable;
     if (lastText.empty()) {
         last = size - 1;
-    } else if (!parseDecimal(lastText, last) || last < first) {
+    } else if (!ParseDecimal(lastText, last) || last < first) {
         return RangeStatus::Unsatisfiable;
     }
     out.first = first;

@@ -68,6 +68,4 @@ RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out);
 // writes.
 std::optional<std::string> decodeBase64(std::string_view text);
 
-bool equalsNoCase(std::string_view a, std::string_view b);
-
 }  // namespace recorder::http

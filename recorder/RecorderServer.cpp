@@ -1,5 +1,6 @@
 #include "RecorderServer.h"
 
+#include "HttpText.h"
 #include "RecordingFile.h"
 
 #include <algorithm>
@@ -66,7 +67,7 @@ void RecorderServer::stop() { http_.stop(); }
 
 bool RecorderServer::authorized(const std::string& header) const {
     const size_t space = header.find(' ');
-    if (space == std::string::npos || !http::equalsNoCase(header.substr(0, space), "Basic"))
+    if (space == std::string::npos || !http_text::EqualsNoCase(header.substr(0, space), "Basic"))
         return false;
     const auto credentials = http::decodeBase64(std::string_view(header).substr(space + 1));
     return credentials && *credentials == options_.user + ":" + options_.password;

@@ -29,7 +29,10 @@ packages=(
 )
 # Wine runs the Windows test suites; wine32 needs the i386 architecture. Where
 # the kernel runs no 32-bit programs, wine64 runs a 64-bit build of the suites.
-windows_packages=(wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix)
+# fonts-wine: Wine's own faces (Marlett draws the frames' caption buttons).
+# qemu-user-static, g++-multilib: the 32-bit call thunk, checked under an
+# emulator where the kernel runs no 32-bit programs.
+windows_packages=(wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix fonts-wine qemu-user-static g++-multilib)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs Debian packages with apt-get)" >&2

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of both Windows programs under Wine on a virtual X server, with
-# the fake PlayerSDK.dll beside them, saved beside the Linux ones in out/demo/.
+# the demo PlayerSDK.dll beside them (it draws a test picture and reports a
+# few recordings), saved beside the Linux ones in docs/. Wine's own desktop
+# window stands in for a window manager, so the frames are Wine's.
 # Run scripts/test-windows.sh first (it builds the programs and the prefix).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,19 +11,33 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then build=build-windows; loade
 else build=build-windows64; loader=/usr/lib/wine/wine64; fi
 export LC_ALL=zh_CN.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER=$loader
 export WINEPREFIX=$here/$build/wineprefix
+cmake --build "$build" --target varnel varnel-remote fake_sdk_demo >/dev/null
 stage=$here/$build/screenshots
-mkdir -p "$stage" out/demo
-cp "$build/bin/varnel.exe" "$build/bin/varnel-remote.exe" "$build/bin/cdecl/PlayerSDK.dll" "$stage/"
-shoot() {  # png program args...
-  local png=$1; shift
+mkdir -p "$stage" docs
+cp "$build/bin/varnel.exe" "$build/bin/varnel-remote.exe" "$build/bin/demo/PlayerSDK.dll" "$stage/"
+
+# shoot PNG TITLE SCENE PROGRAM ARGS...: runs the program on Wine's desktop,
+# plays the scene (a function of the window's X id) and saves the window.
+shoot() {
+  local png=$1 title=$2 scene=$3; shift 3
   timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-    png=$1; loader=$2; shift 2
-    "$loader" "$@" & program=$!
-    sleep 8
-    import -window root "$png"
-    kill $program 2>/dev/null; wineserver -k 2>/dev/null; wait 2>/dev/null || true
-  ' _ "$png" "$loader" "$@"
+    set -e
+    png=$1 title=$2 scene=$3 loader=$4; shift 4
+    "$loader" explorer /desktop=varnel,1100x760 "$@" &
+    window=$(timeout 60 xdotool search --sync --name "^$title\$" | head -1)
+    sleep 3  # the first paint
+    eval "$scene"
+    import -window "$window" "$png"
+    wineserver -k || true
+  ' _ "$png" "$title" "$scene" "$loader" "$@"
 }
-shoot "$here/out/demo/windows-main.png" "$stage/varnel.exe"
-shoot "$here/out/demo/windows-remote.png" "$stage/varnel-remote.exe" --address 127.0.0.1
-echo "windows-screenshots: saved out/demo/windows-main.png and out/demo/windows-remote.png"
+
+# The command-line file opens and plays; the picture runs a few seconds.
+shoot docs/windows-main.png 播放器测试 'sleep 4' "$stage/varnel.exe" 'C:\media\ch1_0800.mp4'
+# "查找", then a double-click on the second row streams it. The points are
+# the controls' centres at the dialog font's base units under this prefix.
+shoot docs/windows-remote.png 远程回放 '
+  xdotool mousemove --window "$window" 339 549 click 1; sleep 2
+  xdotool mousemove --window "$window" 80 180 click --repeat 2 --delay 80 1; sleep 5' \
+  "$stage/varnel-remote.exe" --address 127.0.0.1
+echo "windows-screenshots: saved docs/windows-main.png and docs/windows-remote.png"

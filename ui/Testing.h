@@ -1,7 +1,9 @@
-// Test helpers that drive the real dialog widgets as a user would.
+// Test helpers that drive the real dialog controls as a user would, the
+// same on every backend (ui/qt/Testing.cpp, ui/win32/Testing.cpp).
 //
-//   #include "ui/Testing.h"          // link ui_testing_main: it creates the
-//   using namespace ui::testing;     // application object and runs the tests
+//   #include "ui/Testing.h"          // link a test main that creates the
+//   using namespace ui::testing;     // application object (ui_testing_main;
+//                                    // tests/win32/SuiteMain.cpp under Wine)
 //
 //   ManualTimers manual;             // timers tick only through FireTimer
 //   MessageBoxes boxes;              // message boxes are recorded, not shown
@@ -12,17 +14,16 @@
 //   TypeText(window, 1014, "3000");  // through the validator and length limit
 //   DragSeekBar(window, 1003, 42);   // codes 5..., 4, 8 reach OnHScroll
 //   window.FireTimer(1);             // one tick of an armed timer
-//   ProcessEvents();                 // delivers posted library messages
+//   PostToWindow(window, 1224, 1, 7);  // a library message, delivered
 //   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"open file failed"});
-//   window.Destroy();                // OnDestroy, then the widgets go
+//   window.Destroy();                // OnDestroy, then the controls go
 //
 // Every helper returns false (or nothing useful) when a user could not have
 // done it: a hidden or disabled control, a window not shown.
 #pragma once
 
-#include <QImage>
-#include <QWidget>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -33,19 +34,14 @@
 
 namespace ui::testing {
 
-// Creates the application object once per process (the offscreen platform
-// when no other is set); the test main does this before any test.
-void EnsureApplication();
-
-// The control's widget, nullptr when the dialog has none with that id.
-QWidget* Widget(Dialog& dialog, int id);
-int FocusedItem(Dialog& dialog);
-
 // Mouse clicks at the centre of a button, check box or toggle.
 bool Click(Dialog& dialog, int id);
 // A click on a list row (selects it) and a double-click on it.
 bool SelectRow(Dialog& dialog, int list_id, int row);
 bool DoubleClickRow(Dialog& dialog, int list_id, int row);
+// A click and a double-click on the list's empty part, below its rows.
+bool ClickListBlank(Dialog& dialog, int list_id);
+bool DoubleClickListBlank(Dialog& dialog, int list_id);
 
 // Replaces the text of an edit box by typing: selects all, deletes, then
 // types each character; the box refuses what its validator or its length
@@ -58,21 +54,23 @@ bool PressKey(Dialog& dialog, Key key);
 
 // Drags the seek bar's thumb to the position and lets it go.
 bool DragSeekBar(Dialog& dialog, int id, int position);
+// The two halves of a drag: the thumb pressed and moved to the position and
+// held there, then let go where it is.
+bool HoldSeekBarThumb(Dialog& dialog, int id, int position);
+bool ReleaseSeekBarThumb(Dialog& dialog, int id);
 // A key pressed on the seek bar: arrows, page keys, Home, End.
 bool StepSeekBar(Dialog& dialog, int id, Key key);
 // A click on the seek bar's groove beside the thumb (a page step).
 bool ClickSeekBarGroove(Dialog& dialog, int id, bool after_thumb);
 
+// Posts a message to the dialog as the player library does (through the
+// handle it was given), then delivers it.
+void PostToWindow(Dialog& dialog, uint32_t message, intptr_t wparam, intptr_t lparam);
 // Delivers the posted events and timers that are due, once.
 void ProcessEvents();
 // Processes events until the condition holds; false after the timeout.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-// The picture last presented to a picture area, null when none.
-QImage PresentedPicture(Dialog& dialog, int id);
-// Saves the dialog as it is drawn now.
-bool ScreenshotPng(Dialog& dialog, const std::string& path);
 
 // The interval an armed timer was last armed with; 0 when it is not armed.
 unsigned TimerInterval(const Dialog& dialog, unsigned id);

@@ -828,16 +828,17 @@ void Player::PreRender(Picture& picture) {
 
 // Presents next_ and makes it the picture on screen.
 void Player::Show(Picture& picture) {
-    // The play time and the snapshot are the picture's before the window
-    // can see the picture.
+    // The play time is the picture's before the window can see the picture.
     if (!picture.preview) {
         shown_us_ = std::max<int64_t>(0, picture.time_us);
         last_end_us_ = picture.time_us + picture.duration_us;
     }
+    // ...and the picture a snapshot takes, so that a snapshot taken once the
+    // window has it is of that picture.
     {
         std::lock_guard lock(shown_mutex_);
         av_frame_unref(shown_);
-        if (av_frame_ref(shown_, picture.frame) < 0) av_frame_unref(shown_);
+        av_frame_ref(shown_, picture.frame);
     }
     window_.With([&](PlayerWindow* window) {
         if (rendered_id_ != picture.id || rendered_for_ != window) {

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "HttpText.h"
+
 namespace playersdk::net {
 namespace {
 
@@ -21,33 +23,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kStopSlice(50);
 constexpr size_t kHeadReadBytes = 16 * 1024;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-// A decimal number of at most 19 digits (no sign, no spaces inside).
-bool ParseLength(std::string_view text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
+using http_text::EqualsNoCase;
+using http_text::Trim;
 
 // "bytes FIRST-LAST/TOTAL" with FIRST <= LAST < TOTAL.
 bool ParseContentRange(std::string_view value, uint64_t& first, uint64_t& total) {
@@ -57,9 +34,9 @@ bool ParseContentRange(std::string_view value, uint64_t& first, uint64_t& total)
     const size_t slash = value.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
     uint64_t last = 0;
-    return ParseLength(value.substr(0, dash), first) &&
-           ParseLength(value.substr(dash + 1, slash - dash - 1), last) &&
-           ParseLength(value.substr(slash + 1), total) && first <= last && last < total;
+    return http_text::ParseDecimal(value.substr(0, dash), first) &&
+           http_text::ParseDecimal(value.substr(dash + 1, slash - dash - 1), last) &&
+           http_text::ParseDecimal(value.substr(slash + 1), total) && first <= last && last < total;
 }
 
 bool ParseStatusLine(std::string_view line, int& status) {
@@ -93,14 +70,14 @@ bool ParseHttpHead(std::string_view head, HttpHead& out) {
         const std::string_view value = Trim(line.substr(colon + 1));
         if (EqualsNoCase(name, "Content-Length")) {
             uint64_t length = 0;
-            if (!ParseLength(value, length)) return false;
+            if (!http_text::ParseDecimal(value, length)) return false;
             if (out.has_length && length != out.content_length) return false;
             out.has_length = true;
             out.content_length = length;
         } else if (EqualsNoCase(name, "Content-Range")) {
             out.has_range = ParseContentRange(value, out.range_first, out.range_total);
         } else if (EqualsNoCase(name, "X-Recording-Duration-Ms")) {
-            if (!ParseLength(value, out.recording_duration_ms)) out.recording_duration_ms = 0;
+            if (!http_text::ParseDecimal(value, out.recording_duration_ms)) out.recording_duration_ms = 0;
         } else if (EqualsNoCase(name, "Transfer-Encoding") || EqualsNoCase(name, "Content-Encoding")) {
             if (!EqualsNoCase(value, "identity")) return false;
         }

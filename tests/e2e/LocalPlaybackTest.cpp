@@ -23,7 +23,7 @@
 #include "local/VarnelDlg.h"
 #include "player/Binding.h"
 #include "tests/e2e/E2eSupport.h"
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 namespace {
 

@@ -5,12 +5,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "player/CallThunk.h"
 #endif
 
 namespace fake {
 namespace {
 
 FakePlayer* g_instance = nullptr;
+std::function<void()> g_installer;
 
 FakePlayer& Instance() {
     if (g_instance == nullptr) throw std::logic_error("a player call with no FakePlayer installed");
@@ -109,7 +112,8 @@ std::string Call::Text() const {
 
 FakePlayer::FakePlayer() {
     g_instance = this;
-    player::InstallTable(Table());
+    if (g_installer) g_installer();
+    else player::InstallTable(Table());
 }
 
 FakePlayer::~FakePlayer() {
@@ -158,6 +162,22 @@ SearchResultCallback FakePlayer::SearchCallback() const {
     std::lock_guard lock(mutex_);
     return search_callback_;
 }
+
+void FakePlayer::ReportSearchResult(int32_t search, const char* name, const NetTime* start,
+                                    const NetTime* end, uint32_t size) const {
+    const SearchResultCallback callback = SearchCallback();
+    if (callback == nullptr) throw std::logic_error("a search result with no search started");
+#if defined(_WIN32) && defined(__i386__)
+    // The binding hands the library a callback in the library's own convention.
+    const auto word = [](const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); };
+    const uint32_t words[7] = {static_cast<uint32_t>(search), 0, word(name), word(start), word(end), size, 0};
+    varnel_call_words(reinterpret_cast<const void*>(callback), words, 7, nullptr);
+#else
+    callback(search, 0, name, start, end, size, 0);
+#endif
+}
+
+void FakePlayer::SetInstaller(std::function<void()> install) { g_installer = std::move(install); }
 
 void FakePlayer::RememberSearchCallback(SearchResultCallback callback) {
     std::lock_guard lock(mutex_);

@@ -56,6 +56,15 @@ public:
 
     // The callback of the last NetSearchFiles call, null before one.
     SearchResultCallback SearchCallback() const;
+    // Calls it once as the library reports a recording (search handle, 0,
+    // name, start, end, size, 0), in whatever convention the library has.
+    void ReportSearchResult(int32_t search, const char* name, const NetTime* start, const NetTime* end,
+                            uint32_t size) const;
+
+    // How a new FakePlayer reaches the windows: by default its table is
+    // installed; a suite can install instead a stand-in library that calls
+    // on to Table() (a fake DLL on Windows).
+    static void SetInstaller(std::function<void()> install);
 
     // Used by the fake's entry points.
     int64_t Record(Call call);

@@ -17,8 +17,6 @@
 #include "ui/Dialog.h"
 #include "ui/Testing.h"
 
-#include <QSlider>
-
 namespace {
 
 using ::testing::ElementsAre;
@@ -61,11 +59,7 @@ WindowState Capture(const CVarnelDlg& window) {
     return state;
 }
 
-void PostToWindow(CVarnelDlg& window, uint32_t message, intptr_t wparam, intptr_t lparam) {
-    PlayerWindowHandle handle = window.WindowHandle();
-    handle->post(handle->context, message, wparam, lparam);
-    ui::testing::ProcessEvents();
-}
+using ui::testing::PostToWindow;
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -98,15 +92,6 @@ protected:
         EXPECT_FALSE(window.IsItemEnabled(IDC_AUDIO));
         EXPECT_FALSE(window.IsItemEnabled(kSeekBarId));
         EXPECT_EQ(window.Handle(), PLAYER_NO_HANDLE);
-    }
-    // The thumb pressed and moved to position, and held there.
-    QSlider& HoldThumbAt(int position) {
-        auto* bar = qobject_cast<QSlider*>(ui::testing::Widget(window, kSeekBarId));
-        EXPECT_NE(bar, nullptr);
-        bar->setSliderDown(true);
-        bar->setSliderPosition(position);
-        bar->triggerAction(QAbstractSlider::SliderMove);
-        return *bar;
     }
     const std::vector<std::string>& Messages() const { return boxes.Texts(); }
 
@@ -337,7 +322,7 @@ TEST_F(MainWindowTest, HeldThumbFreezesTicksAndReleaseSeeks) {
     lib.Answer("PlayerGetPlayTime", 5000);
     lib.Answer("PlayerSetPlayTime", 0);  // refused: the fraction seek follows
 
-    QSlider& bar = HoldThumbAt(20);
+    ASSERT_TRUE(ui::testing::HoldSeekBarThumb(window, kSeekBarId, 20));
     EXPECT_EQ(window.SeekDragging(), 1);
     EXPECT_EQ(window.ItemText(kElapsedLabelId), "00:00:20");
     window.FireTimer(TIMER_POSITION);
@@ -346,7 +331,7 @@ TEST_F(MainWindowTest, HeldThumbFreezesTicksAndReleaseSeeks) {
     EXPECT_EQ(window.TrackPos(kSeekBarId), 20);
     EXPECT_EQ(lib.CountOf("PlayerGetPlayTime"), 0u);
 
-    bar.setSliderDown(false);
+    ASSERT_TRUE(ui::testing::ReleaseSeekBarThumb(window, kSeekBarId));
     EXPECT_EQ(window.SeekDragging(), 0);
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerSetPlayTime(7, 20000)", "PlayerGetTotalTime(7)",
                                          "PlayerSetPosRatio(7, 0.327869)"));
@@ -422,7 +407,9 @@ TEST_F(MainWindowTest, OtherEventsAndOtherHandlesChangeNothing) {
     PostToWindow(window, WM_PLAYER_NOTIFY, PLAYER_EVENT_BUFFERING, 7);
     PostToWindow(window, WM_PLAYER_NOTIFY, 4, 7);
     PostToWindow(window, WM_PLAYER_NOTIFY, PLAYER_EVENT_END, 6);  // a stream closed before
-    PostToWindow(window, WM_PLAYER_NOTIFY, PLAYER_EVENT_END, 7 + (intptr_t{1} << 32));
+    // A handle in the upper half of a 64-bit parameter is not handle 7.
+    if (sizeof(intptr_t) > 4)
+        PostToWindow(window, WM_PLAYER_NOTIFY, PLAYER_EVENT_END, static_cast<intptr_t>(int64_t{7} + (int64_t{1} << 32)));
     EXPECT_THAT(lib.Calls(), IsEmpty());
     EXPECT_EQ(Capture(window), before);
 }
@@ -546,6 +533,7 @@ TEST_F(MainWindowTest, EscapeAndTheSystemMenuCloseTheWindowEndingInPlayerClose) 
             ASSERT_TRUE(ui::testing::PressKey(window, ui::testing::Key::Escape));
         } else {
             window.SendSysCommand(ui::SC_CLOSE);
+            ui::testing::ProcessEvents();  // the system's dialog manager posts the cancel
         }
         EXPECT_TRUE(window.IsEnded());
         window.Destroy();  // as the modal run does once the window has ended

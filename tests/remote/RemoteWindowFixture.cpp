@@ -1,7 +1,5 @@
 #include "tests/remote/RemoteWindowFixture.h"
 
-#include <QAbstractItemView>
-#include <QTest>
 #include <cstdlib>
 
 namespace remote_test {
@@ -11,8 +9,13 @@ namespace {
 // saving (last Sunday of March at 02:00, last Sunday of October at 03:00)
 // before anything reads the time, so that the tests mean the same anywhere.
 const bool kZoneFixed = [] {
+#ifdef _WIN32
+    _putenv_s("TZ", "CET-1CEST");  // the runtime knows no rules: its own cover the days tested
+    _tzset();
+#else
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
+#endif
     return true;
 }();
 
@@ -93,14 +96,7 @@ void RemoteWindowTest::DoubleClickRow(int row) {
         return;
     }
     // A double-click on the empty part of the list, below its rows.
-    auto* list = qobject_cast<QAbstractItemView*>(ui::testing::Widget(*window_, remote::IDC_RESULT_LIST));
-    ASSERT_NE(list, nullptr);
-    const QPoint below(list->viewport()->width() / 2, list->viewport()->height() - 4);
-    ASSERT_FALSE(list->indexAt(below).isValid());
-    // A user's double-click: a click, then the second press.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
-    ProcessEvents();
+    EXPECT_TRUE(ui::testing::DoubleClickListBlank(*window_, remote::IDC_RESULT_LIST));
 }
 
 void RemoteWindowTest::ClearSelection() {
@@ -127,15 +123,12 @@ bool RemoteWindowTest::WaitFor(const std::function<bool()>& condition) {
 }
 
 void RemoteWindowTest::Notify(int code, PlayerHandle handle) {
-    PlayerWindowHandle target = window_->WindowHandle();
-    target->post(target->context, WM_PLAYER_NOTIFY, code, handle);
-    ProcessEvents();
+    ui::testing::PostToWindow(*window_, WM_PLAYER_NOTIFY, code, handle);
 }
 
 void RemoteWindowTest::Report(const char* name, NetTime start, NetTime end, uint32_t bytes) {
-    SearchResultCallback callback = lib_.SearchCallback();
-    ASSERT_NE(callback, nullptr) << "no search has been started";
-    callback(remote::SearchHandle, 0, name, &start, &end, bytes, 0);
+    ASSERT_NE(lib_.SearchCallback(), nullptr) << "no search has been started";
+    lib_.ReportSearchResult(remote::SearchHandle, name, &start, &end, bytes);
 }
 
 void RemoteWindowTest::SearchWithRows(int32_t handle, const std::vector<std::string>& names) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/RecordingDialog.h"
+#include "ui/CommonDialogs.h"
 #include "ui/qt/CommonDialogs.h"
 #include "ui/Testing.h"
 
@@ -41,10 +42,10 @@ TEST(FileDialog, FilterAndSuffixConversions) {
               QStringLiteral("Video (*.mp4 *.avi);;All (*.*)"));
     EXPECT_EQ(FileDialogFilter(""), QString());
     EXPECT_EQ(FileDialogFilter("dangling|"), QStringLiteral("dangling ()"));
-    EXPECT_EQ(DefaultSuffix("*.*"), QString());
-    EXPECT_EQ(DefaultSuffix("*.mp4"), QStringLiteral("mp4"));
-    EXPECT_EQ(DefaultSuffix("mp4"), QStringLiteral("mp4"));
-    EXPECT_EQ(DefaultSuffix(""), QString());
+    EXPECT_EQ(DefaultSuffix("*.*"), "");
+    EXPECT_EQ(DefaultSuffix("*.mp4"), "mp4");
+    EXPECT_EQ(DefaultSuffix("mp4"), "mp4");
+    EXPECT_EQ(DefaultSuffix(""), "");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "tests/ui/RecordingDialog.h"
 #include "ui/qt/DialogUnits.h"
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "tests/ui/RecordingDialog.h"
 #include "tools/screenshots/Scenes.h"
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 namespace {
 

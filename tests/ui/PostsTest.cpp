@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/ui/RecordingDialog.h"
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 namespace {
 

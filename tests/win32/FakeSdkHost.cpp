@@ -24,9 +24,9 @@ bool FakeSdkHost::Load(const std::string& kind) {
     host = fake::FakePlayer::Table();
     error_ = player::LoadLibrary(path.c_str());
     if (!error_.empty()) return false;
-    library_ = GetModuleHandleA(path.c_str());
     using Connect = void (*)(const player::Table*);
-    auto connect = reinterpret_cast<Connect>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library_), MAKEINTRESOURCEA(100))));
+    auto connect = reinterpret_cast<Connect>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(path.c_str()), MAKEINTRESOURCEA(100))));
     if (connect == nullptr) {
         error_ = "the fake has no entry 100";
         return false;
@@ -37,7 +37,8 @@ bool FakeSdkHost::Load(const std::string& kind) {
 
 void FakeSdkHost::PostFromThread(intptr_t code, intptr_t handle) {
     using Post = void (*)(intptr_t, intptr_t);
-    auto post = reinterpret_cast<Post>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library_), MAKEINTRESOURCEA(101))));
+    auto post = reinterpret_cast<Post>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"PlayerSDK.dll"), MAKEINTRESOURCEA(101))));
     if (post != nullptr) post(code, handle);
 }
 

@@ -15,12 +15,12 @@ public:
     // Binds the DLL and hands its calls to the installed fake's entry points.
     bool Load(const std::string& kind);
     const std::string& Error() const { return error_; }
-    // The DLL posts its notify message from a thread of its own, and waits for it.
-    void PostFromThread(intptr_t code, intptr_t handle);
+    // The loaded DLL posts its notify message from a thread of its own, and
+    // waits for it.
+    static void PostFromThread(intptr_t code, intptr_t handle);
 
 private:
     std::string error_;
-    void* library_ = nullptr;
 };
 
 }  // namespace test

@@ -1,5 +1,6 @@
 // varnel.exe with no PlayerSDK.dll beside it: a message box names the DLL,
-// and once it is closed the program exits with 1.
+// and once it is closed the program exits with 1. Both programs carry the
+// manifest that asks for version 6 of the common controls.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,27 @@ TEST(Win32Program, MissingDllIsNamedInAMessageBoxAndTheExitCodeIs1) {
     EXPECT_EQ(code, 1u);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+// The program's resource 1 of type RT_MANIFEST.
+std::string Manifest(const wchar_t* program) {
+    HMODULE image = LoadLibraryExW(Beside(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (image == nullptr) return {};
+    std::string text;
+    if (HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+        const char* data = static_cast<const char*>(LockResource(LoadResource(image, found)));
+        if (data != nullptr) text.assign(data, SizeofResource(image, found));
+    }
+    FreeLibrary(image);
+    return text;
+}
+
+TEST(Win32Program, BothProgramsAskForCommonControls6AndTheSystemCodePage) {
+    for (const wchar_t* program : {L"varnel.exe", L"varnel-remote.exe"}) {
+        const std::string manifest = Manifest(program);
+        EXPECT_NE(manifest.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"), std::string::npos);
+        EXPECT_NE(manifest.find(">Legacy</activeCodePage>"), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "player/Binding.h"
 #include "remote/DlgNetFile.h"
 #include "tests/e2e/E2eSupport.h"
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 namespace {
 

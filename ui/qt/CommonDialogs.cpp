@@ -6,8 +6,8 @@
 #include <QStringList>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
+#include "ui/CommonDialogs.h"
 #include "ui/qt/CommonDialogs.h"
 #include "ui/qt/DialogImpl.h"
 #include "ui/qt/Text.h"
@@ -16,30 +16,6 @@ namespace ui {
 
 using detail::FromQt;
 using detail::ToQt;
-
-namespace {
-
-std::mutex g_replacements_mutex;
-MessageBoxSink g_message_box_sink;
-FileDialogAnswer g_file_dialog_answer;
-
-template <typename F>
-F Current(const F& replacement) {
-    std::lock_guard lock(g_replacements_mutex);
-    return replacement;
-}
-
-}  // namespace
-
-void SetMessageBoxSink(MessageBoxSink sink) {
-    std::lock_guard lock(g_replacements_mutex);
-    g_message_box_sink = std::move(sink);
-}
-
-void SetFileDialogAnswer(FileDialogAnswer answer) {
-    std::lock_guard lock(g_replacements_mutex);
-    g_file_dialog_answer = std::move(answer);
-}
 
 bool UserCanSeeWindows() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -53,7 +29,7 @@ bool UserCanSeeWindows() {
 }
 
 void MessageBox(Dialog* owner, const std::string& text) {
-    if (const MessageBoxSink sink = Current(g_message_box_sink)) {
+    if (const MessageBoxSink sink = detail::InstalledMessageBoxSink()) {
         sink(text);
         return;
     }
@@ -85,25 +61,16 @@ QString FileDialogFilter(const std::string& filter) {
     return entries.join(QStringLiteral(";;"));
 }
 
-QString DefaultSuffix(const std::string& extension) {
-    // "*.mp4" or ".mp4" or "mp4" -> "mp4"; "*.*" and "*" name no suffix.
-    QString suffix = ToQt(extension).trimmed();
-    if (suffix.startsWith(QLatin1Char('*'))) suffix.remove(0, 1);
-    if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
-    if (suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char('?'))) return {};
-    return suffix;
-}
-
 }  // namespace detail
 
 std::optional<std::string> ShowFileOpenDialog(const FileDialogRequest& request) {
-    if (const FileDialogAnswer answer = Current(g_file_dialog_answer)) return answer(request);
+    if (const FileDialogAnswer answer = detail::InstalledFileDialogAnswer()) return answer(request);
     QFileDialog dialog(QApplication::activeWindow());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     const QString filter = detail::FileDialogFilter(request.filter);
     if (!filter.isEmpty()) dialog.setNameFilter(filter);
-    dialog.setDefaultSuffix(detail::DefaultSuffix(request.default_extension));
+    dialog.setDefaultSuffix(ToQt(detail::DefaultSuffix(request.default_extension)));
     if (!request.initial_name.empty()) dialog.selectFile(ToQt(request.initial_name));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();

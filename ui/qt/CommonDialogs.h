@@ -1,4 +1,4 @@
-// Conversions behind the file-open dialog, exposed for their tests.
+// The filter conversion behind the file-open dialog, exposed for its test.
 #pragma once
 
 #include <QString>
@@ -8,7 +8,5 @@ namespace ui::detail {
 
 // The platform's "desc|pattern||" filter as the toolkit's "desc (pattern)".
 QString FileDialogFilter(const std::string& filter);
-// The suffix appended to a name typed without one; empty for "*.*".
-QString DefaultSuffix(const std::string& extension);
 
 }  // namespace ui::detail

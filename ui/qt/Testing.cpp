@@ -1,4 +1,4 @@
-#include "ui/Testing.h"
+#include "ui/qt/Testing.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -97,8 +97,6 @@ QWidget* Widget(Dialog& dialog, int id) {
     return record != nullptr ? record->widget : nullptr;
 }
 
-int FocusedItem(Dialog& dialog) { return dialog.FocusedItem(); }
-
 bool Click(Dialog& dialog, int id) {
     auto* button = dynamic_cast<QAbstractButton*>(Widget(dialog, id));
     if (!Usable(button)) return false;
@@ -125,6 +123,39 @@ bool DoubleClickRow(Dialog& dialog, int list_id, int row) {
     return true;
 }
 
+namespace {
+
+// The point of the list's viewport below its last row, nullopt when rows
+// fill it.
+std::optional<QPoint> BlankPoint(Dialog& dialog, int list_id, QTreeWidget** list_out) {
+    auto* list = dynamic_cast<QTreeWidget*>(Widget(dialog, list_id));
+    if (!Usable(list)) return std::nullopt;
+    const QPoint below(list->viewport()->width() / 2, list->viewport()->height() - 4);
+    if (list->indexAt(below).isValid()) return std::nullopt;
+    *list_out = list;
+    return below;
+}
+
+}  // namespace
+
+bool ClickListBlank(Dialog& dialog, int list_id) {
+    QTreeWidget* list = nullptr;
+    const std::optional<QPoint> at = BlankPoint(dialog, list_id, &list);
+    if (!at) return false;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, *at);
+    return true;
+}
+
+bool DoubleClickListBlank(Dialog& dialog, int list_id) {
+    QTreeWidget* list = nullptr;
+    const std::optional<QPoint> at = BlankPoint(dialog, list_id, &list);
+    if (!at) return false;
+    // A user's double-click: a click, then the second press.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, *at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, *at);
+    return true;
+}
+
 bool TypeText(Dialog& dialog, int id, const std::string& text) {
     auto* edit = dynamic_cast<QLineEdit*>(Widget(dialog, id));
     if (!Usable(edit)) return false;
@@ -143,7 +174,7 @@ bool PressKey(Dialog& dialog, Key key) {
     return true;
 }
 
-bool DragSeekBar(Dialog& dialog, int id, int position) {
+bool HoldSeekBarThumb(Dialog& dialog, int id, int position) {
     auto* slider = dynamic_cast<detail::SeekSlider*>(Widget(dialog, id));
     if (!Usable(slider)) return false;
     const QPoint start = slider->HandleRect().center();
@@ -161,8 +192,18 @@ bool DragSeekBar(Dialog& dialog, int id, int position) {
     }
     // A pixel may stand for several values; the last move lands exactly.
     if (slider->sliderPosition() != position) slider->setSliderPosition(position);
-    SendMouse(slider, QEvent::MouseButtonRelease, end, Qt::NoButton);
     return true;
+}
+
+bool ReleaseSeekBarThumb(Dialog& dialog, int id) {
+    auto* slider = dynamic_cast<detail::SeekSlider*>(Widget(dialog, id));
+    if (slider == nullptr || !slider->isSliderDown()) return false;
+    SendMouse(slider, QEvent::MouseButtonRelease, slider->HandleRect().center(), Qt::NoButton);
+    return true;
+}
+
+bool DragSeekBar(Dialog& dialog, int id, int position) {
+    return HoldSeekBarThumb(dialog, id, position) && ReleaseSeekBarThumb(dialog, id);
 }
 
 bool StepSeekBar(Dialog& dialog, int id, Key key) {
@@ -184,6 +225,12 @@ bool ClickSeekBarGroove(Dialog& dialog, int id, bool after_thumb) {
     SendMouse(slider, QEvent::MouseButtonPress, at, Qt::LeftButton);
     SendMouse(slider, QEvent::MouseButtonRelease, at, Qt::NoButton);
     return true;
+}
+
+void PostToWindow(Dialog& dialog, uint32_t message, intptr_t wparam, intptr_t lparam) {
+    PlayerWindowHandle handle = dialog.WindowHandle();
+    if (handle != nullptr) handle->post(handle->context, message, wparam, lparam);
+    ProcessEvents();
 }
 
 void ProcessEvents() {
@@ -220,22 +267,5 @@ unsigned TimerInterval(const Dialog& dialog, unsigned id) {
 
 ManualTimers::ManualTimers() { detail::SetManualTimers(true); }
 ManualTimers::~ManualTimers() { detail::SetManualTimers(false); }
-
-MessageBoxes::MessageBoxes() {
-    SetMessageBoxSink([this](const std::string& text) { texts_.push_back(text); });
-}
-MessageBoxes::~MessageBoxes() { SetMessageBoxSink({}); }
-
-FileDialogScript::FileDialogScript(std::vector<std::optional<std::string>> answers)
-    : answers_(answers.begin(), answers.end()) {
-    SetFileDialogAnswer([this](const FileDialogRequest& request) -> std::optional<std::string> {
-        requests_.push_back(request);
-        if (answers_.empty()) return std::nullopt;
-        std::optional<std::string> answer = std::move(answers_.front());
-        answers_.pop_front();
-        return answer;
-    });
-}
-FileDialogScript::~FileDialogScript() { SetFileDialogAnswer({}); }
 
 }  // namespace ui::testing

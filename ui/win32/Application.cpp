@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "res/Templates.h"
+#include "ui/CommonDialogs.h"
 #include "ui/win32/Text.h"
 
 namespace ui {
@@ -23,16 +23,6 @@ using detail::Utf8;
 using detail::Wide;
 
 namespace {
-
-std::mutex g_replacements_mutex;
-MessageBoxSink g_message_box_sink;
-FileDialogAnswer g_file_dialog_answer;
-
-template <typename F>
-F Current(const F& replacement) {
-    std::lock_guard lock(g_replacements_mutex);
-    return replacement;
-}
 
 // An XPM image with one character per pixel ("c #rrggbb" or "c None").
 HICON IconFromXpm(const char* const* xpm) {
@@ -121,21 +111,11 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
 
 Application::~Application() = default;
 
-void SetMessageBoxSink(MessageBoxSink sink) {
-    std::lock_guard lock(g_replacements_mutex);
-    g_message_box_sink = std::move(sink);
-}
-
-void SetFileDialogAnswer(FileDialogAnswer answer) {
-    std::lock_guard lock(g_replacements_mutex);
-    g_file_dialog_answer = std::move(answer);
-}
-
 // A Windows program always runs on a desktop.
 bool UserCanSeeWindows() { return true; }
 
 void MessageBox(Dialog* owner, const std::string& text) {
-    if (const MessageBoxSink sink = Current(g_message_box_sink)) {
+    if (const MessageBoxSink sink = detail::InstalledMessageBoxSink()) {
         sink(text);
         return;
     }
@@ -145,15 +125,13 @@ void MessageBox(Dialog* owner, const std::string& text) {
 }
 
 std::optional<std::string> ShowFileOpenDialog(const FileDialogRequest& request) {
-    if (const FileDialogAnswer answer = Current(g_file_dialog_answer)) return answer(request);
+    if (const FileDialogAnswer answer = detail::InstalledFileDialogAnswer()) return answer(request);
     // "desc|pattern||" is the system's "desc\0pattern\0\0".
     std::wstring filter = Wide(request.filter);
     for (wchar_t& c : filter)
         if (c == L'|') c = L'\0';
     filter.push_back(L'\0');
-    std::wstring extension = Wide(request.default_extension);
-    while (!extension.empty() && (extension.front() == L'*' || extension.front() == L'.')) extension.erase(0, 1);
-    if (extension.find_first_of(L"*?") != std::wstring::npos) extension.clear();
+    const std::wstring extension = Wide(detail::DefaultSuffix(request.default_extension));
     wchar_t name[MAX_PATH] = {};
     const std::wstring initial = Wide(request.initial_name);
     wcsncpy(name, initial.c_str(), MAX_PATH - 1);

@@ -297,7 +297,13 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_HSCROLL: {
             HWND bar = reinterpret_cast<HWND>(lparam);
             if (bar == nullptr) return FALSE;
-            DialogAccess::HScroll(self, LOWORD(wparam), GetDlgCtrlID(bar));
+            const int code = LOWORD(wparam);
+            const int id = GetDlgCtrlID(bar);
+            // Some trackbars end a drag twice (again when they give up the
+            // mouse capture): one end of a scroll is all the window hears.
+            const bool repeated_end = code == TB_ENDTRACK && last_scroll_code[id] == TB_ENDTRACK;
+            last_scroll_code[id] = code;
+            if (!repeated_end) DialogAccess::HScroll(self, code, id);
             return TRUE;
         }
         case WM_TIMER: {
@@ -335,6 +341,7 @@ void Dialog::Impl::TearDown() {
     posts->Detach();
     posts = std::make_shared<detail::PostBox>();
     picker_values.clear();
+    last_scroll_code.clear();
     system_menu.clear();
     icon_big = icon_small = 0;
     window = nullptr;

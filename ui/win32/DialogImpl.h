@@ -5,6 +5,7 @@
 // The interface first: the system headers then define the same names
 // (IDOK, SC_CLOSE, TB_THUMBTRACK ...) as macros of the same values.
 #include "ui/Dialog.h"
+#include "ui/DialogAccess.h"
 
 #include <windows.h>
 #undef MessageBox
@@ -22,24 +23,6 @@
 #include "res/Templates.h"
 
 namespace ui {
-
-// Reaches the dialog's protected handlers and its state from the layer's
-// own code and from the test helpers.
-struct DialogAccess {
-    using State = Dialog::Impl;
-    static Dialog::Impl& Impl(Dialog& dialog) { return *dialog.impl_; }
-    static const Dialog::Impl& Impl(const Dialog& dialog) { return *dialog.impl_; }
-    static bool InitDialog(Dialog& d) { return d.OnInitDialog(); }
-    static void Command(Dialog& d, int id) { d.OnCommand(id); }
-    static void ListDoubleClick(Dialog& d, int id) { d.OnListDoubleClick(id); }
-    static void Timer(Dialog& d, unsigned id) { d.OnTimer(id); }
-    static void HScroll(Dialog& d, int code, int id) { d.OnHScroll(code, id); }
-    static void Message(Dialog& d, uint32_t m, intptr_t w, intptr_t l) { d.OnMessage(m, w, l); }
-    static void SysCommand(Dialog& d, unsigned command) { d.OnSysCommand(command); }
-    static void Ok(Dialog& d) { d.OnOK(); }
-    static void Cancel(Dialog& d) { d.OnCancel(); }
-    static void Destroyed(Dialog& d) { d.OnDestroy(); }
-};
 
 namespace detail {
 
@@ -93,6 +76,7 @@ struct Dialog::Impl {
     std::map<unsigned, unsigned> timers;  // id -> period in ms
     std::shared_ptr<detail::PostBox> posts;
     std::map<int, std::time_t> picker_values;
+    std::map<int, int> last_scroll_code;  // trackbar id -> the last scroll code it sent
     std::vector<SystemMenuItem> system_menu;
     int icon_big = 0;
     int icon_small = 0;
