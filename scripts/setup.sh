@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  # sound at other speeds keeps its pitch (atempo)
+  libavfilter-dev
   libsdl2-dev
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   libgtest-dev libgmock-dev

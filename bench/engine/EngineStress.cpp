@@ -1,13 +1,29 @@
-// Stress for race detectors: LOOPS times open a clip with sound, turn sound
-// on, play, seek, turn sound off and on, and close, at random short
-// intervals, while a second thread polls the play time as a window's timer
-// would. Exit status 0 when every open succeeded.
+// Stress for race detectors. Each of LOOPS loops
+//  - opens a clip with sound as a local file, turns sound on, plays, seeks,
+//    turns sound off and on, pauses and closes, at random short intervals;
+//  - opens it as a network stream from a recorder stand-in on loopback that
+//    drops the connection partway and answers the resuming range request
+//    late, so that the stream re-buffers (PLAYER_EVENT_BUFFERING); sound on
+//    at 2x, and closes while it re-buffers or just after it resumed;
+// while a second thread polls the play time and the buffer as a window's
+// timers would. Exit status 0 when every open succeeded and most streams
+// re-buffered.
 //   engine_stress FILE [LOOPS]
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <list>
+#include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "player/PlayerSdk.h"
@@ -16,17 +32,155 @@
 PLAYER_ENTRY_POINTS(STRESS_DECLARE)
 #undef STRESS_DECLARE
 
+namespace {
+
+using namespace std::chrono_literals;
+
+// Serves one recording under any name. An answer from the first byte is cut
+// off after `drop_after` bytes; an answer from further on waits `hold`
+// first (a recorder slow to come back), unless the client goes away.
+class DroppingRecorder {
+public:
+    DroppingRecorder(std::string bytes, size_t drop_after, std::chrono::milliseconds hold)
+        : bytes_(std::move(bytes)), drop_after_(drop_after), hold_(hold) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 16) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { Accept(); });
+    }
+    ~DroppingRecorder() {
+        quit_ = true;
+        if (acceptor_.joinable()) acceptor_.join();
+        for (Connection& connection : connections_) connection.thread.join();
+        close(listener_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    struct Connection {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void Accept() {
+        while (!quit_) {
+            for (auto it = connections_.begin(); it != connections_.end();) {
+                if (!it->done) {
+                    ++it;
+                    continue;
+                }
+                it->thread.join();
+                it = connections_.erase(it);
+            }
+            pollfd p{listener_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            Connection& connection = connections_.emplace_back();
+            connection.thread = std::thread([this, fd, &connection] {
+                Serve(fd);
+                close(fd);
+                connection.done = true;
+            });
+        }
+    }
+    // Waits up to `wait`; false when the client has gone or the server quits.
+    bool ClientStays(int fd, std::chrono::milliseconds wait) {
+        for (auto until = std::chrono::steady_clock::now() + wait; std::chrono::steady_clock::now() < until;) {
+            if (quit_) return false;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 10) > 0) {
+                char sink[256];
+                if ((p.revents & (POLLHUP | POLLERR)) || recv(fd, sink, sizeof sink, 0) <= 0) return false;
+            }
+        }
+        return !quit_;
+    }
+    bool Send(int fd, const char* data, size_t size) {
+        while (size > 0) {
+            const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+            if (n <= 0 || quit_) return false;
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    void Serve(int fd) {
+        std::string request;
+        char piece[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            pollfd p{fd, POLLIN, 0};
+            const int ready = poll(&p, 1, 20);
+            if (quit_) return;
+            if (ready <= 0) continue;
+            const ssize_t n = recv(fd, piece, sizeof piece, 0);
+            if (n <= 0) return;
+            request.append(piece, static_cast<size_t>(n));
+        }
+        size_t from = 0;
+        const size_t range = request.find("Range: bytes=");
+        if (range != std::string::npos) from = std::strtoull(request.c_str() + range + 13, nullptr, 10);
+        if (from >= bytes_.size()) return;
+        if (from > 0 && !ClientStays(fd, hold_)) return;
+        const size_t size = bytes_.size();
+        std::string head = range == std::string::npos
+                               ? "HTTP/1.1 200 OK\r\n"
+                               : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                     std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+        head += "Content-Length: " + std::to_string(size - from) + "\r\n\r\n";
+        if (!Send(fd, head.data(), head.size())) return;
+        const size_t end = from == 0 ? drop_after_ : size;
+        Send(fd, bytes_.data() + from, end - from);
+    }
+
+    const std::string bytes_;
+    const size_t drop_after_;
+    const std::chrono::milliseconds hold_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> quit_{false};
+    std::thread acceptor_;
+    std::list<Connection> connections_;  // the acceptor's own
+};
+
+// A window that counts the stream events of the handle it is told about.
+struct CountingWindow {
+    PlayerWindow window{};
+    std::atomic<PlayerHandle> handle{PLAYER_NO_HANDLE};
+    std::atomic<int> buffering{0};
+    CountingWindow() {
+        window.context = this;
+        window.post = [](void* self, uint32_t, intptr_t code, intptr_t handle) {
+            auto* me = static_cast<CountingWindow*>(self);
+            if (code == PLAYER_EVENT_BUFFERING && handle == me->handle) ++me->buffering;
+        };
+        window.present = [](void*, const uint8_t*, int, int, int) {};
+        window.area_size = [](void*, int* w, int* h) {
+            *w = 64;
+            *h = 48;
+        };
+    }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const int loops = argc > 2 ? std::atoi(argv[2]) : 500;
+    std::ifstream in(argv[1], std::ios::binary);
+    std::string clip((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (clip.empty()) return 2;
+    // The clip is 3 s: the stream drops after about 1.8 s of it, which plays
+    // at 2x in 0.9 s, and comes back 1.2 s after the drop.
+    DroppingRecorder recorder(clip, clip.size() * 3 / 5, 1200ms);
     PlayerInit();
-    PlayerWindow window{};
-    window.post = [](void*, uint32_t, intptr_t, intptr_t) {};
-    window.present = [](void*, const uint8_t*, int, int, int) {};
-    window.area_size = [](void*, int* w, int* h) {
-        *w = 64;
-        *h = 48;
-    };
+    CountingWindow window;
     std::atomic<PlayerHandle> current{PLAYER_NO_HANDLE};
     std::atomic<bool> done{false};
     std::thread poller([&] {
@@ -34,37 +188,56 @@ int main(int argc, char** argv) {
             PlayerHandle h = current;
             PlayerGetPlayTime(h);
             PlayerHasAudio(h);
+            NetGetBufferProgress(h);
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
     });
     std::mt19937 random(7);
-    auto pause = [&] { std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000)); };
-    int failures = 0;
+    auto pause = [&](int most_us) { std::this_thread::sleep_for(std::chrono::microseconds(random() % most_us)); };
+    int failures = 0, rebuffered = 0;
     for (int i = 0; i < loops; ++i) {
         PlayerHandle h = PlayerOpenFile(argv[1], 0);
         if (h == PLAYER_NO_HANDLE) {
             ++failures;
-            continue;
-        }
-        current = h;
-        PlayerSetNotifyWindow(h, &window, WM_PLAYER_NOTIFY);
-        PlayerSoundOn(h);
-        PlayerPlay(h, &window);
-        pause();
-        if (random() % 2) PlayerSetPlayTime(h, static_cast<uint32_t>(random() % (PlayerGetTotalTime(h) + 1)));
-        pause();
-        if (random() % 3 == 0) {
-            PlayerSoundOff(h);
+        } else {
+            current = h;
+            PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
             PlayerSoundOn(h);
+            PlayerPlay(h, &window.window);
+            pause(8000);
+            if (random() % 2) PlayerSetPlayTime(h, static_cast<uint32_t>(random() % (PlayerGetTotalTime(h) + 1)));
+            pause(8000);
+            if (random() % 3 == 0) {
+                PlayerSoundOff(h);
+                PlayerSoundOn(h);
+            }
+            if (random() % 4 == 0) PlayerPause(h);
+            pause(8000);
+            PlayerClose(h);
         }
-        if (random() % 4 == 0) PlayerPause(h);
-        pause();
-        PlayerClose(h);
+
+        h = NetOpenStream("127.0.0.1", "246135", "246135", "ch1_stress.mp4", &window.window, recorder.port());
+        if (h == PLAYER_NO_HANDLE) {
+            ++failures;
+        } else {
+            current = h;
+            window.handle = h;
+            window.buffering = 0;
+            NetSetBufferTime(h, 1);
+            PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
+            PlayerSoundOn(h);
+            PlayerFast(h);  // time-stretched sound, and the re-buffering comes sooner
+            // The first event is the opening's buffering; the second, the re-buffering.
+            for (int wait = 0; wait < 400 && window.buffering < 2; ++wait) std::this_thread::sleep_for(10ms);
+            if (window.buffering >= 2) ++rebuffered;
+            pause(600000);  // closed while re-buffering or after it resumed
+            PlayerClose(h);
+        }
         current = PLAYER_NO_HANDLE;
-        if ((i + 1) % 100 == 0) std::fprintf(stderr, "%d loops\n", i + 1);
+        if ((i + 1) % 50 == 0) std::fprintf(stderr, "%d loops, %d re-buffered\n", i + 1, rebuffered);
     }
     done = true;
     poller.join();
-    std::printf("engine_stress: %d loops, %d failed opens\n", loops, failures);
-    return failures == 0 ? 0 : 1;
+    std::printf("engine_stress: %d loops, %d streams re-buffered, %d failed opens\n", loops, rebuffered, failures);
+    return failures == 0 && rebuffered * 10 >= loops * 9 ? 0 : 1;
 }

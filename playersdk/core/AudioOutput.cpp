@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "core/PlaybackClock.h"
 
 extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -74,11 +78,11 @@ size_t AudioOutput::UsToBytes(int64_t us) const {
     return static_cast<size_t>(us * rate_ / 1000000) * 2 * channels_;
 }
 
-void AudioOutput::Push(int serial, int64_t pts_us, std::vector<uint8_t> samples) {
+void AudioOutput::Push(int serial, int64_t pts_us, double speed, std::vector<uint8_t> samples) {
     std::lock_guard lock(mutex_);
-    if (serial != serial_ || samples.empty()) return;
+    if (serial != serial_ || samples.empty() || !(speed > 0)) return;
     buffered_bytes_ += samples.size();
-    pieces_.push_back({serial, pts_us, std::move(samples), 0});
+    pieces_.push_back({serial, pts_us, speed, std::move(samples), 0});
 }
 
 void AudioOutput::Flush(int serial) {
@@ -118,16 +122,21 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
     size_t done = 0;
     std::lock_guard lock(mutex_);
     if (active_ && clock_->Running()) {
+        // Heard time becomes media time at the clock's speed; a piece's own
+        // bytes carry media time at the speed it was stretched to (the two
+        // differ only just after a change of speed).
+        const double speed = clock_->Speed();
+        auto media_us = [](int64_t heard_us, double at_speed) { return static_cast<int64_t>(heard_us * at_speed); };
         // The media time that out[0] should carry when it is heard.
-        const int64_t due_us = clock_->NowUs() + latency_us_;
+        const int64_t due_us = clock_->NowUs() + media_us(latency_us_, speed);
         bool anchored = false;
         while (done < length && !pieces_.empty()) {
             Piece& piece = pieces_.front();
-            const int64_t at_us = piece.pts_us + BytesToUs(piece.offset);
-            const int64_t here_us = due_us + BytesToUs(done);
+            const int64_t at_us = piece.pts_us + media_us(BytesToUs(piece.offset), piece.speed);
+            const int64_t here_us = due_us + media_us(BytesToUs(done), speed);
             const int64_t early_us = at_us - here_us;
             if (early_us > kSyncToleranceUs) {
-                size_t gap = std::min(UsToBytes(early_us), length - done);
+                size_t gap = std::min(UsToBytes(static_cast<int64_t>(early_us / speed)), length - done);
                 gap -= gap % frame_bytes;
                 if (gap == 0) break;
                 std::memset(out + done, 0, gap);
@@ -136,7 +145,8 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
             }
             size_t left = piece.bytes.size() - piece.offset;
             if (early_us < -kSyncToleranceUs) {
-                size_t drop = std::min(std::max(UsToBytes(-early_us), frame_bytes), left);
+                size_t drop = std::min(std::max(UsToBytes(static_cast<int64_t>(-early_us / piece.speed)), frame_bytes), left);
+                drop -= drop % frame_bytes;
                 piece.offset += drop;
                 buffered_bytes_ -= drop;
                 if (piece.offset >= piece.bytes.size()) pieces_.pop_front();
@@ -144,7 +154,7 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
             }
             if (!anchored) {
                 // out[done] is heard latency + done later than now.
-                clock_->Anchor(at_us - latency_us_ - BytesToUs(done), now, kAnchorToleranceUs);
+                clock_->Anchor(at_us - media_us(latency_us_ + BytesToUs(done), speed), now, kAnchorToleranceUs);
                 anchored = true;
             }
             size_t n = std::min(left, length - done);
@@ -156,6 +166,82 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
         }
     }
     if (done < length) std::memset(out + done, 0, length - done);
+}
+
+std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, double tempo) {
+    if (!(tempo >= kSlowestHeardSpeed && tempo <= kFastestHeardSpeed)) return nullptr;
+    std::unique_ptr<TempoStretcher> stretcher(new TempoStretcher);
+    stretcher->rate_ = rate;
+    stretcher->channels_ = channels;
+    stretcher->tempo_ = tempo;
+    // The filter works on windows of the power of two at or above 1/24 s and
+    // gives out its first sample from the middle of the first window.
+    int window = 1;
+    while (window < rate / 24) window *= 2;
+    stretcher->lead_ = window / 2;
+    stretcher->graph_ = avfilter_graph_alloc();
+    stretcher->frame_ = av_frame_alloc();
+    if (stretcher->graph_ == nullptr || stretcher->frame_ == nullptr) return nullptr;
+    stretcher->graph_->nb_threads = 1;
+    char source_arguments[128];
+    std::snprintf(source_arguments, sizeof source_arguments,
+                  "time_base=1/%d:sample_rate=%d:sample_fmt=s16:channel_layout=%s", rate, rate,
+                  channels == 1 ? "mono" : "stereo");
+    char tempo_arguments[32];
+    std::snprintf(tempo_arguments, sizeof tempo_arguments, "tempo=%.4f", tempo);
+    AVFilterContext* stretch = nullptr;
+    AVFilterContext* format = nullptr;
+    char format_arguments[64];
+    std::snprintf(format_arguments, sizeof format_arguments, "sample_fmts=s16:channel_layouts=%s",
+                  channels == 1 ? "mono" : "stereo");
+    if (avfilter_graph_create_filter(&stretcher->source_, avfilter_get_by_name("abuffer"), "in", source_arguments,
+                                     nullptr, stretcher->graph_) < 0 ||
+        avfilter_graph_create_filter(&stretch, avfilter_get_by_name("atempo"), "tempo", tempo_arguments, nullptr,
+                                     stretcher->graph_) < 0 ||
+        avfilter_graph_create_filter(&format, avfilter_get_by_name("aformat"), "format", format_arguments, nullptr,
+                                     stretcher->graph_) < 0 ||
+        avfilter_graph_create_filter(&stretcher->sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
+                                     nullptr, stretcher->graph_) < 0 ||
+        avfilter_link(stretcher->source_, 0, stretch, 0) < 0 || avfilter_link(stretch, 0, format, 0) < 0 ||
+        avfilter_link(format, 0, stretcher->sink_, 0) < 0 || avfilter_graph_config(stretcher->graph_, nullptr) < 0) {
+        return nullptr;
+    }
+    return stretcher;
+}
+
+TempoStretcher::~TempoStretcher() {
+    av_frame_free(&frame_);
+    avfilter_graph_free(&graph_);
+}
+
+bool TempoStretcher::Feed(int64_t pts_us, const std::vector<uint8_t>* samples) {
+    if (samples == nullptr) return av_buffersrc_add_frame(source_, nullptr) >= 0;
+    const int count = static_cast<int>(samples->size() / (2 * channels_));
+    if (count <= 0) return false;
+    if (fed_ == 0) first_pts_us_ = pts_us;
+    av_frame_unref(frame_);
+    frame_->format = AV_SAMPLE_FMT_S16;
+    frame_->sample_rate = rate_;
+    av_channel_layout_default(&frame_->ch_layout, channels_);
+    frame_->nb_samples = count;
+    frame_->pts = fed_;
+    if (av_frame_get_buffer(frame_, 0) < 0) return false;
+    std::memcpy(frame_->data[0], samples->data(), static_cast<size_t>(count) * 2 * channels_);
+    fed_ += count;
+    return av_buffersrc_add_frame(source_, frame_) >= 0;
+}
+
+bool TempoStretcher::Take(int64_t* pts_us, std::vector<uint8_t>* samples) {
+    av_frame_unref(frame_);
+    if (av_buffersink_get_frame(sink_, frame_) < 0) return false;
+    // Sample k out comes from about sample k x tempo + lead in.
+    const double from = static_cast<double>(given_) * tempo_ + static_cast<double>(lead_);
+    *pts_us = first_pts_us_ + static_cast<int64_t>(from * 1000000 / rate_);
+    const size_t bytes = static_cast<size_t>(frame_->nb_samples) * 2 * channels_;
+    samples->assign(frame_->data[0], frame_->data[0] + bytes);
+    given_ += frame_->nb_samples;
+    av_frame_unref(frame_);
+    return true;
 }
 
 std::unique_ptr<SoundDecoder> SoundDecoder::Create(const AVStream* stream, int64_t start_us, int out_rate,

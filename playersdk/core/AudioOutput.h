@@ -4,7 +4,8 @@
 // re-anchors the player's clock to what is being heard, so that sound is the
 // master clock while it plays. Pieces too far from the clock are dropped
 // (late) or preceded by silence (early); while inactive (paused, seeking,
-// another speed, sound off) the callback gives silence and keeps its pieces.
+// a speed with no sound, sound off) the callback gives silence and keeps its
+// pieces. TempoStretcher plays sound faster or slower at the same pitch.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,8 @@ extern "C" {
 }
 
 struct SwrContext;
+struct AVFilterGraph;
+struct AVFilterContext;
 
 namespace playersdk {
 
@@ -41,14 +44,15 @@ public:
     int Rate() const { return rate_; }
     int Channels() const { return channels_; }
 
-    // Appends interleaved samples that start at media time pts_us. Pieces of
-    // another serial than the last Flush's are ignored.
-    void Push(int serial, int64_t pts_us, std::vector<uint8_t> samples);
+    // Appends interleaved samples that start at media time pts_us and carry
+    // `speed` media seconds for each second heard (time-stretched sound).
+    // Pieces of another serial than the last Flush's are ignored.
+    void Push(int serial, int64_t pts_us, double speed, std::vector<uint8_t> samples);
     // Drops every piece; from now on only pieces of `serial` are taken.
     void Flush(int serial);
     // Plays (true) or gives silence and keeps the pieces (false).
     void SetActive(bool active);
-    // Media time queued and not yet handed to the device.
+    // Time queued and not yet handed to the device, as heard.
     int64_t BufferedUs() const;
     // Some sound of `serial` is queued.
     bool HasSound(int serial) const;
@@ -64,6 +68,7 @@ private:
     struct Piece {
         int serial = 0;
         int64_t pts_us = 0;
+        double speed = 1.0;
         std::vector<uint8_t> bytes;
         size_t offset = 0;  // bytes already played
     };
@@ -80,6 +85,51 @@ private:
     size_t buffered_bytes_ = 0;
     int serial_ = 0;
     bool active_ = false;
+};
+
+// The speeds at which sound is heard (time-stretched); beyond them it is silent.
+constexpr double kSlowestHeardSpeed = 0.5;
+constexpr double kFastestHeardSpeed = 4.0;
+
+// Changes the tempo of 16-bit interleaved sound and keeps its pitch
+// (FFmpeg's atempo filter). Media times are carried through: a piece out
+// starts at the media time its first sample came from.
+class TempoStretcher {
+public:
+    // nullptr when the filter cannot be set up.
+    static std::unique_ptr<TempoStretcher> Create(int rate, int channels, double tempo);
+    ~TempoStretcher();
+    TempoStretcher(const TempoStretcher&) = delete;
+    TempoStretcher& operator=(const TempoStretcher&) = delete;
+
+    double Tempo() const { return tempo_; }
+    // Feeds samples that start at media time pts_us (nullptr: no more
+    // samples, give out what is held); every stretched piece goes to
+    // sink(pts_us, samples).
+    template <typename Sink>
+    void Stretch(int64_t pts_us, const std::vector<uint8_t>* samples, Sink&& sink) {
+        if (!Feed(pts_us, samples)) return;
+        std::vector<uint8_t> out;
+        int64_t out_pts_us = 0;
+        while (Take(&out_pts_us, &out)) sink(out_pts_us, std::move(out));
+    }
+
+private:
+    TempoStretcher() = default;
+    bool Feed(int64_t pts_us, const std::vector<uint8_t>* samples);
+    bool Take(int64_t* pts_us, std::vector<uint8_t>* samples);
+
+    AVFilterGraph* graph_ = nullptr;
+    AVFilterContext* source_ = nullptr;
+    AVFilterContext* sink_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int rate_ = 48000;
+    int channels_ = 2;
+    double tempo_ = 1.0;
+    int lead_ = 0;              // samples in before the first one out
+    int64_t first_pts_us_ = 0;  // media time of the first sample fed
+    int64_t fed_ = 0;           // samples in
+    int64_t given_ = 0;         // samples out
 };
 
 class SoundDecoder {

@@ -42,6 +42,13 @@ constexpr auto kLandingSoundWait = 500ms;
 // picture keeps moving on a machine too slow for the speed asked.
 constexpr auto kLongestWithoutPicture = 250ms;
 constexpr int64_t kUnknownTime = INT64_MIN;
+// Seeking in a container without an index: how far before the target the
+// search for a key frame starts (then 4x further each time), and how much it
+// reads at most from each start.
+constexpr int64_t kKeyFrameSearchStepUs = 1000000;
+constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
+
+double SpeedOf(int speed_step) { return speed_step >= 0 ? double(1 << speed_step) : 1.0 / (1 << -speed_step); }
 
 int64_t MsFromWall() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Wall::now().time_since_epoch()).count();
@@ -191,6 +198,7 @@ bool Player::OpenMedia(std::string* why) {
     if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
 
+    seek_by_reading_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
     if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
         AVStream* video = format_->streams[video_stream_];
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
@@ -406,12 +414,72 @@ void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
     sound_wake_.notify_all();
     presenter_wake_.notify_all();
     lock.unlock();
-    const int64_t ts = start_us_ + target;
-    if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
-        avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+    if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
+        const int64_t ts = start_us_ + target;
+        if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+            avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+        }
     }
     cut_->Discontinuity();
     lock.lock();
+}
+
+// A container without a key-frame index (MPEG-TS, MPEG-PS) seeks by
+// timestamps alone and lands on any picture. So: land a little before the
+// target, read on (demultiplexing only) to the last key frame at or before
+// it, further back until there is one, and go to its byte position. False
+// when no key frame was found that way.
+bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return false;
+    const AVRational video_base = format_->streams[video_stream_]->time_base;
+    const int64_t size = avio_size(format_->pb);
+    int64_t found = -1;
+    bool from_start = false;
+    bool superseded = false;
+    for (int64_t back_us = kKeyFrameSearchStepUs; found < 0 && !superseded; back_us *= 4) {
+        const int64_t from_us = target_us - back_us;
+        if (from_us <= 0) {
+            from_start = true;
+            break;
+        }
+        if (avformat_seek_file(format_, -1, INT64_MIN, start_us_ + from_us, start_us_ + from_us, 0) < 0) {
+            // Timestamps that jump: a guess by the byte position.
+            if (size <= 0 || total_ms_ == 0) break;
+            const auto guess = static_cast<int64_t>(static_cast<double>(size) * from_us / (total_ms_ * 1000.0));
+            if (avformat_seek_file(format_, -1, INT64_MIN, guess, guess, AVSEEK_FLAG_BYTE) < 0) break;
+        }
+        int64_t scanned = 0;
+        for (int n = 0; scanned < kKeyFrameSearchBytes; ++n) {
+            if ((n & 15) == 0) {
+                std::lock_guard lock(mutex_);
+                superseded = quit_ || seek_pending_;
+            }
+            if (superseded || av_read_frame(format_, packet) < 0) break;
+            scanned += packet->size;
+            bool passed = false;
+            if (packet->stream_index == video_stream_) {
+                const int64_t pts = PacketTimeUs(packet);
+                if ((packet->flags & AV_PKT_FLAG_KEY) != 0 && packet->pos >= 0 && pts != kUnknownTime &&
+                    pts <= target_us) {
+                    found = packet->pos;
+                }
+                // In decoding order: past the target, no key frame to come is at or before it.
+                const int64_t dts = packet->dts != AV_NOPTS_VALUE
+                                        ? av_rescale_q(packet->dts, video_base, AV_TIME_BASE_Q) - start_us_
+                                        : pts;
+                passed = dts != kUnknownTime && dts > target_us;
+            }
+            av_packet_unref(packet);
+            if (passed) break;
+        }
+    }
+    av_packet_free(&packet);
+    if (superseded) return true;  // the newer seek goes its own way
+    if (from_start) {
+        return avformat_seek_file(format_, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0;
+    }
+    return found >= 0 && avformat_seek_file(format_, -1, INT64_MIN, found, found, AVSEEK_FLAG_BYTE) >= 0;
 }
 
 void Player::ReadLoop() {
@@ -633,10 +701,16 @@ void Player::VideoLoop() {
 
 // --- sound thread -----------------------------------------------------------
 
-bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && speed_step_ == 0; }
+bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && HeardAt(speed_step_); }
+
+bool Player::HeardAt(int speed_step) {
+    const double speed = SpeedOf(speed_step);
+    return speed >= kSlowestHeardSpeed && speed <= kFastestHeardSpeed;
+}
 
 void Player::SoundLoop() {
     std::unique_ptr<SoundDecoder> decoder;
+    std::unique_ptr<TempoStretcher> stretcher;  // at speeds other than 1
     int decoder_serial = -1;
     const AVStream* stream = format_->streams[audio_stream_];
     std::unique_lock lock(mutex_);
@@ -670,29 +744,48 @@ void Player::SoundLoop() {
         QueuedPacket item = sound_packets_.Pop();
         reader_wake_.notify_one();
         const int serial = serial_;
+        const double speed = SpeedOf(speed_step_);
         if (item.serial != serial) {
             av_packet_free(&item.packet);
             continue;
         }
         lock.unlock();
         if (!decoder) decoder = SoundDecoder::Create(stream, start_us_, audio->Rate(), audio->Channels());
+        const int frame_bytes = audio->Channels() * 2;
+        const int64_t bytes_per_second = static_cast<int64_t>(audio->Rate()) * frame_bytes;
+        // Hands a piece to the device, with what the clock has passed already cut off.
+        auto play = [&](int64_t pts_us, double piece_speed, std::vector<uint8_t> samples) {
+            const int64_t now = clock_.NowUs();
+            if (pts_us < now) {
+                auto drop = static_cast<size_t>(static_cast<double>(now - pts_us) / piece_speed * bytes_per_second / 1e6);
+                drop -= drop % static_cast<size_t>(frame_bytes);
+                if (drop >= samples.size()) return;
+                samples.erase(samples.begin(), samples.begin() + static_cast<long>(drop));
+                pts_us += static_cast<int64_t>(static_cast<double>(drop) * piece_speed * 1e6 / bytes_per_second);
+            }
+            audio->Push(serial, pts_us, piece_speed, std::move(samples));
+        };
         if (decoder && decoder_serial != serial) {
             decoder->Flush();
+            stretcher.reset();
             decoder_serial = serial;
         }
+        if (stretcher && stretcher->Tempo() != speed) {
+            // What the old tempo holds is still heard at its own speed.
+            const double old = stretcher->Tempo();
+            stretcher->Stretch(0, nullptr, [&](int64_t pts_us, std::vector<uint8_t> out) { play(pts_us, old, std::move(out)); });
+            stretcher.reset();
+        }
+        if (!stretcher && speed != 1.0) stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
         if (decoder && end > clock_us - kSoundSkipBehindUs) {
-            const int64_t bytes_per_second = static_cast<int64_t>(audio->Rate()) * audio->Channels() * 2;
             decoder->Decode(item.packet, [&](int64_t pts_us, std::vector<uint8_t> samples) {
-                // What the clock has passed already is cut off.
-                const int64_t now = clock_.NowUs();
-                if (pts_us < now) {
-                    size_t drop = static_cast<size_t>((now - pts_us) * bytes_per_second / 1000000);
-                    drop -= drop % static_cast<size_t>(audio->Channels() * 2);
-                    if (drop >= samples.size()) return;
-                    samples.erase(samples.begin(), samples.begin() + static_cast<long>(drop));
-                    pts_us += static_cast<int64_t>(drop) * 1000000 / bytes_per_second;
+                if (!stretcher) {
+                    play(pts_us, 1.0, std::move(samples));
+                    return;
                 }
-                audio->Push(serial, pts_us, std::move(samples));
+                stretcher->Stretch(pts_us, &samples, [&](int64_t out_pts_us, std::vector<uint8_t> out) {
+                    play(out_pts_us, speed, std::move(out));
+                });
             });
         }
         av_packet_free(&item.packet);
@@ -883,7 +976,7 @@ void Player::PresentLoop() {
 void Player::UpdateClockLocked() {
     const bool running = started_ && !paused_ && !buffering_ && !ended_ && !seeking_;
     clock_.SetRunning(running);
-    if (audio_) audio_->SetActive(running && sound_on_ && speed_step_ == 0);
+    if (audio_) audio_->SetActive(running && sound_on_ && HeardAt(speed_step_));
     presenter_wake_.notify_all();
     sound_wake_.notify_all();
 }
@@ -977,7 +1070,7 @@ bool Player::Faster() {
     std::lock_guard lock(mutex_);
     if (speed_step_ >= kMaxSpeedStep) return false;
     ++speed_step_;
-    clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
+    clock_.SetSpeed(SpeedOf(speed_step_));
     UpdateClockLocked();
     return true;
 }
@@ -986,7 +1079,7 @@ bool Player::Slower() {
     std::lock_guard lock(mutex_);
     if (speed_step_ <= kMinSpeedStep) return false;
     --speed_step_;
-    clock_.SetSpeed(speed_step_ >= 0 ? double(1 << speed_step_) : 1.0 / (1 << -speed_step_));
+    clock_.SetSpeed(SpeedOf(speed_step_));
     UpdateClockLocked();
     return true;
 }

@@ -169,6 +169,7 @@ private:
     // Read thread.
     bool QueuesFullLocked() const;
     void SeekLocked(std::unique_lock<std::mutex>& lock);
+    bool SeekToKeyFrameAtOrBefore(int64_t target_us);
     void RoutePacketLocked(AVPacket* packet);
     // Picture thread: sends one packet (nullptr drains) and hands on every picture.
     struct DecodeState;
@@ -186,6 +187,7 @@ private:
     bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     void UpdateClockLocked();
     bool SoundWantedLocked() const;
+    static bool HeardAt(int speed_step);
     void ClearPicturesLocked();
 
     int64_t FrameTimeUs(const AVFrame* frame) const;
@@ -207,6 +209,9 @@ private:
     int64_t frame_interval_us_ = 40000;
     uint32_t total_ms_ = 0;
     bool seekable_ = true;
+    // The container seeks by timestamps to any picture (MPEG-TS, MPEG-PS):
+    // seeks find their key frame by reading.
+    bool seek_by_reading_ = false;
     // Media times of the key frames, when the container's index is whole at
     // the open (MP4); empty otherwise.
     std::vector<int64_t> key_times_us_;

@@ -21,8 +21,10 @@ namespace {
 
 // The recorder must answer a search's or a stream's first request within this.
 constexpr auto kAnswerBudget = std::chrono::milliseconds(2000);
-// Opening the media of a stream (its header and first picture) may take this.
-constexpr auto kMediaOpenBudget = std::chrono::seconds(5);
+// NetOpenStream holds its caller, the window's thread, while the recorder
+// answers and the media's header and first picture arrive: all of it within
+// this, or the stream is not opened.
+constexpr auto kStreamOpenBudget = std::chrono::seconds(3);
 
 TaskTable<SearchTask>& Searches() {
     static TaskTable<SearchTask> table;
@@ -113,10 +115,11 @@ PLAYERSDK_EXPORT PlayerHandle NetOpenStream(const char* address, const char* log
     RecorderLogin recorder;
     if (!MakeLogin(address, port, login, password, recorder) || name == nullptr || name[0] == '\0')
         return PLAYER_NO_HANDLE;
+    const auto deadline = std::chrono::steady_clock::now() + kStreamOpenBudget;
     auto buffer = std::make_shared<StreamBuffer>(std::move(recorder), name);
     if (buffer->Connect(kAnswerBudget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
 
-    buffer->SetReadDeadline(std::chrono::steady_clock::now() + kMediaOpenBudget);
+    buffer->SetReadDeadline(deadline);
     std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(buffer));
     buffer->ClearReadDeadline();
     if (!player) return PLAYER_NO_HANDLE;

@@ -373,78 +373,150 @@ TEST(StreamPlayer, AReadThatStallsEveryTwoSecondsLosesNeitherSoundNorPictureTime
 
 namespace {
 
-// After a seek, the beep of each second is heard with its flash: on the disk
-// sound driver, the time a sample is heard is when the driver's file shows it
-// (its 4 KB stdio buffer reaches the file as the next device buffer is taken).
-TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
-    const std::string sound_file = ScratchDir() + "/sync-sound.raw";
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", sound_file.c_str(), 1);
-    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
-    std::string clip = MakeMedia("flash-beep.mp4",
-        "-f lavfi -i \"color=black:s=64x48:r=25:d=6,format=yuv420p,geq=lum='if(eq(mod(N\\,25)\\,0)\\,235\\,16)':cb=128:cr=128\" "
-        "-f lavfi -i \"aevalsrc='if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=6\" "
-        "-c:v libx264 -g 50 -c:a aac -ac 1");
-    ASSERT_FALSE(clip.empty());
+// A clip with a white flash and a 1 kHz beep at every whole second, played
+// with sound through SDL's disk driver: when each flash was shown and each
+// beep heard. A sample is heard when the driver's file shows it (its 4 KB
+// stdio buffer reaches the file as the next device buffer is taken).
+class FlashAndBeep {
+public:
     using Clock = std::chrono::steady_clock;
-    std::vector<std::pair<Clock::time_point, int64_t>> sizes;
-    std::atomic<bool> stop{false};
-    std::thread poller([&] {
-        int64_t last = -1;
-        while (!stop) {
-            int64_t size = FileSize(sound_file);
-            if (size != last) sizes.emplace_back(Clock::now(), last = size);
-            std::this_thread::sleep_for(500us);
+    static constexpr int kRate = 48000;  // mono
+
+    explicit FlashAndBeep(const std::string& name) : sound_file_(ScratchDir() + "/" + name + ".raw") {
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", sound_file_.c_str(), 1);
+        window.OnEachPicture([this](const Picture& p) {
+            std::lock_guard lock(flashes_mutex_);
+            if (p.At(32, 24)[1] > 128) flashes_.push_back(Clock::now());
+        });
+        poller_ = std::thread([this] {
+            int64_t last = -1;
+            while (!stop_) {
+                int64_t size = FileSize(sound_file_);
+                if (size != last) sizes_.emplace_back(Clock::now(), last = size);
+                std::this_thread::sleep_for(500us);
+            }
+        });
+    }
+    ~FlashAndBeep() { Stop(); }
+    static std::string Clip() {
+        return MakeMedia("flash-beep.mp4",
+            "-f lavfi -i \"color=black:s=64x48:r=25:d=10,format=yuv420p,geq=lum='if(eq(mod(N\\,25)\\,0)\\,235\\,16)':cb=128:cr=128\" "
+            "-f lavfi -i \"aevalsrc='if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=10\" "
+            "-c:v libx264 -g 50 -c:a aac -ac 1");
+    }
+    // Call once the player is closed.
+    void Stop() {
+        if (stop_.exchange(true)) return;
+        poller_.join();
+        std::string raw = ReadAll(sound_file_);
+        samples_.resize(raw.size() / 2);
+        std::memcpy(samples_.data(), raw.data(), samples_.size() * 2);
+        // A beep starts with sound after 100 ms of quiet.
+        for (size_t i = 0, quiet = 0; i < samples_.size(); ++i) {
+            if (std::abs(samples_[i]) >= 300 && quiet >= kRate / 10) beeps_.push_back(i);
+            quiet = std::abs(samples_[i]) < 300 ? quiet + 1 : 0;
         }
-    });
-    std::vector<Clock::time_point> flashes;
-    std::mutex flashes_mutex;
-    FakeWindow window(64, 48);
-    window.OnEachPicture([&](const Picture& p) {
-        const uint8_t* px = p.At(32, 24);
-        std::lock_guard lock(flashes_mutex);
-        if (px[1] > 128) flashes.push_back(Clock::now());
-    });
-    std::shared_ptr<Player> player = Player::Open(FileInput::Open(clip));
+    }
+    // Beep heard minus flash shown (ms) for each flash shown in [from, to),
+    // with the beep nearest to it.
+    std::vector<double> Offsets(Clock::time_point from, Clock::time_point to) {
+        std::lock_guard lock(flashes_mutex_);
+        std::vector<double> offsets;
+        for (Clock::time_point flash : flashes_) {
+            if (flash < from || flash >= to) continue;
+            double best = NAN;
+            for (size_t beep : beeps_) {
+                double offset = std::chrono::duration<double, std::milli>(Heard(beep) - flash).count();
+                if (std::isnan(best) || std::fabs(offset) < std::fabs(best)) best = offset;
+            }
+            offsets.push_back(best);
+        }
+        return offsets;
+    }
+    // The pitch of the first beep heard in [from, to), in Hz; 0 when none.
+    double PitchOfBeep(Clock::time_point from, Clock::time_point to) const {
+        for (size_t beep : beeps_) {
+            if (Heard(beep) < from || Heard(beep) >= to || beep + kRate / 50 > samples_.size()) continue;
+            int crossings = 0;  // over 20 ms
+            for (size_t i = beep + 1; i < beep + kRate / 50; ++i) crossings += (samples_[i - 1] < 0) != (samples_[i] < 0);
+            return crossings / 2.0 * 50;
+        }
+        return 0;
+    }
+    FakeWindow window{64, 48};
+
+private:
+    Clock::time_point Heard(size_t sample) const {
+        const int64_t offset = static_cast<int64_t>(sample) * 2;
+        for (const auto& [at, size] : sizes_) {
+            if (size > offset) return at - std::chrono::microseconds((size - offset) * 1000000 / (kRate * 2));
+        }
+        return Clock::time_point::max();
+    }
+
+    std::string sound_file_;
+    std::vector<std::pair<Clock::time_point, int64_t>> sizes_;
+    std::atomic<bool> stop_{false};
+    std::thread poller_;
+    std::mutex flashes_mutex_;
+    std::vector<Clock::time_point> flashes_;
+    std::vector<int16_t> samples_;
+    std::vector<size_t> beeps_;
+};
+
+// The key frame a seek shows at once may be a flash: flashes this soon after
+// a seek or a change of speed are not counted.
+constexpr auto kSettle = 250ms;
+
+TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
+    FlashAndBeep av("sync-sound");
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(FlashAndBeep::Clip()));
     ASSERT_TRUE(player);
     PlayerHandle h = RegisterPlayer(player);
     PlayerSoundOn(h);
-    PlayerPlay(h, window.Handle());
+    PlayerPlay(h, av.window.Handle());
     std::this_thread::sleep_for(1200ms);
-    const Clock::time_point seek = Clock::now();
+    const auto seek = FlashAndBeep::Clock::now();
     PlayerSetPlayTime(h, 2500);  // between flashes: the flash at 3 s follows
     std::this_thread::sleep_for(1300ms);
     player.reset();
     PlayerClose(h);
-    stop = true;
-    poller.join();
+    av.Stop();
+    std::vector<double> offsets = av.Offsets(seek + kSettle, FlashAndBeep::Clock::now());
+    ASSERT_FALSE(offsets.empty()) << "no flash after the seek";
+    EXPECT_LT(std::fabs(offsets[0]), 80.0) << "sound minus picture, ms";
+}
 
-    std::string raw = ReadAll(sound_file);
-    std::vector<int16_t> samples(raw.size() / 2);
-    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-    // The first beep heard 250 ms or more after the seek (the key frame shown
-    // at once may be a flash), and the first flash.
-    auto heard = [&](size_t sample) {
-        int64_t offset = static_cast<int64_t>(sample) * 2;
-        for (const auto& [at, size] : sizes) {
-            if (size > offset) return at - std::chrono::microseconds((size - offset) * 1000000 / 96000);
-        }
-        return Clock::time_point::max();
-    };
-    Clock::time_point beep = Clock::time_point::max();
-    for (size_t i = 4800, quiet = 0; i < samples.size(); ++i) {
-        if (std::abs(samples[i]) >= 300 && quiet >= 4800 && heard(i) > seek + 250ms) {
-            beep = heard(i);
-            break;
-        }
-        quiet = std::abs(samples[i]) < 300 ? quiet + 1 : 0;
-    }
-    std::lock_guard lock(flashes_mutex);
-    auto flash = std::find_if(flashes.begin(), flashes.end(), [&](Clock::time_point at) { return at > seek + 250ms; });
-    ASSERT_NE(flash, flashes.end()) << "no flash after the seek";
-    ASSERT_NE(beep, Clock::time_point::max()) << "no beep after the seek";
-    double offset = std::chrono::duration<double, std::milli>(beep - *flash).count();
-    EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture, ms";
+// Sound at twice and at half speed is heard, at its own pitch, with its pictures.
+TEST(SoundOutput, AtTwiceAndHalfSpeedTheSoundKeepsItsPitchAndItsPicture) {
+    FlashAndBeep av("speed-sound");
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(FlashAndBeep::Clip()));
+    ASSERT_TRUE(player);
+    PlayerHandle h = RegisterPlayer(player);
+    PlayerSoundOn(h);
+    PlayerFast(h);
+    const auto start = FlashAndBeep::Clock::now();
+    PlayerPlay(h, av.window.Handle());
+    std::this_thread::sleep_for(2200ms);  // to about 4.4 s
+    const auto slowed = FlashAndBeep::Clock::now();
+    PlayerSlow(h);
+    PlayerSlow(h);
+    std::this_thread::sleep_for(3400ms);  // to about 6.1 s
+    const auto end = FlashAndBeep::Clock::now();
+    player.reset();
+    PlayerClose(h);
+    av.Stop();
+    const double pitch = av.PitchOfBeep(start + kSettle, slowed);
+    EXPECT_NEAR(pitch, 1000.0, 150.0) << "no beep at twice the speed, or at another pitch";
+    std::vector<double> fast = av.Offsets(start + kSettle, slowed);
+    std::vector<double> slow = av.Offsets(slowed + kSettle, end);
+    EXPECT_GE(fast.size(), 2u) << "flashes shown at twice the speed";
+    EXPECT_GE(slow.size(), 1u) << "flashes shown at half the speed";
+    for (double offset : fast) EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture at 2x, ms";
+    for (double offset : slow) EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture at 1/2x, ms";
 }
 
 }  // namespace

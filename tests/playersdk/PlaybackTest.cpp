@@ -223,6 +223,35 @@ TEST_F(Playback, PlaysEveryContainerThatCarriesADecodablePicture) {
     }
 }
 
+// Containers without a key-frame index: an exact seek finds the key frame at
+// or before its target by reading, forwards and backwards alike. Key frames
+// every 3 s.
+void ExpectExactSeeksIn(const std::string& container, const std::string& video) {
+    NumberedClip clip = Clip(6, 75);
+    clip.container = container;
+    clip.video = video;
+    FakeWindow window(64, 48);
+    PlayerHandle h = PlayerOpenFile(MakeNumberedClip(clip).c_str(), 0);
+    ASSERT_NE(h, PLAYER_NO_HANDLE);
+    PlayerPlay(h, window.Handle());
+    PlayerPause(h);
+    for (int frame : {102, 58, 25}) {
+        ASSERT_EQ(PlayerSetPlayTime(h, static_cast<uint32_t>(frame * 40 + 20)), 1) << frame;
+        EXPECT_TRUE(window.WaitForPicture([frame](const Picture& p) { return FrameNumberOf(p) == frame; }))
+            << "picture " << frame << ", shown " << FrameNumberOf(window.Last());
+        EXPECT_EQ(PlayerGetPlayTime(h), static_cast<uint32_t>(frame * 40));
+    }
+    PlayerClose(h);
+}
+
+TEST_F(Playback, ExactSeeksLandOnTheTargetPictureInAnMpegTransportStream) {
+    ExpectExactSeeksIn("ts", "libx264 -qp 0");
+}
+
+TEST_F(Playback, ExactSeeksLandOnTheTargetPictureInAnMpegProgramStream) {
+    ExpectExactSeeksIn("mpg", "mpeg2video -q:v 1");
+}
+
 // A window whose functions call back into the library, as a host may.
 struct ReentrantWindow {
     PlayerWindow window{};
@@ -331,3 +360,4 @@ TEST_F(Playback, CloseStopsEverythingAndTheHandleIsGone) {
 }
 
 }  // namespace
+

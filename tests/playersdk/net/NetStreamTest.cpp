@@ -1,6 +1,7 @@
 // NetOpenStream, NetSetBufferTime, NetGetBufferProgress and the player entry
 // points on a stream, against a real recorder.
 #include "NetFixture.h"
+#include "ScriptedServer.h"
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -86,6 +87,15 @@ TEST_F(NetStream, RefusedLoginMissingRecordingOrNoRecorderIsMinusOne) {
     EXPECT_LT(NetGetBufferProgress(-1), 0);
     NetSetBufferTime(-1, 5);
     NetSetBufferTime(777777, 5);
+}
+
+// The window's thread waits for the opening: a recorder that answers and
+// then sends nothing more holds it for a few seconds at most.
+TEST_F(NetStream, AnOpeningThatStallsGivesUpWithinItsBudget) {
+    ScriptedServer server(AnswerThenStall("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100, '\0')));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Keep(NetOpenStream("127.0.0.1", kLogin, kLogin, kShort, picture_.Handle(), server.port())), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4500ms);
 }
 
 TEST_F(NetStream, PacedStreamReportsBufferingProgressBeforeItStarts) {
