@@ -9,23 +9,17 @@
 // timers would. Exit status 0 when every open succeeded and most streams
 // re-buffered.
 //   engine_stress FILE [LOOPS]
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <list>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "ScriptedServer.h"
 #include "player/PlayerSdk.h"
 
 #define STRESS_DECLARE(number, name, result, params, args) extern "C" result name params;
@@ -36,118 +30,41 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Waits up to `wait`; false when the client has gone or the server is going away.
+bool ClientStays(int fd, const net_test::ScriptedServer& server, std::chrono::milliseconds wait) {
+    for (auto until = std::chrono::steady_clock::now() + wait; std::chrono::steady_clock::now() < until;) {
+        if (server.released()) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            char sink[256];
+            if ((p.revents & (POLLHUP | POLLERR)) || recv(fd, sink, sizeof sink, 0) <= 0) return false;
+        }
+    }
+    return !server.released();
+}
+
 // Serves one recording under any name. An answer from the first byte is cut
 // off after `drop_after` bytes; an answer from further on waits `hold`
 // first (a recorder slow to come back), unless the client goes away.
-class DroppingRecorder {
-public:
-    DroppingRecorder(std::string bytes, size_t drop_after, std::chrono::milliseconds hold)
-        : bytes_(std::move(bytes)), drop_after_(drop_after), hold_(hold) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 16) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        port_ = ntohs(address.sin_port);
-        acceptor_ = std::thread([this] { Accept(); });
-    }
-    ~DroppingRecorder() {
-        quit_ = true;
-        if (acceptor_.joinable()) acceptor_.join();
-        for (Connection& connection : connections_) connection.thread.join();
-        close(listener_);
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    struct Connection {
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
-
-    void Accept() {
-        while (!quit_) {
-            for (auto it = connections_.begin(); it != connections_.end();) {
-                if (!it->done) {
-                    ++it;
-                    continue;
-                }
-                it->thread.join();
-                it = connections_.erase(it);
-            }
-            pollfd p{listener_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            Connection& connection = connections_.emplace_back();
-            connection.thread = std::thread([this, fd, &connection] {
-                Serve(fd);
-                close(fd);
-                connection.done = true;
-            });
-        }
-    }
-    // Waits up to `wait`; false when the client has gone or the server quits.
-    bool ClientStays(int fd, std::chrono::milliseconds wait) {
-        for (auto until = std::chrono::steady_clock::now() + wait; std::chrono::steady_clock::now() < until;) {
-            if (quit_) return false;
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 10) > 0) {
-                char sink[256];
-                if ((p.revents & (POLLHUP | POLLERR)) || recv(fd, sink, sizeof sink, 0) <= 0) return false;
-            }
-        }
-        return !quit_;
-    }
-    bool Send(int fd, const char* data, size_t size) {
-        while (size > 0) {
-            const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-            if (n <= 0 || quit_) return false;
-            data += n;
-            size -= static_cast<size_t>(n);
-        }
-        return true;
-    }
-    void Serve(int fd) {
-        std::string request;
-        char piece[4096];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            pollfd p{fd, POLLIN, 0};
-            const int ready = poll(&p, 1, 20);
-            if (quit_) return;
-            if (ready <= 0) continue;
-            const ssize_t n = recv(fd, piece, sizeof piece, 0);
-            if (n <= 0) return;
-            request.append(piece, static_cast<size_t>(n));
-        }
+net_test::ScriptedServer::Script DroppingRecorder(const std::string& bytes, size_t drop_after,
+                                                  std::chrono::milliseconds hold) {
+    return [&bytes, drop_after, hold](int fd, const net_test::ScriptedServer& server) {
+        const std::string request = server.last_request();
         size_t from = 0;
         const size_t range = request.find("Range: bytes=");
         if (range != std::string::npos) from = std::strtoull(request.c_str() + range + 13, nullptr, 10);
-        if (from >= bytes_.size()) return;
-        if (from > 0 && !ClientStays(fd, hold_)) return;
-        const size_t size = bytes_.size();
+        if (from >= bytes.size()) return;
+        if (from > 0 && !ClientStays(fd, server, hold)) return;
+        const size_t size = bytes.size();
         std::string head = range == std::string::npos
                                ? "HTTP/1.1 200 OK\r\n"
                                : "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
                                      std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
         head += "Content-Length: " + std::to_string(size - from) + "\r\n\r\n";
-        if (!Send(fd, head.data(), head.size())) return;
-        const size_t end = from == 0 ? drop_after_ : size;
-        Send(fd, bytes_.data() + from, end - from);
-    }
-
-    const std::string bytes_;
-    const size_t drop_after_;
-    const std::chrono::milliseconds hold_;
-    int listener_ = -1;
-    uint16_t port_ = 0;
-    std::atomic<bool> quit_{false};
-    std::thread acceptor_;
-    std::list<Connection> connections_;  // the acceptor's own
-};
+        const size_t end = from == 0 ? drop_after : size;
+        net_test::ScriptedServer::Send(fd, head + bytes.substr(from, end - from));
+    };
+}
 
 // A window that counts the stream events of the handle it is told about.
 struct CountingWindow {
@@ -178,7 +95,7 @@ int main(int argc, char** argv) {
     if (clip.empty()) return 2;
     // The clip is 3 s: the stream drops after about 1.8 s of it, which plays
     // at 2x in 0.9 s, and comes back 1.2 s after the drop.
-    DroppingRecorder recorder(clip, clip.size() * 3 / 5, 1200ms);
+    net_test::ScriptedServer recorder(DroppingRecorder(clip, clip.size() * 3 / 5, 1200ms));
     PlayerInit();
     CountingWindow window;
     std::atomic<PlayerHandle> current{PLAYER_NO_HANDLE};

@@ -169,7 +169,7 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
 }
 
 std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, double tempo) {
-    if (!(tempo >= kSlowestHeardSpeed && tempo <= kFastestHeardSpeed)) return nullptr;
+    if (!HeardAtSpeed(tempo)) return nullptr;
     std::unique_ptr<TempoStretcher> stretcher(new TempoStretcher);
     stretcher->rate_ = rate;
     stretcher->channels_ = channels;
@@ -183,17 +183,16 @@ std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, d
     stretcher->frame_ = av_frame_alloc();
     if (stretcher->graph_ == nullptr || stretcher->frame_ == nullptr) return nullptr;
     stretcher->graph_->nb_threads = 1;
+    const char* layout = channels == 1 ? "mono" : "stereo";
     char source_arguments[128];
     std::snprintf(source_arguments, sizeof source_arguments,
-                  "time_base=1/%d:sample_rate=%d:sample_fmt=s16:channel_layout=%s", rate, rate,
-                  channels == 1 ? "mono" : "stereo");
+                  "time_base=1/%d:sample_rate=%d:sample_fmt=s16:channel_layout=%s", rate, rate, layout);
     char tempo_arguments[32];
     std::snprintf(tempo_arguments, sizeof tempo_arguments, "tempo=%.4f", tempo);
     AVFilterContext* stretch = nullptr;
     AVFilterContext* format = nullptr;
     char format_arguments[64];
-    std::snprintf(format_arguments, sizeof format_arguments, "sample_fmts=s16:channel_layouts=%s",
-                  channels == 1 ? "mono" : "stereo");
+    std::snprintf(format_arguments, sizeof format_arguments, "sample_fmts=s16:channel_layouts=%s", layout);
     if (avfilter_graph_create_filter(&stretcher->source_, avfilter_get_by_name("abuffer"), "in", source_arguments,
                                      nullptr, stretcher->graph_) < 0 ||
         avfilter_graph_create_filter(&stretch, avfilter_get_by_name("atempo"), "tempo", tempo_arguments, nullptr,

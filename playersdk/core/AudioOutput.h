@@ -88,8 +88,7 @@ private:
 };
 
 // The speeds at which sound is heard (time-stretched); beyond them it is silent.
-constexpr double kSlowestHeardSpeed = 0.5;
-constexpr double kFastestHeardSpeed = 4.0;
+inline bool HeardAtSpeed(double speed) { return speed >= 0.5 && speed <= 4.0; }
 
 // Changes the tempo of 16-bit interleaved sound and keeps its pitch
 // (FFmpeg's atempo filter). Media times are carried through: a piece out

@@ -701,12 +701,7 @@ void Player::VideoLoop() {
 
 // --- sound thread -----------------------------------------------------------
 
-bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && HeardAt(speed_step_); }
-
-bool Player::HeardAt(int speed_step) {
-    const double speed = SpeedOf(speed_step);
-    return speed >= kSlowestHeardSpeed && speed <= kFastestHeardSpeed;
-}
+bool Player::SoundWantedLocked() const { return sound_on_ && audio_ != nullptr && HeardAtSpeed(SpeedOf(speed_step_)); }
 
 void Player::SoundLoop() {
     std::unique_ptr<SoundDecoder> decoder;
@@ -976,7 +971,7 @@ void Player::PresentLoop() {
 void Player::UpdateClockLocked() {
     const bool running = started_ && !paused_ && !buffering_ && !ended_ && !seeking_;
     clock_.SetRunning(running);
-    if (audio_) audio_->SetActive(running && sound_on_ && HeardAt(speed_step_));
+    if (audio_) audio_->SetActive(running && SoundWantedLocked());
     presenter_wake_.notify_all();
     sound_wake_.notify_all();
 }

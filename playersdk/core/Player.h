@@ -187,7 +187,6 @@ private:
     bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     void UpdateClockLocked();
     bool SoundWantedLocked() const;
-    static bool HeardAt(int speed_step);
     void ClearPicturesLocked();
 
     int64_t FrameTimeUs(const AVFrame* frame) const;

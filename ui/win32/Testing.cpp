@@ -43,6 +43,15 @@ POINT RowCentre(HWND list, int row) {
     return {(bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2};
 }
 
+// Scrolls the row into view: the list and the row's centre; false for no such row.
+bool ShowRow(Dialog& dialog, int list_id, int row, HWND* list, POINT* centre) {
+    *list = Item(dialog, list_id);
+    if (*list == nullptr || row < 0 || row >= dialog.ListRowCount(list_id)) return false;
+    SendMessageW(*list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    *centre = RowCentre(*list, row);
+    return true;
+}
+
 // A point of the list below its rows; false when rows fill it.
 bool BlankPoint(HWND list, POINT* at) {
     RECT client{};
@@ -111,19 +120,17 @@ bool Click(Dialog& dialog, int id) {
 }
 
 bool SelectRow(Dialog& dialog, int list_id, int row) {
-    HWND list = Item(dialog, list_id);
-    if (list == nullptr || row < 0 || row >= dialog.ListRowCount(list_id)) return false;
-    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
-    const POINT centre = RowCentre(list, row);
+    HWND list = nullptr;
+    POINT centre{};
+    if (!ShowRow(dialog, list_id, row, &list, &centre)) return false;
     PressAndRelease(list, centre.x, centre.y);
     return true;
 }
 
 bool DoubleClickRow(Dialog& dialog, int list_id, int row) {
-    HWND list = Item(dialog, list_id);
-    if (list == nullptr || row < 0 || row >= dialog.ListRowCount(list_id)) return false;
-    SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
-    const POINT centre = RowCentre(list, row);
+    HWND list = nullptr;
+    POINT centre{};
+    if (!ShowRow(dialog, list_id, row, &list, &centre)) return false;
     DoubleClickAt(list, centre.x, centre.y);
     return true;
 }
@@ -188,6 +195,7 @@ bool HoldSeekBarThumb(Dialog& dialog, int id, int position) {
 }
 
 bool ReleaseSeekBarThumb(Dialog& dialog, int id) {
+    // The window the thumb was held in, even if it has been disabled since.
     HWND bar = reinterpret_cast<HWND>(dialog.ItemWindowHandle(id));
     if (bar == nullptr || GetCapture() != bar) return false;
     const POINT at = ThumbOf(bar).Centre();
