@@ -41,6 +41,7 @@ constexpr auto kLandingSoundWait = 500ms;
 // A late picture is still shown when nothing was shown for this long, so the
 // picture keeps moving on a machine too slow for the speed asked.
 constexpr auto kLongestWithoutPicture = 250ms;
+constexpr auto kLongestPresenterSleep = 100ms;
 constexpr int64_t kUnknownTime = INT64_MIN;
 // Seeking in a container without an index: how far before the target the
 // search for a key frame starts (then 4x further each time), and how much it
@@ -234,8 +235,16 @@ bool Player::OpenVideoDecoder(std::string* why) {
         *why = "cannot set up the picture decoder";
         return false;
     }
-    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    video_decoder_->thread_count = static_cast<int>(std::min(cores, 4u));
+    // One decoding thread per full-HD picture's worth of pixels: a thread
+    // decodes full HD several times faster than it plays, and each thread
+    // more costs CPU time of its own (frame hand-over, copied state).
+    constexpr int64_t kPixelsPerThread = 1920 * 1088;
+    const int64_t pixels = static_cast<int64_t>(std::max(stream->codecpar->width, 1)) *
+                           std::max(stream->codecpar->height, 1);
+    const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
+    video_decoder_->thread_count =
+        static_cast<int>(std::clamp<int64_t>((pixels + kPixelsPerThread - 1) / kPixelsPerThread, 1,
+                                             std::min<int64_t>(cores, 4)));
     video_decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     video_decoder_->pkt_timebase = stream->time_base;
     if (avcodec_open2(video_decoder_, codec, nullptr) < 0) {
@@ -732,8 +741,10 @@ void Player::SoundLoop() {
             continue;
         }
         AudioOutput* audio = audio_.get();  // lives until the threads are joined
-        if (audio->BufferedUs() >= kSoundAheadUs) {
-            sound_wake_.wait_for(lock, 10ms);
+        if (const int64_t buffered = audio->BufferedUs(); buffered >= kSoundAheadUs) {
+            // Topped up: back when half of it is heard, to refill in one go
+            // rather than wake for every piece.
+            sound_wake_.wait_for(lock, std::chrono::microseconds(buffered - kSoundAheadUs / 2));
             continue;
         }
         QueuedPacket item = sound_packets_.Pop();
@@ -785,7 +796,7 @@ void Player::SoundLoop() {
         }
         av_packet_free(&item.packet);
         lock.lock();
-        presenter_wake_.notify_one();
+        if (seeking_) presenter_wake_.notify_one();  // a landing waits for its sound
     }
 }
 
@@ -942,7 +953,9 @@ void Player::PresentLoop() {
             } else if (held) {
                 presenter_wake_.wait(lock);
             } else {
-                presenter_wake_.wait_for(lock, std::min<Wall::duration>(wait, 10ms));
+                // Until the picture is due: whatever changes the clock but
+                // the sound's small re-anchoring wakes this thread.
+                presenter_wake_.wait_for(lock, std::min<Wall::duration>(wait, kLongestPresenterSleep));
             }
             continue;
         }
