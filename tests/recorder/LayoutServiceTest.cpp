@@ -63,9 +63,11 @@ std::vector<std::string> Files(const fs::path& root, const std::string& pattern)
 const char* const kNested = "%{channel}/%Y-%m-%d/%H/%M.%S.mp4";
 
 // One 12 s recording written at real speed into both layouts at once, 10 s
-// segments (so a 10 s one and a 2 s one each): MP4 in cam1/<day>/<hour>/,
-// MPEG-TS as yard_<day>_<time>.ts; a free-named export; and the files a
-// recorder's folder also holds: text, an empty file, a segment being written.
+// segments (so a 10 s one and a 2 s one each; the second keeps the
+// recording's timestamps, from 10 s on, as the muxer leaves them): MP4 in
+// cam1/<day>/<hour>/, MPEG-TS as yard_<day>_<time>.ts; a free-named export;
+// and the files a recorder's folder also holds: text, an empty file, a
+// segment being written.
 class LayoutService : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -77,9 +79,9 @@ protected:
             "ffmpeg -nostdin -hide_banner -loglevel error -re -f lavfi -i testsrc2=size=160x90:rate=10 "
             "-f lavfi -i sine=frequency=440:sample_rate=8000 -t 12 -map 0:v -map 1:a -c:v libx264 "
             "-preset ultrafast -g 10 -pix_fmt yuv420p -c:a aac -b:a 16k -ac 1 -threads 1 -f tee "
-            "'[f=segment:strftime=1:segment_time=10:reset_timestamps=1]" +
+            "'[f=segment:strftime=1:segment_time=10]" +
             root.string() + "/cam1/%Y-%m-%d/%H/%M.%S.mp4|[f=segment:strftime=1:segment_time=10:"
-            "reset_timestamps=1:segment_format=mpegts]" + root.string() + "/yard_%Y-%m-%d_%H-%M-%S.ts'";
+            "segment_format=mpegts]" + root.string() + "/yard_%Y-%m-%d_%H-%M-%S.ts'";
         ASSERT_EQ(testing_support::runCommand(command), 0);
         mp4s = Files(root, R"(cam1/.*\.mp4)");
         tss = Files(root, R"(yard_.*\.ts)");
