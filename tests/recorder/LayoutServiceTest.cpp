@@ -180,7 +180,7 @@ TEST_F(LayoutService, SearchListsBothLayoutsWithTheirRealLengths) {
     EXPECT_TRUE(Search(1, 2).empty());  // pictures are type 2 only
 }
 
-TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsAnMp4Segment) {
+TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsSegmentsOfBothContainers) {
     ASSERT_TRUE(Probed());
     const int32_t download = NetStartDownload("127.0.0.1", kLogin, kLogin, tss[1].c_str(), "d:\\test.mp4",
                                               static_cast<uint16_t>(recorder->port()), 0, 0, 0);
@@ -189,16 +189,20 @@ TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsAnMp4Segment) {
     NetStopDownload(download);
     EXPECT_EQ(ReadAll(NetEnvironment::DriveRoot() / "d" / "test.mp4"), ReadAll(folder->path() / tss[1]));
 
-    FakeWindow picture(64, 36), window(1, 1);
-    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, mp4s[1].c_str(), picture.Handle(),
-                                         static_cast<uint16_t>(recorder->port()));
-    ASSERT_NE(h, -1);
-    NetSetBufferTime(h, 1);
-    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
-    EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
-    EXPECT_GT(picture.Presents(), 0);
-    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000, 150);
-    PlayerClose(h);
+    // The 2 s segments, whose timestamps start at 10 s.
+    for (const std::string* name : {&mp4s[1], &tss[1]}) {
+        SCOPED_TRACE(*name);
+        FakeWindow picture(64, 36), window(1, 1);
+        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name->c_str(), picture.Handle(),
+                                             static_cast<uint16_t>(recorder->port()));
+        ASSERT_NE(h, -1);
+        NetSetBufferTime(h, 1);
+        PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+        EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+        EXPECT_GT(picture.Presents(), 0);
+        EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000, 150);
+        PlayerClose(h);
+    }
 }
 
 TEST_F(LayoutService, OddFilesGetALineEachAndNewSegmentsAppearWithoutARestart) {
