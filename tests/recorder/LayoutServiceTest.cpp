@@ -89,7 +89,8 @@ protected:
         ASSERT_EQ(tss.size(), 2u);
         ASSERT_TRUE(testing_support::makeTestMp4(root / "exports/cam3/clip.mp4", 3));
         WriteAll(root / "cam1/notes.txt", "not a recording");
-        WriteAll(root / "cam1/empty.mp4", "");
+        WriteAll(root / "cam1/empty.mp4", "");  // left behind long ago
+        fs::last_write_time(root / "cam1/empty.mp4", fs::file_time_type::clock::now() - std::chrono::hours(1));
         // A segment whose writer has not yet closed it: no index at its end.
         const std::string first = ReadAll(root / mp4s[0]);
         writing = NextName(40);
