@@ -2,6 +2,7 @@
 // real recorder and searched, downloaded and streamed through the library.
 #include "NetFixture.h"
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -37,6 +38,13 @@ int64_t Seconds(const NetTime& t) {
     parts.tm_hour = t.hour;
     parts.tm_min = t.minute;
     parts.tm_sec = t.second;
+    return static_cast<int64_t>(timegm(&parts));
+}
+
+// Seconds of the local calendar of a moment of the system clock.
+int64_t LocalSeconds(time_t t) {
+    struct tm parts {};
+    localtime_r(&t, &parts);
     return static_cast<int64_t>(timegm(&parts));
 }
 
@@ -88,6 +96,12 @@ protected:
         ASSERT_EQ(mp4s.size(), 2u);
         ASSERT_EQ(tss.size(), 2u);
         ASSERT_TRUE(testing_support::makeTestMp4(root / "exports/cam3/clip.mp4", 3));
+        fs::create_directories(root / "exports/cam4");
+        ASSERT_EQ(testing_support::runCommand("ffmpeg -nostdin -loglevel error -i '" + root.string() +
+                                              "/exports/cam3/clip.mp4' -c copy -metadata "
+                                              "creation_time=2026-12-01T08:00:00Z '" + root.string() +
+                                              "/exports/cam4/stamped.mp4'"),
+                  0);
         WriteAll(root / "cam1/notes.txt", "not a recording");
         WriteAll(root / "cam1/empty.mp4", "");  // left behind long ago
         fs::last_write_time(root / "cam1/empty.mp4", fs::file_time_type::clock::now() - std::chrono::hours(1));
@@ -178,6 +192,13 @@ TEST_F(LayoutService, SearchListsBothLayoutsWithTheirRealLengths) {
     const auto exported = Search(3);
     ASSERT_EQ(Names(exported), (std::vector<std::string>{"exports/cam3/clip.mp4"}));
     EXPECT_EQ(Seconds(exported[0].end) - Seconds(exported[0].start), 3);
+    // It ends when it was last written; one with a creation time starts then.
+    struct stat written {};
+    ASSERT_EQ(::stat((folder->path() / exported[0].name).c_str(), &written), 0);
+    EXPECT_EQ(Seconds(exported[0].end), LocalSeconds(written.st_mtime));
+    const auto stamped = Search(4);
+    ASSERT_EQ(stamped.size(), 1u);
+    EXPECT_EQ(Seconds(stamped[0].start), LocalSeconds(Seconds({2026, 12, 1, 8, 0, 0, {}})));
     EXPECT_TRUE(Search(1, 2).empty());  // pictures are type 2 only
 }
 
