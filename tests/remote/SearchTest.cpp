@@ -51,7 +51,11 @@ TEST(SearchRows, ALongAnswerIsAppendedInSlicesInPushOrder) {
     ResultRowRelay relay;
     relay.Attach(mailbox, [&](const ResultRow& row) {
         appended.push_back(row.name);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));  // a slow list
+        // A slow list. Waited out on the clock the relay reads: a sleep this
+        // short may not sleep at all on some systems.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        while (std::chrono::steady_clock::now() < until) {
+        }
     });
     const auto push = [&](int from, int to) {
         for (int i = from; i < to; ++i) relay.Push(ResultRow{std::to_string(i), "", "", ""});
