@@ -26,8 +26,9 @@ constexpr auto kLatest = 1s;
 // While probing in the background, what is known is republished this often.
 constexpr auto kPublishEvery = 1s;
 constexpr auto kSaveEvery = 30s;
-// A file modified this recently that does not open is taken as still being
-// written rather than as broken.
+// A video file modified this recently that is empty or does not open is
+// taken as still being written (a segment writer creates it empty) rather
+// than as broken.
 constexpr int64_t kWritingSeconds = 60;
 
 constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE | IN_MOVED_FROM |
@@ -38,6 +39,15 @@ bool hidden(const std::string& name) { return !name.empty() && name.front() == '
 CivilSeconds roundedSeconds(int64_t ms) { return (ms + 500) / 1000; }
 
 int64_t nowUnixSeconds() { return static_cast<int64_t>(::time(nullptr)); }
+
+bool seemsBeingWritten(const std::string& relativePath, const FileStamp& stamp) {
+    return nowUnixSeconds() - stamp.mtimeNs / 1'000'000'000 < kWritingSeconds &&
+           typeFromExtension(relativePath) == RecordingType::Mpeg4;
+}
+
+std::string beingWritten(const std::string& why) {
+    return "not served yet: still being written (" + why + "); looked at again when it changes";
+}
 
 }  // namespace
 
@@ -229,7 +239,8 @@ void FolderIndexer::classify(const std::string& relativePath, const struct stat*
     e.lengthKnown = false;
     if (stamp.size == 0) {
         e.state = Entry::State::Skipped;
-        note(e, relativePath, "skipped: empty file");
+        note(e, relativePath,
+             seemsBeingWritten(relativePath, stamp) ? beingWritten("empty so far") : "skipped: empty file");
         return;
     }
     NamedRecording named;
@@ -272,14 +283,8 @@ void FolderIndexer::applyProbe(Entry& e, const std::string& relativePath, const 
     const int64_t mtimeSeconds = e.stamp.mtimeNs / 1'000'000'000;
     if (!result.ok) {
         e.state = Entry::State::Skipped;
-        // A recording that does not open yet is taken as still being written
-        // while it is fresh; anything else is simply not a recording.
-        const bool writing = nowUnixSeconds() - mtimeSeconds < kWritingSeconds &&
-                             typeFromExtension(relativePath) == RecordingType::Mpeg4;
         note(e, relativePath,
-             writing ? "not served yet: still being written (" + result.error +
-                           "); looked at again when it changes"
-                     : "skipped: " + result.error);
+             seemsBeingWritten(relativePath, e.stamp) ? beingWritten(result.error) : "skipped: " + result.error);
         return;
     }
     const CivilSeconds length = roundedSeconds(result.durationMs);

@@ -84,6 +84,24 @@ int64_t lengthFromTimestamps(AVFormatContext* ctx, int64_t fileSize) {
     return last > first && first >= 0 ? static_cast<int64_t>((last - first) * 1000 + 0.5) : 0;
 }
 
+// Length from the header: where the last stream ends, counted from the
+// first one's start. A segment cut from a longer recording keeps its
+// timestamps, and the container's own duration then includes the leading
+// gap up to its first one. Zero when the header gives no stream a length.
+int64_t lengthFromStreams(AVFormatContext* ctx) {
+    int64_t first = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* s = ctx->streams[i];
+        if (s->duration == AV_NOPTS_VALUE || s->duration <= 0) continue;
+        const int64_t start = s->start_time != AV_NOPTS_VALUE ? s->start_time : 0;
+        const int64_t from = av_rescale_q(start, s->time_base, AV_TIME_BASE_Q);
+        const int64_t to = av_rescale_q(start + s->duration, s->time_base, AV_TIME_BASE_Q);
+        if (first == AV_NOPTS_VALUE || from < first) first = from;
+        if (last == AV_NOPTS_VALUE || to > last) last = to;
+    }
+    return last != AV_NOPTS_VALUE && last > first ? (last - first) / 1000 : 0;
+}
+
 }  // namespace
 
 CivilSeconds localCivilTime(int64_t unixSeconds) {
@@ -145,9 +163,10 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
     } else {
         result.ok = true;
         result.created = creationTime(ctx);
-        result.durationMs = ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0
-                                ? ctx->duration / 1000
-                                : lengthFromTimestamps(ctx, static_cast<int64_t>(size));
+        result.durationMs = lengthFromStreams(ctx);
+        if (result.durationMs <= 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+            result.durationMs = ctx->duration / 1000;
+        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, static_cast<int64_t>(size));
         if (result.durationMs <= 0) {
             result.ok = false;
             result.error = "no playable length (" + format + ")";

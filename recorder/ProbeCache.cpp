@@ -11,7 +11,8 @@
 namespace recorder {
 namespace {
 
-const char* const kHeader = "varnel-recorder probe answers 1";
+// Version 2: lengths no longer include the leading gap of a cut segment.
+const char* const kHeader = "varnel-recorder probe answers 2";
 
 // path TAB size TAB mtime-ns TAB ok TAB type TAB duration-ms TAB created|- TAB error
 size_t split(std::string_view line, std::string_view (&fields)[8]) {

@@ -282,9 +282,13 @@ private:
 
 }  // namespace
 
+std::unique_ptr<CDlgNetFile> MakeRemotePlaybackWindow(bool search_and_play) {
+    if (search_and_play) return std::make_unique<SearchAndPlayWindow>();
+    return std::make_unique<CDlgNetFile>();
+}
+
 void RunRemotePlaybackWindow(const std::string& address, bool search_and_play) {
-    std::unique_ptr<CDlgNetFile> window =
-        search_and_play ? std::make_unique<SearchAndPlayWindow>() : std::make_unique<CDlgNetFile>();
+    std::unique_ptr<CDlgNetFile> window = MakeRemotePlaybackWindow(search_and_play);
     if (!address.empty()) window->ServerAddress = address;
     window->DoModal();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -231,11 +232,14 @@ private:
     void ShowBufferProgress(int32_t progress);
 };
 
-// Runs the remote playback window modally (the main window's remote
-// button, and the varnel-remote program). A non-empty address replaces the
-// window's default address before it is shown. With search_and_play the
+// The remote playback window, not yet created. With search_and_play the
 // window presses "查找" once it is shown and, when that search has ended
 // with rows, selects the first and presses "Play".
+std::unique_ptr<CDlgNetFile> MakeRemotePlaybackWindow(bool search_and_play);
+
+// Runs the remote playback window modally (the main window's remote
+// button, and the varnel-remote program). A non-empty address replaces the
+// window's default address before it is shown.
 void RunRemotePlaybackWindow(const std::string& address = {}, bool search_and_play = false);
 
 }  // namespace remote

@@ -1,6 +1,8 @@
 #include "remote/SearchRows.h"
 
+#include <chrono>
 #include <cstdio>
+#include <iterator>
 
 namespace remote {
 
@@ -71,7 +73,21 @@ void ResultRowRelay::DeliverPending() {
     // Detach and Attach run on this same thread, so deliver_ cannot change
     // while the rows are being appended.
     if (!deliver_) return;
-    for (const ResultRow& row : rows) deliver_(row);
+    // A large answer is appended in slices, so that the window paints and
+    // answers input between them instead of freezing until the last row.
+    const auto deadline = std::chrono::steady_clock::now() + kDeliverSlice;
+    size_t delivered = 0;
+    while (delivered < rows.size()) {
+        deliver_(rows[delivered++]);
+        if (delivered % 64 == 0 && std::chrono::steady_clock::now() >= deadline) break;
+    }
+    if (delivered == rows.size()) return;
+    std::lock_guard lock(mutex_);
+    // Rows pushed meanwhile came later, so the rest goes before them.
+    pending_.insert(pending_.begin(), std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(delivered)),
+                    std::make_move_iterator(rows.end()));
+    if (!drain_posted_) drain_posted_ = mailbox_ && mailbox_->Post([this] { DeliverPending(); });
+    if (!drain_posted_) pending_.clear();  // the window is already gone
 }
 
 ResultRowRelay& SearchRowRelay() {

@@ -3,6 +3,7 @@
 // remote window's own thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,10 @@ public:
     void Push(ResultRow row);
 
 private:
+    // The longest the window's thread appends rows before it lets other
+    // events run.
+    static constexpr std::chrono::milliseconds kDeliverSlice{8};
+
     void DeliverPending();  // runs on the window's thread
 
     std::mutex mutex_;

@@ -2,6 +2,7 @@
 // real recorder and searched, downloaded and streamed through the library.
 #include "NetFixture.h"
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -40,6 +41,13 @@ int64_t Seconds(const NetTime& t) {
     return static_cast<int64_t>(timegm(&parts));
 }
 
+// Seconds of the local calendar of a moment of the system clock.
+int64_t LocalSeconds(time_t t) {
+    struct tm parts {};
+    localtime_r(&t, &parts);
+    return static_cast<int64_t>(timegm(&parts));
+}
+
 std::string LocalText(time_t t, const char* format) {
     struct tm parts {};
     localtime_r(&t, &parts);
@@ -63,9 +71,11 @@ std::vector<std::string> Files(const fs::path& root, const std::string& pattern)
 const char* const kNested = "%{channel}/%Y-%m-%d/%H/%M.%S.mp4";
 
 // One 12 s recording written at real speed into both layouts at once, 10 s
-// segments (so a 10 s one and a 2 s one each): MP4 in cam1/<day>/<hour>/,
-// MPEG-TS as yard_<day>_<time>.ts; a free-named export; and the files a
-// recorder's folder also holds: text, an empty file, a segment being written.
+// segments (so a 10 s one and a 2 s one each; the second keeps the
+// recording's timestamps, from 10 s on, as the muxer leaves them): MP4 in
+// cam1/<day>/<hour>/, MPEG-TS as yard_<day>_<time>.ts; a free-named export;
+// and the files a recorder's folder also holds: text, an empty file, a
+// segment being written.
 class LayoutService : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -77,17 +87,24 @@ protected:
             "ffmpeg -nostdin -hide_banner -loglevel error -re -f lavfi -i testsrc2=size=160x90:rate=10 "
             "-f lavfi -i sine=frequency=440:sample_rate=8000 -t 12 -map 0:v -map 1:a -c:v libx264 "
             "-preset ultrafast -g 10 -pix_fmt yuv420p -c:a aac -b:a 16k -ac 1 -threads 1 -f tee "
-            "'[f=segment:strftime=1:segment_time=10:reset_timestamps=1]" +
+            "'[f=segment:strftime=1:segment_time=10]" +
             root.string() + "/cam1/%Y-%m-%d/%H/%M.%S.mp4|[f=segment:strftime=1:segment_time=10:"
-            "reset_timestamps=1:segment_format=mpegts]" + root.string() + "/yard_%Y-%m-%d_%H-%M-%S.ts'";
+            "segment_format=mpegts]" + root.string() + "/yard_%Y-%m-%d_%H-%M-%S.ts'";
         ASSERT_EQ(testing_support::runCommand(command), 0);
         mp4s = Files(root, R"(cam1/.*\.mp4)");
         tss = Files(root, R"(yard_.*\.ts)");
         ASSERT_EQ(mp4s.size(), 2u);
         ASSERT_EQ(tss.size(), 2u);
         ASSERT_TRUE(testing_support::makeTestMp4(root / "exports/cam3/clip.mp4", 3));
+        fs::create_directories(root / "exports/cam4");
+        ASSERT_EQ(testing_support::runCommand("ffmpeg -nostdin -loglevel error -i '" + root.string() +
+                                              "/exports/cam3/clip.mp4' -c copy -metadata "
+                                              "creation_time=2026-12-01T08:00:00Z '" + root.string() +
+                                              "/exports/cam4/stamped.mp4'"),
+                  0);
         WriteAll(root / "cam1/notes.txt", "not a recording");
-        WriteAll(root / "cam1/empty.mp4", "");
+        WriteAll(root / "cam1/empty.mp4", "");  // left behind long ago
+        fs::last_write_time(root / "cam1/empty.mp4", fs::file_time_type::clock::now() - std::chrono::hours(1));
         // A segment whose writer has not yet closed it: no index at its end.
         const std::string first = ReadAll(root / mp4s[0]);
         writing = NextName(40);
@@ -175,10 +192,17 @@ TEST_F(LayoutService, SearchListsBothLayoutsWithTheirRealLengths) {
     const auto exported = Search(3);
     ASSERT_EQ(Names(exported), (std::vector<std::string>{"exports/cam3/clip.mp4"}));
     EXPECT_EQ(Seconds(exported[0].end) - Seconds(exported[0].start), 3);
+    // It ends when it was last written; one with a creation time starts then.
+    struct stat written {};
+    ASSERT_EQ(::stat((folder->path() / exported[0].name).c_str(), &written), 0);
+    EXPECT_EQ(Seconds(exported[0].end), LocalSeconds(written.st_mtime));
+    const auto stamped = Search(4);
+    ASSERT_EQ(stamped.size(), 1u);
+    EXPECT_EQ(Seconds(stamped[0].start), LocalSeconds(Seconds({2026, 12, 1, 8, 0, 0, {}})));
     EXPECT_TRUE(Search(1, 2).empty());  // pictures are type 2 only
 }
 
-TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsAnMp4Segment) {
+TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsSegmentsOfBothContainers) {
     ASSERT_TRUE(Probed());
     const int32_t download = NetStartDownload("127.0.0.1", kLogin, kLogin, tss[1].c_str(), "d:\\test.mp4",
                                               static_cast<uint16_t>(recorder->port()), 0, 0, 0);
@@ -187,16 +211,20 @@ TEST_F(LayoutService, DownloadsAnMpegTsSegmentAndStreamsAnMp4Segment) {
     NetStopDownload(download);
     EXPECT_EQ(ReadAll(NetEnvironment::DriveRoot() / "d" / "test.mp4"), ReadAll(folder->path() / tss[1]));
 
-    FakeWindow picture(64, 36), window(1, 1);
-    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, mp4s[1].c_str(), picture.Handle(),
-                                         static_cast<uint16_t>(recorder->port()));
-    ASSERT_NE(h, -1);
-    NetSetBufferTime(h, 1);
-    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
-    EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
-    EXPECT_GT(picture.Presents(), 0);
-    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000, 150);
-    PlayerClose(h);
+    // The 2 s segments, whose timestamps start at 10 s.
+    for (const std::string* name : {&mp4s[1], &tss[1]}) {
+        SCOPED_TRACE(*name);
+        FakeWindow picture(64, 36), window(1, 1);
+        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name->c_str(), picture.Handle(),
+                                             static_cast<uint16_t>(recorder->port()));
+        ASSERT_NE(h, -1);
+        NetSetBufferTime(h, 1);
+        PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+        EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+        EXPECT_GT(picture.Presents(), 0);
+        EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 2000, 150);
+        PlayerClose(h);
+    }
 }
 
 TEST_F(LayoutService, OddFilesGetALineEachAndNewSegmentsAppearWithoutARestart) {

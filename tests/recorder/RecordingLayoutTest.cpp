@@ -132,6 +132,8 @@ TEST(FolderIndexer, FollowsFilesAndFoldersThatComeAndGo) {
     const char* const later = "ch2_20261209_090000_090010.mp4";
     writeFile(root.path() / "ch1" / first, "a");
     writeFile(root.path() / "ch1" / "empty.mp4", "");
+    fs::last_write_time(root.path() / "ch1" / "empty.mp4", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    writeFile(root.path() / "ch1" / "opened.mp4", "");  // a segment writer's file, just created
     RecordingIndex index;
     std::mutex lock;
     std::vector<std::string> log;
@@ -146,6 +148,10 @@ TEST(FolderIndexer, FollowsFilesAndFoldersThatComeAndGo) {
     {
         std::lock_guard<std::mutex> guard(lock);
         EXPECT_NE(std::find(log.begin(), log.end(), "ch1/empty.mp4: skipped: empty file"), log.end());
+        EXPECT_NE(std::find(log.begin(), log.end(),
+                            "ch1/opened.mp4: not served yet: still being written (empty so far); "
+                            "looked at again when it changes"),
+                  log.end());
     }
     // A new folder with a file written aside and renamed in, as writers do.
     writeFile(root.path() / "ch2/20261209/.partial", "bb");

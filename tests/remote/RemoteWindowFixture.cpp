@@ -74,6 +74,15 @@ remote::CDlgNetFile& RemoteWindowTest::OpenOnLoopback() {
     return window;
 }
 
+remote::CDlgNetFile& RemoteWindowTest::OpenSearchingAndPlaying() {
+    if (window_ && window_->IsCreated()) window_->Destroy();
+    window_ = remote::MakeRemotePlaybackWindow(true);
+    window_->ServerAddress = "127.0.0.1";
+    window_->Create();
+    ProcessEvents();
+    return *window_;
+}
+
 void RemoteWindowTest::Close() {
     ASSERT_TRUE(window_);
     if (window_->IsCreated()) window_->Destroy();

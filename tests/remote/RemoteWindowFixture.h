@@ -32,6 +32,8 @@ protected:
     // Opens a window and points it at the loopback recorder before anything
     // reaches the library.
     remote::CDlgNetFile& OpenOnLoopback();
+    // As varnel-remote --address 127.0.0.1 --search-and-play creates it.
+    remote::CDlgNetFile& OpenSearchingAndPlaying();
     void Close();  // destroys the window as closing it does, then deletes it
     remote::CDlgNetFile& Window() { return *window_; }
 

@@ -1,7 +1,11 @@
 // The recording search: the call, its outcome, the rows and the poll.
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "remote/SearchRows.h"
 #include "tests/remote/RemoteWindowFixture.h"
@@ -24,6 +28,47 @@ TEST(SearchRows, TimeColumnsPrintEveryFieldAsTheFormatGives) {
     EXPECT_EQ(FormatNetTime(NetTime{0, 1, 2, 3, 4, 5, {}}), "00000102030405");
     EXPECT_EQ(FormatNetTime(NetTime{2026, 123, 1, 1, 1, 255, {}}), "2026123010101255");
     EXPECT_EQ(FormatNetTime(NetTime{4294967295u, 12, 31, 23, 59, 59, {}}), "4294967295123123" "5959");
+}
+
+// Runs the relay's posted tasks when the test says, one at a time.
+class QueuedMailbox final : public ui::Mailbox {
+public:
+    bool Post(std::function<void()> task) override {
+        tasks.push_back(std::move(task));
+        return true;
+    }
+    void RunOne() {
+        auto task = std::move(tasks.front());
+        tasks.erase(tasks.begin());
+        task();
+    }
+    std::vector<std::function<void()>> tasks;
+};
+
+TEST(SearchRows, ALongAnswerIsAppendedInSlicesInPushOrder) {
+    auto mailbox = std::make_shared<QueuedMailbox>();
+    std::vector<std::string> appended;
+    ResultRowRelay relay;
+    relay.Attach(mailbox, [&](const ResultRow& row) {
+        appended.push_back(row.name);
+        // A slow list. Waited out on the clock the relay reads: a sleep this
+        // short may not sleep at all on some systems.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    });
+    const auto push = [&](int from, int to) {
+        for (int i = from; i < to; ++i) relay.Push(ResultRow{std::to_string(i), "", "", ""});
+    };
+    push(0, 500);
+    ASSERT_EQ(mailbox->tasks.size(), 1u);
+    mailbox->RunOne();
+    EXPECT_LT(appended.size(), 500u);  // the window got its turn before the end
+    push(500, 600);                     // rows still arriving meanwhile
+    while (!mailbox->tasks.empty()) mailbox->RunOne();
+    ASSERT_EQ(appended.size(), 600u);
+    for (int i = 0; i < 600; ++i) EXPECT_EQ(appended[static_cast<size_t>(i)], std::to_string(i));
+    relay.Detach();
 }
 
 TEST_F(RemoteWindowTest, SearchPassesTheThirteenArguments) {

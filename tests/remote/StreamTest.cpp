@@ -345,6 +345,27 @@ TEST_F(RemoteWindowTest, DoubleClickBelowTheRowsClearsTheSelectionAndDoesNothing
     EXPECT_EQ(lib_.CountOf("NetStartDownload"), 0u);
 }
 
+TEST_F(RemoteWindowTest, SearchingAndPlayingWindowStreamsTheFirstRowOnceItsSearchHasEnded) {
+    lib_.AnswerOnce("NetSearchFiles", 1);
+    CDlgNetFile& w = OpenSearchingAndPlaying();
+    ASSERT_EQ(lib_.CountOf("NetSearchFiles"), 1u);
+    EXPECT_EQ(lib_.CallsNamed("NetSearchFiles").front().rfind("NetSearchFiles(\"127.0.0.1\"", 0), 0u);
+    const NetTime t{2026, 12, 8, 8, 0, 0, {}};
+    Report("a.mp4", t, t, 1);
+    Report("b.mp4", t, t, 1);
+    ProcessEvents();
+    lib_.AnswerOnce("NetGetSearchState", 0);
+    ASSERT_TRUE(w.FireTimer(TIMER_SEARCH));
+    EXPECT_EQ(lib_.CountOf("NetOpenStream"), 0u);  // not before the search has ended
+    lib_.AnswerOnce("NetGetSearchState", 1);
+    lib_.AnswerOnce("NetOpenStream", 4);
+    ASSERT_TRUE(w.FireTimer(TIMER_SEARCH));
+    EXPECT_THAT(lib_.CallsNamed("NetOpenStream"),
+                ElementsAre("NetOpenStream(\"127.0.0.1\", \"246135\", \"246135\", \"a.mp4\", "
+                            "hwnd(129:1027), 3000)"));
+    EXPECT_EQ(StreamHandle, 4);
+}
+
 TEST_F(RemoteWindowTest, AudioStateCarriesOverToTheNextStream) {
     CDlgNetFile& w = OpenOnLoopback();
     SearchWithRows(1, {"a.mp4"});
