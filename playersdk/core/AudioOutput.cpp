@@ -1,6 +1,7 @@
 #include "core/AudioOutput.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +13,7 @@
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/macros.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -25,6 +27,45 @@ constexpr int64_t kSyncToleranceUs = 40000;
 // The clock follows the sound once they are this far apart.
 constexpr int64_t kAnchorToleranceUs = 2000;
 constexpr int kDeviceSamples = 1024;
+
+// The filter library, loaded on the first change of speed rather than with
+// the player: it and the thirty-odd libraries it pulls in cost every start
+// time that playing at normal speed never needs.
+struct FilterLibrary {
+    decltype(&avfilter_graph_alloc) graph_alloc = nullptr;
+    decltype(&avfilter_graph_free) graph_free = nullptr;
+    decltype(&avfilter_graph_create_filter) create_filter = nullptr;
+    decltype(&avfilter_get_by_name) get_by_name = nullptr;
+    decltype(&avfilter_link) link = nullptr;
+    decltype(&avfilter_graph_config) graph_config = nullptr;
+    decltype(&av_buffersrc_add_frame) add_frame = nullptr;
+    decltype(&av_buffersink_get_frame) get_frame = nullptr;
+};
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function* function) {
+    *function = reinterpret_cast<Function>(dlsym(library, name));
+    return *function != nullptr;
+}
+
+// Null when the library or one of its functions is missing.
+const FilterLibrary* Filters() {
+    static const FilterLibrary* const loaded = []() -> const FilterLibrary* {
+        void* library = dlopen("libavfilter.so." AV_STRINGIFY(LIBAVFILTER_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return nullptr;
+        static FilterLibrary filters;
+        const bool bound = Bind(library, "avfilter_graph_alloc", &filters.graph_alloc) &&
+                           Bind(library, "avfilter_graph_free", &filters.graph_free) &&
+                           Bind(library, "avfilter_graph_create_filter", &filters.create_filter) &&
+                           Bind(library, "avfilter_get_by_name", &filters.get_by_name) &&
+                           Bind(library, "avfilter_link", &filters.link) &&
+                           Bind(library, "avfilter_graph_config", &filters.graph_config) &&
+                           Bind(library, "av_buffersrc_add_frame", &filters.add_frame) &&
+                           Bind(library, "av_buffersink_get_frame", &filters.get_frame);
+        return bound ? &filters : nullptr;
+    }();
+    return loaded;
+}
 
 }  // namespace
 
@@ -169,7 +210,8 @@ void AudioOutput::Fill(uint8_t* out, size_t length) {
 }
 
 std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, double tempo) {
-    if (!HeardAtSpeed(tempo)) return nullptr;
+    const FilterLibrary* filters = Filters();
+    if (!HeardAtSpeed(tempo) || filters == nullptr) return nullptr;
     std::unique_ptr<TempoStretcher> stretcher(new TempoStretcher);
     stretcher->rate_ = rate;
     stretcher->channels_ = channels;
@@ -179,7 +221,7 @@ std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, d
     int window = 1;
     while (window < rate / 24) window *= 2;
     stretcher->lead_ = window / 2;
-    stretcher->graph_ = avfilter_graph_alloc();
+    stretcher->graph_ = filters->graph_alloc();
     stretcher->frame_ = av_frame_alloc();
     if (stretcher->graph_ == nullptr || stretcher->frame_ == nullptr) return nullptr;
     stretcher->graph_->nb_threads = 1;
@@ -193,16 +235,16 @@ std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, d
     AVFilterContext* format = nullptr;
     char format_arguments[64];
     std::snprintf(format_arguments, sizeof format_arguments, "sample_fmts=s16:channel_layouts=%s", layout);
-    if (avfilter_graph_create_filter(&stretcher->source_, avfilter_get_by_name("abuffer"), "in", source_arguments,
+    if (filters->create_filter(&stretcher->source_, filters->get_by_name("abuffer"), "in", source_arguments,
                                      nullptr, stretcher->graph_) < 0 ||
-        avfilter_graph_create_filter(&stretch, avfilter_get_by_name("atempo"), "tempo", tempo_arguments, nullptr,
+        filters->create_filter(&stretch, filters->get_by_name("atempo"), "tempo", tempo_arguments, nullptr,
                                      stretcher->graph_) < 0 ||
-        avfilter_graph_create_filter(&format, avfilter_get_by_name("aformat"), "format", format_arguments, nullptr,
+        filters->create_filter(&format, filters->get_by_name("aformat"), "format", format_arguments, nullptr,
                                      stretcher->graph_) < 0 ||
-        avfilter_graph_create_filter(&stretcher->sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
+        filters->create_filter(&stretcher->sink_, filters->get_by_name("abuffersink"), "out", nullptr,
                                      nullptr, stretcher->graph_) < 0 ||
-        avfilter_link(stretcher->source_, 0, stretch, 0) < 0 || avfilter_link(stretch, 0, format, 0) < 0 ||
-        avfilter_link(format, 0, stretcher->sink_, 0) < 0 || avfilter_graph_config(stretcher->graph_, nullptr) < 0) {
+        filters->link(stretcher->source_, 0, stretch, 0) < 0 || filters->link(stretch, 0, format, 0) < 0 ||
+        filters->link(format, 0, stretcher->sink_, 0) < 0 || filters->graph_config(stretcher->graph_, nullptr) < 0) {
         return nullptr;
     }
     return stretcher;
@@ -210,11 +252,11 @@ std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, d
 
 TempoStretcher::~TempoStretcher() {
     av_frame_free(&frame_);
-    avfilter_graph_free(&graph_);
+    if (graph_ != nullptr) Filters()->graph_free(&graph_);  // made by the loaded library
 }
 
 bool TempoStretcher::Feed(int64_t pts_us, const std::vector<uint8_t>* samples) {
-    if (samples == nullptr) return av_buffersrc_add_frame(source_, nullptr) >= 0;
+    if (samples == nullptr) return Filters()->add_frame(source_, nullptr) >= 0;
     const int count = static_cast<int>(samples->size() / (2 * channels_));
     if (count <= 0) return false;
     if (fed_ == 0) first_pts_us_ = pts_us;
@@ -227,12 +269,12 @@ bool TempoStretcher::Feed(int64_t pts_us, const std::vector<uint8_t>* samples) {
     if (av_frame_get_buffer(frame_, 0) < 0) return false;
     std::memcpy(frame_->data[0], samples->data(), static_cast<size_t>(count) * 2 * channels_);
     fed_ += count;
-    return av_buffersrc_add_frame(source_, frame_) >= 0;
+    return Filters()->add_frame(source_, frame_) >= 0;
 }
 
 bool TempoStretcher::Take(int64_t* pts_us, std::vector<uint8_t>* samples) {
     av_frame_unref(frame_);
-    if (av_buffersink_get_frame(sink_, frame_) < 0) return false;
+    if (Filters()->get_frame(sink_, frame_) < 0) return false;
     // Sample k out comes from about sample k x tempo + lead in.
     const double from = static_cast<double>(given_) * tempo_ + static_cast<double>(lead_);
     *pts_us = first_pts_us_ + static_cast<int64_t>(from * 1000000 / rate_);
