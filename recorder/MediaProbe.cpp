@@ -10,8 +10,13 @@ extern "C" {
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace recorder {
 namespace {
@@ -35,13 +40,37 @@ std::string errorText(int code) {
     return text;
 }
 
-bool isJpeg(const std::filesystem::path& file) {
+// What the first bytes say: a JPEG picture, or the container of the two
+// kinds of segment recorders write. Naming the container spares the
+// library's guess, which tries every format it knows on the file's start
+// and costs more than reading a short segment's header.
+struct FileHead {
+    bool jpeg = false;
+    const AVInputFormat* container = nullptr;  // null: let the library guess
+};
+
+FileHead readHead(const std::filesystem::path& file) {
+    FileHead head;
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    unsigned char head[3] = {};
-    const bool jpeg = ::read(fd, head, 3) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    if (fd < 0) return head;
+    constexpr size_t kTsPacket = 188, kTsPackets = 8;
+    unsigned char bytes[kTsPacket * kTsPackets] = {};
+    const ssize_t n = ::read(fd, bytes, sizeof bytes);
     ::close(fd);
-    return jpeg;
+    if (n < 3) return head;
+    const size_t got = static_cast<size_t>(n);
+    head.jpeg = bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+    if (got >= 8 && std::memcmp(bytes + 4, "ftyp", 4) == 0) {
+        static const AVInputFormat* const mp4 = av_find_input_format("mov");
+        head.container = mp4;
+    } else if (got >= 3 * kTsPacket) {
+        // A transport stream: a sync byte at the start of every packet read.
+        bool synced = true;
+        for (size_t at = 0; at < got && synced; at += kTsPacket) synced = bytes[at] == 0x47;
+        static const AVInputFormat* const ts = av_find_input_format("mpegts");
+        if (synced) head.container = ts;
+    }
+    return head;
 }
 
 std::optional<CivilSeconds> creationTime(AVFormatContext* ctx) {
@@ -127,7 +156,8 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
         result.error = "empty file";
         return result;
     }
-    if (isJpeg(file)) {
+    const FileHead head = readHead(file);
+    if (head.jpeg) {
         result.ok = true;
         result.type = RecordingType::Jpeg;
         return result;
@@ -136,7 +166,7 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
     AVFormatContext* ctx = nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "probesize", "1048576", 0);
-    const int rc = avformat_open_input(&ctx, file.c_str(), nullptr, &options);
+    const int rc = avformat_open_input(&ctx, file.c_str(), head.container, &options);
     av_dict_free(&options);
     if (rc < 0) {
         result.error = "not a video recording (" +
@@ -174,6 +204,39 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
     }
     avformat_close_input(&ctx);
     return result;
+}
+
+std::vector<ProbeResult> probeMediaFor(const std::vector<std::filesystem::path>& files, unsigned threads,
+                                       std::chrono::steady_clock::duration slice,
+                                       const std::function<void()>& meanwhile) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<ProbeResult> results(files.size());
+    // Files are taken in order and each one taken is finished: those done
+    // are the first `taken`.
+    std::atomic<size_t> taken{0};
+    std::atomic<Clock::rep> until{Clock::time_point::max().time_since_epoch().count()};
+    auto work = [&] {
+        for (;;) {
+            if (taken.load() > 0 && Clock::now().time_since_epoch().count() >= until.load()) return;
+            const size_t i = taken.fetch_add(1);
+            if (i >= files.size()) return;
+            results[i] = probeMedia(files[i]);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < std::min<size_t>(std::max(threads, 1u), files.size()); ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads, the same answers
+        }
+    }
+    if (meanwhile) meanwhile();
+    until = (Clock::now() + slice).time_since_epoch().count();
+    work();
+    for (auto& h : helpers) h.join();
+    results.resize(std::min(taken.load(), files.size()));
+    return results;
 }
 
 }  // namespace recorder
