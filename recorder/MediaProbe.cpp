@@ -6,8 +6,10 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -49,16 +51,11 @@ struct FileHead {
     const AVInputFormat* container = nullptr;  // null: let the library guess
 };
 
-FileHead readHead(const std::filesystem::path& file) {
+constexpr size_t kTsPacket = 188;
+
+FileHead readHead(const unsigned char* bytes, size_t got) {
     FileHead head;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return head;
-    constexpr size_t kTsPacket = 188, kTsPackets = 8;
-    unsigned char bytes[kTsPacket * kTsPackets] = {};
-    const ssize_t n = ::read(fd, bytes, sizeof bytes);
-    ::close(fd);
-    if (n < 3) return head;
-    const size_t got = static_cast<size_t>(n);
+    if (got < 3) return head;
     head.jpeg = bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
     if (got >= 8 && std::memcmp(bytes + 4, "ftyp", 4) == 0) {
         static const AVInputFormat* const mp4 = av_find_input_format("mov");
@@ -71,6 +68,39 @@ FileHead readHead(const std::filesystem::path& file) {
         if (synced) head.container = ts;
     }
     return head;
+}
+
+// The file read by the library through the descriptor it was first read
+// with, rather than opened and looked up again by the library's file layer.
+struct OpenFile {
+    int fd = -1;
+    AVIOContext* io = nullptr;
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int readFile(void* opaque, uint8_t* into, int bytes) {
+    const ssize_t n = ::read(static_cast<OpenFile*>(opaque)->fd, into, static_cast<size_t>(bytes));
+    if (n < 0) return AVERROR(errno);
+    return n == 0 ? AVERROR_EOF : static_cast<int>(n);
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    const int fd = static_cast<OpenFile*>(opaque)->fd;
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
 std::optional<CivilSeconds> creationTime(AVFormatContext* ctx) {
@@ -142,31 +172,44 @@ CivilSeconds localCivilTime(int64_t unixSeconds) {
         .value_or(unixSeconds);
 }
 
-ProbeResult probeMedia(const std::filesystem::path& file) {
+ProbeResult probeMedia(const std::filesystem::path& path) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_callback(keepLibraryErrors); });
     ProbeResult result;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec) {
-        result.error = ec.message();
+    OpenFile file;
+    struct stat st {};
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        result.error = std::strerror(errno);
         return result;
     }
-    if (size == 0) {
+    if (st.st_size == 0) {
         result.error = "empty file";
         return result;
     }
-    const FileHead head = readHead(file);
+    unsigned char bytes[kTsPacket * 8] = {};
+    const ssize_t got = ::pread(file.fd, bytes, sizeof bytes, 0);
+    const FileHead head = readHead(bytes, got > 0 ? static_cast<size_t>(got) : 0);
     if (head.jpeg) {
         result.ok = true;
         result.type = RecordingType::Jpeg;
         return result;
     }
+    constexpr int kBufferBytes = 32 * 1024;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+    if (buffer) file.io = avio_alloc_context(buffer, kBufferBytes, 0, &file, readFile, nullptr, seekFile);
+    AVFormatContext* ctx = file.io ? avformat_alloc_context() : nullptr;
+    if (!ctx) {
+        if (!file.io) av_free(buffer);
+        result.error = "out of memory";
+        return result;
+    }
+    ctx->pb = file.io;
+    ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
     lastLibraryError.clear();
-    AVFormatContext* ctx = nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "probesize", "1048576", 0);
-    const int rc = avformat_open_input(&ctx, file.c_str(), head.container, &options);
+    const int rc = avformat_open_input(&ctx, path.c_str(), head.container, &options);
     av_dict_free(&options);
     if (rc < 0) {
         result.error = "not a video recording (" +
@@ -196,7 +239,7 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
         result.durationMs = lengthFromStreams(ctx);
         if (result.durationMs <= 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
             result.durationMs = ctx->duration / 1000;
-        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, static_cast<int64_t>(size));
+        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, static_cast<int64_t>(st.st_size));
         if (result.durationMs <= 0) {
             result.ok = false;
             result.error = "no playable length (" + format + ")";
