@@ -74,6 +74,7 @@ FileHead readHead(const unsigned char* bytes, size_t got) {
 // with, rather than opened and looked up again by the library's file layer.
 struct OpenFile {
     int fd = -1;
+    int64_t size = 0;  // when opened; a file still growing is read up to there
     AVIOContext* io = nullptr;
     OpenFile() = default;
     OpenFile(const OpenFile&) = delete;
@@ -94,12 +95,9 @@ int readFile(void* opaque, uint8_t* into, int bytes) {
 }
 
 int64_t seekFile(void* opaque, int64_t offset, int whence) {
-    const int fd = static_cast<OpenFile*>(opaque)->fd;
-    if (whence & AVSEEK_SIZE) {
-        struct stat st {};
-        return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
-    }
-    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    const auto* file = static_cast<OpenFile*>(opaque);
+    if (whence & AVSEEK_SIZE) return file->size;
+    const off_t at = ::lseek(file->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
     return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
@@ -183,7 +181,8 @@ ProbeResult probeMedia(const std::filesystem::path& path) {
         result.error = std::strerror(errno);
         return result;
     }
-    if (st.st_size == 0) {
+    file.size = static_cast<int64_t>(st.st_size);
+    if (file.size == 0) {
         result.error = "empty file";
         return result;
     }
@@ -239,7 +238,7 @@ ProbeResult probeMedia(const std::filesystem::path& path) {
         result.durationMs = lengthFromStreams(ctx);
         if (result.durationMs <= 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
             result.durationMs = ctx->duration / 1000;
-        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, static_cast<int64_t>(st.st_size));
+        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, file.size);
         if (result.durationMs <= 0) {
             result.ok = false;
             result.error = "no playable length (" + format + ")";
