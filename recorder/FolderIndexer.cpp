@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 namespace recorder {
@@ -25,6 +26,11 @@ constexpr auto kQuiet = 200ms;
 constexpr auto kLatest = 1s;
 // While probing in the background, what is known is republished this often.
 constexpr auto kPublishEvery = 1s;
+// The background probing looks at the events between slices of this long,
+// each of at most this many files, probed on every core (a few at most).
+constexpr auto kProbeSlice = 50ms;
+constexpr size_t kProbeBatch = 4096;
+constexpr unsigned kMostProbeThreads = 8;
 constexpr auto kSaveEvery = 30s;
 // A video file modified this recently that is empty or does not open is
 // taken as still being written (a segment writer creates it empty) rather
@@ -96,6 +102,7 @@ bool FolderIndexer::start() {
         log_(std::string("cannot start the indexer: ") + std::strerror(errno));
         return false;
     }
+    probeThreads_ = std::clamp(std::thread::hardware_concurrency(), 1u, kMostProbeThreads);
     startedAt_ = Clock::now();
     walk("");
     // Answers for files that are gone are not kept.
@@ -313,12 +320,39 @@ void FolderIndexer::applyProbe(Entry& e, const std::string& relativePath, const 
     note(e, relativePath, "");
 }
 
-void FolderIndexer::probeOne(const std::string& relativePath) {
+bool FolderIndexer::needsProbe(const std::string& relativePath) const {
     const auto it = entries_.find(relativePath);
-    if (it == entries_.end() || it->second.lengthKnown || it->second.state == Entry::State::Skipped)
-        return;
-    Entry& e = it->second;
-    const ProbeResult result = probeMedia(options_.root / relativePath);
+    return it != entries_.end() && !it->second.lengthKnown && it->second.state != Entry::State::Skipped;
+}
+
+void FolderIndexer::probeOne(const std::string& relativePath) {
+    if (needsProbe(relativePath)) takeProbe(relativePath, probeMedia(options_.root / relativePath));
+}
+
+void FolderIndexer::probeSlice() {
+    std::vector<std::string> paths;
+    std::vector<std::filesystem::path> files;
+    while (!toProbe_.empty() && paths.size() < kProbeBatch) {
+        std::string path = std::move(toProbe_.front());
+        toProbe_.pop_front();
+        if (!needsProbe(path)) continue;
+        files.push_back(options_.root / path);
+        paths.push_back(std::move(path));
+    }
+    // What is known is republished while the other threads go on probing.
+    const bool publishDue = dirty_ && Clock::now() >= lastPublish_ + kPublishEvery;
+    const auto results = probeMediaFor(files, probeThreads_, kProbeSlice, [&] {
+        if (publishDue) publish();
+    });
+    for (size_t i = 0; i < results.size(); ++i) takeProbe(paths[i], results[i]);
+    // Those the slice left are probed next.
+    toProbe_.insert(toProbe_.begin(), std::make_move_iterator(paths.begin() + results.size()),
+                    std::make_move_iterator(paths.end()));
+    if (!results.empty()) dirty_ = true;
+}
+
+void FolderIndexer::takeProbe(const std::string& relativePath, const ProbeResult& result) {
+    Entry& e = entries_.at(relativePath);
     answers_[relativePath] = {e.stamp, result};
     answersChanged_ = true;
     applyProbe(e, relativePath, result);
@@ -359,6 +393,7 @@ void FolderIndexer::publish() {
         if (const auto it = entries_.find(path); it != entries_.end())
             note(it->second, path, "skipped: same name as " + kept);
     dirty_ = false;
+    lastPublish_ = Clock::now();
 }
 
 void FolderIndexer::saveAnswers() {
@@ -411,7 +446,6 @@ void FolderIndexer::readEvents() {
 }
 
 void FolderIndexer::run() {
-    auto lastPublish = Clock::now();
     auto lastSave = Clock::now();
     while (!stopping_) {
         const auto now = Clock::now();
@@ -436,27 +470,17 @@ void FolderIndexer::run() {
             for (const auto& path : changed_) look(path);
             changed_.clear();
             publish();
-            lastPublish = then;
         }
         // Probe for a slice of time, then go back to the events.
-        const auto sliceEnd = Clock::now() + 50ms;
         const bool probing = !toProbe_.empty();
-        while (!toProbe_.empty() && Clock::now() < sliceEnd && !stopping_) {
-            const std::string path = std::move(toProbe_.front());
-            toProbe_.pop_front();
-            probeOne(path);
-            dirty_ = true;
-        }
+        if (probing && !stopping_) probeSlice();
         if (probing && toProbe_.empty())
             log_("background probing done: " + std::to_string(walkCounts_.toProbe) + " files in " +
                  std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
                                                                                     startedAt_)
                                     .count()) +
                  " ms");
-        if (dirty_ && (toProbe_.empty() || Clock::now() >= lastPublish + kPublishEvery)) {
-            publish();
-            lastPublish = Clock::now();
-        }
+        if (dirty_ && (toProbe_.empty() || Clock::now() >= lastPublish_ + kPublishEvery)) publish();
         if (answersChanged_ && (toProbe_.empty() || Clock::now() >= lastSave + kSaveEvery)) {
             saveAnswers();
             lastSave = Clock::now();

@@ -4,7 +4,7 @@
 // describes (the own layout, a pattern) at once; a pattern names only the
 // start, so until the file has been probed its end is the next segment's
 // start, at most the channel's usual segment length. A thread then probes,
-// one file at a time, what the names leave open (the real lengths, the
+// on every core, what the names leave open (the real lengths, the
 // files no name describes) and watches the folder with inotify: files that
 // come, change or go are looked at again and the index is republished.
 // Probe answers are kept in a small index file, so that a restart probes
@@ -76,7 +76,10 @@ private:
     void look(const std::string& relativePath, const struct stat* known = nullptr);
     void classify(const std::string& relativePath, const struct stat* known);
     void forget(const std::string& relativePathOrFolder);
+    bool needsProbe(const std::string& relativePath) const;
     void probeOne(const std::string& relativePath);
+    void probeSlice();
+    void takeProbe(const std::string& relativePath, const ProbeResult& result);
     void applyProbe(Entry& e, const std::string& relativePath, const ProbeResult& result);
     void publish();
     void note(Entry& e, const std::string& relativePath, const std::string& text);
@@ -97,10 +100,12 @@ private:
     bool answersSaveFailed_ = false;
     bool watchFailureTold_ = false;
     std::deque<std::string> toProbe_;
+    unsigned probeThreads_ = 1;
     std::unordered_set<std::string> changed_;  // paths events named, not yet looked at
     std::chrono::steady_clock::time_point firstChange_;
     std::chrono::steady_clock::time_point lastChange_;
     std::chrono::steady_clock::time_point startedAt_;
+    std::chrono::steady_clock::time_point lastPublish_;
     bool dirty_ = false;  // entries changed since the last publish
     bool started_ = false;  // the first walk is over
     Counts walkCounts_;

@@ -6,12 +6,19 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace recorder {
 namespace {
@@ -35,13 +42,63 @@ std::string errorText(int code) {
     return text;
 }
 
-bool isJpeg(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    unsigned char head[3] = {};
-    const bool jpeg = ::read(fd, head, 3) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
-    ::close(fd);
-    return jpeg;
+// What the first bytes say: a JPEG picture, or the container of the two
+// kinds of segment recorders write. Naming the container spares the
+// library's guess, which tries every format it knows on the file's start
+// and costs more than reading a short segment's header.
+struct FileHead {
+    bool jpeg = false;
+    const AVInputFormat* container = nullptr;  // null: let the library guess
+};
+
+constexpr size_t kTsPacket = 188;
+
+FileHead readHead(const unsigned char* bytes, size_t got) {
+    FileHead head;
+    if (got < 3) return head;
+    head.jpeg = bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+    if (got >= 8 && std::memcmp(bytes + 4, "ftyp", 4) == 0) {
+        static const AVInputFormat* const mp4 = av_find_input_format("mov");
+        head.container = mp4;
+    } else if (got >= 3 * kTsPacket) {
+        // A transport stream: a sync byte at the start of every packet read.
+        bool synced = true;
+        for (size_t at = 0; at < got && synced; at += kTsPacket) synced = bytes[at] == 0x47;
+        static const AVInputFormat* const ts = av_find_input_format("mpegts");
+        if (synced) head.container = ts;
+    }
+    return head;
+}
+
+// The file read by the library through the descriptor it was first read
+// with, rather than opened and looked up again by the library's file layer.
+struct OpenFile {
+    int fd = -1;
+    int64_t size = 0;  // when opened; a file still growing is read up to there
+    AVIOContext* io = nullptr;
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int readFile(void* opaque, uint8_t* into, int bytes) {
+    const ssize_t n = ::read(static_cast<OpenFile*>(opaque)->fd, into, static_cast<size_t>(bytes));
+    if (n < 0) return AVERROR(errno);
+    return n == 0 ? AVERROR_EOF : static_cast<int>(n);
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    const auto* file = static_cast<OpenFile*>(opaque);
+    if (whence & AVSEEK_SIZE) return file->size;
+    const off_t at = ::lseek(file->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
 std::optional<CivilSeconds> creationTime(AVFormatContext* ctx) {
@@ -113,30 +170,45 @@ CivilSeconds localCivilTime(int64_t unixSeconds) {
         .value_or(unixSeconds);
 }
 
-ProbeResult probeMedia(const std::filesystem::path& file) {
+ProbeResult probeMedia(const std::filesystem::path& path) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_callback(keepLibraryErrors); });
     ProbeResult result;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec) {
-        result.error = ec.message();
+    OpenFile file;
+    struct stat st {};
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        result.error = std::strerror(errno);
         return result;
     }
-    if (size == 0) {
+    file.size = static_cast<int64_t>(st.st_size);
+    if (file.size == 0) {
         result.error = "empty file";
         return result;
     }
-    if (isJpeg(file)) {
+    unsigned char bytes[kTsPacket * 8] = {};
+    const ssize_t got = ::pread(file.fd, bytes, sizeof bytes, 0);
+    const FileHead head = readHead(bytes, got > 0 ? static_cast<size_t>(got) : 0);
+    if (head.jpeg) {
         result.ok = true;
         result.type = RecordingType::Jpeg;
         return result;
     }
+    constexpr int kBufferBytes = 32 * 1024;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+    if (buffer) file.io = avio_alloc_context(buffer, kBufferBytes, 0, &file, readFile, nullptr, seekFile);
+    AVFormatContext* ctx = file.io ? avformat_alloc_context() : nullptr;
+    if (!ctx) {
+        if (!file.io) av_free(buffer);
+        result.error = "out of memory";
+        return result;
+    }
+    ctx->pb = file.io;
+    ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
     lastLibraryError.clear();
-    AVFormatContext* ctx = nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "probesize", "1048576", 0);
-    const int rc = avformat_open_input(&ctx, file.c_str(), nullptr, &options);
+    const int rc = avformat_open_input(&ctx, path.c_str(), head.container, &options);
     av_dict_free(&options);
     if (rc < 0) {
         result.error = "not a video recording (" +
@@ -166,7 +238,7 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
         result.durationMs = lengthFromStreams(ctx);
         if (result.durationMs <= 0 && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
             result.durationMs = ctx->duration / 1000;
-        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, static_cast<int64_t>(size));
+        if (result.durationMs <= 0) result.durationMs = lengthFromTimestamps(ctx, file.size);
         if (result.durationMs <= 0) {
             result.ok = false;
             result.error = "no playable length (" + format + ")";
@@ -174,6 +246,39 @@ ProbeResult probeMedia(const std::filesystem::path& file) {
     }
     avformat_close_input(&ctx);
     return result;
+}
+
+std::vector<ProbeResult> probeMediaFor(const std::vector<std::filesystem::path>& files, unsigned threads,
+                                       std::chrono::steady_clock::duration slice,
+                                       const std::function<void()>& meanwhile) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<ProbeResult> results(files.size());
+    // Files are taken in order and each one taken is finished: those done
+    // are the first `taken`.
+    std::atomic<size_t> taken{0};
+    std::atomic<Clock::rep> until{Clock::time_point::max().time_since_epoch().count()};
+    auto work = [&] {
+        for (;;) {
+            if (taken.load() > 0 && Clock::now().time_since_epoch().count() >= until.load()) return;
+            const size_t i = taken.fetch_add(1);
+            if (i >= files.size()) return;
+            results[i] = probeMedia(files[i]);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < std::min<size_t>(std::max(threads, 1u), files.size()); ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads, the same answers
+        }
+    }
+    if (meanwhile) meanwhile();
+    until = (Clock::now() + slice).time_since_epoch().count();
+    work();
+    for (auto& h : helpers) h.join();
+    results.resize(std::min(taken.load(), files.size()));
+    return results;
 }
 
 }  // namespace recorder

@@ -4,10 +4,13 @@
 
 #include "RecordingIndex.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace recorder {
 
@@ -22,6 +25,15 @@ struct ProbeResult {
 // Opens `file` and reads its container header, and for containers that
 // keep no length (MPEG-TS) the timestamps at its two ends; decodes nothing.
 ProbeResult probeMedia(const std::filesystem::path& file);
+
+// probeMedia of the files in their order, on up to `threads` threads at
+// once: the calling thread first runs `meanwhile` (if any) while the others
+// probe, then joins them. Files are begun until `slice` after `meanwhile`
+// returned; the answers are those of the first files, at least one when
+// there are any.
+std::vector<ProbeResult> probeMediaFor(const std::vector<std::filesystem::path>& files, unsigned threads,
+                                       std::chrono::steady_clock::duration slice,
+                                       const std::function<void()>& meanwhile = {});
 
 // A moment of the system clock (seconds since the Unix epoch, UTC) in the
 // recorder's local calendar (the machine's time zone).

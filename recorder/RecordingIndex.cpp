@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 namespace recorder {
 namespace {
@@ -121,34 +122,39 @@ void RecordingIndex::replace(std::vector<Recording> recordings,
     auto next = std::make_shared<Catalogue>();
     next->recordings = std::move(recordings);
     auto& all = next->recordings;
-    // Drop repeated names, keeping the first in sort order; the name map
-    // points into the vector, so it is built after the last move.
-    std::unordered_map<std::string_view, size_t> seen;
-    seen.reserve(all.size());
+    // Drop repeated names, keeping the first in sort order. The name map
+    // points into the vector: when names repeat, it is built again after
+    // the others have been moved out.
+    auto& byName = next->byName;
+    byName.reserve(all.size());
     std::vector<bool> keep(all.size());
     for (size_t i = 0; i < all.size(); ++i) {
-        const auto [first, isNew] = seen.emplace(all[i].name, i);
+        const auto [first, isNew] = byName.emplace(all[i].name, i);
         keep[i] = isNew;
         if (!isNew && dropped) dropped->emplace_back(all[i].path, all[first->second].path);
     }
-    seen.clear();
-    size_t kept = 0;
-    for (size_t i = 0; i < all.size(); ++i)
-        if (keep[i]) {
-            if (kept != i) all[kept] = std::move(all[i]);
-            ++kept;
-        }
-    all.resize(kept);
-    next->byName.reserve(all.size());
-    for (size_t i = 0; i < all.size(); ++i) next->byName.emplace(all[i].name, i);
+    if (byName.size() != all.size()) {
+        byName.clear();
+        size_t kept = 0;
+        for (size_t i = 0; i < all.size(); ++i)
+            if (keep[i]) {
+                if (kept != i) all[kept] = std::move(all[i]);
+                ++kept;
+            }
+        all.resize(kept);
+        for (size_t i = 0; i < all.size(); ++i) byName.emplace(all[i].name, i);
+    }
     for (size_t i = 0; i < all.size(); ++i) {
         auto& g = next->groups[Catalogue::groupOf(all[i].key.channel, all[i].key.type)];
         if (g.end == 0) g.begin = i;
         g.end = i + 1;
         g.longest = std::max(g.longest, all[i].key.end - all[i].key.start);
     }
+    // The one replaced is freed (unless a search still holds it) outside
+    // the lock, which searches take to begin.
+    std::shared_ptr<const Catalogue> replaced;
     std::lock_guard<std::mutex> guard(lock_);
-    catalogue_ = std::move(next);
+    replaced = std::exchange(catalogue_, std::move(next));
 }
 
 std::shared_ptr<const RecordingIndex::Catalogue> RecordingIndex::current() const {

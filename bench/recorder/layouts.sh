@@ -72,11 +72,13 @@ first_cpu=$(cpu_ms)
 first_started=$started_ms
 wait_probed
 first_probe=$(probed_line)
+# The recorder's own CPU time so far (/proc, in clock ticks), since the wall
+# clock of a loaded machine mostly measures waiting for a core.
+ticks() { awk '{print $14 + $15}' "/proc/$recorder_pid/stat"; }
+probe_cpu=$(awk -v t="$(ticks)" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.0f", t * 1000 / hz}')
 url="http://127.0.0.1:$recorder_port/api/search?channel=2&type=1&limit=1&start=20261202000000&end=20261202235959"
 lines=$(curl -s -u 246135:246135 "$url" | wc -l)
-# The recorder's own CPU time per query too (/proc, in clock ticks), since
-# the wall clock of a loaded machine mostly measures waiting for a core.
-ticks() { awk '{print $14 + $15}' "/proc/$recorder_pid/stat"; }
+# The recorder's own CPU time per query too.
 ticks_before=$(ticks)
 query_ms=$(for _ in $(seq 51); do curl -s -o /dev/null -w '%{time_total}\n' -u 246135:246135 "$url"; done |
   median | awk '{printf "%.2f", $1 * 1000}')
@@ -94,7 +96,7 @@ stop_recorder
 
 echo "== first start (no probe answers yet)"
 echo "  names indexed:          ${first_indexed} ms, ${first_cpu} ms of CPU (exec to listening ${first_started} ms; goal < 5000 ms)"
-echo "  real lengths, probed:   ${first_probe#background probing done: } (in the background, searches served meanwhile)"
+echo "  real lengths, probed:   ${first_probe#background probing done: } (in the background on $(nproc) threads, searches served meanwhile; ${probe_cpu} ms of CPU from exec)"
 echo "== second start (probe answers kept for $answers files)"
 echo "  indexed with lengths:   ${second_indexed} ms, ${second_cpu} ms of CPU (exec to listening ${second_started} ms)"
 echo "  find -printf size,mtime: ${find_ms} ms, ${find_cpu} ms of CPU (the same walk and stat, for reference)"

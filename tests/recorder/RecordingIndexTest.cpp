@@ -127,3 +127,19 @@ TEST_F(IndexSearch, FindsByExactNameOnly) {
     EXPECT_EQ(index.find("../somewhere/ch1_20261209_080000_080010.mp4"), nullptr);
 }
 
+
+TEST(RecordingIndex, OfRepeatedNamesTheFirstPathIsKeptAndTheOthersReported) {
+    const RecordingKey eight{1, RecordingType::Mpeg4, at("20261209080000"), at("20261209080010")};
+    const RecordingKey seven{1, RecordingType::Mpeg4, at("20261209070000"), at("20261209070010")};
+    RecordingIndex index;
+    std::vector<std::pair<std::string, std::string>> dropped;
+    index.replace({{"same.mp4", "b/same.mp4", eight, 1}, {"other.mp4", "other.mp4", seven, 1},
+                   {"same.mp4", "a/same.mp4", eight, 1}},
+                  &dropped);
+    EXPECT_EQ(dropped, (std::vector<std::pair<std::string, std::string>>{{"b/same.mp4", "a/same.mp4"}}));
+    ASSERT_NE(index.find("same.mp4"), nullptr);
+    EXPECT_EQ(index.find("same.mp4")->path, "a/same.mp4");
+    EXPECT_NE(index.find("other.mp4"), nullptr);
+    EXPECT_EQ(names(index.search({1, RecordingType::Mpeg4, false, 0, 0})),
+              (std::vector<std::string>{"other.mp4", "same.mp4"}));
+}

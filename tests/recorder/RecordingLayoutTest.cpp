@@ -101,6 +101,22 @@ TEST(EstimateEnds, UnprobedSegmentsRunToTheNextStartAtMostTheUsualSpacing) {
     EXPECT_EQ(all[4].key.end, all[4].key.start);  // alone in its channel: nothing to go by
 }
 
+TEST(MediaProbe, FilesProbedOnSeveralThreadsAnswerInTheirOrder) {
+    testing_support::TempFolder root;
+    std::vector<fs::path> files;
+    for (int i = 0; i < 24; ++i) {  // empty files and JPEG pictures in turn
+        files.push_back(root.path() / std::to_string(i));
+        writeFile(files.back(), i % 2 ? std::string("\xFF\xD8\xFF\xE0", 4) : "");
+    }
+    const auto all = probeMediaFor(files, 3, std::chrono::hours(1));
+    ASSERT_EQ(all.size(), files.size());
+    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i].ok, i % 2 == 1) << i;
+    // A slice that is over at once still answers the first file.
+    const auto first = probeMediaFor(files, 3, {});
+    ASSERT_FALSE(first.empty());
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i].ok, i % 2 == 1) << i;
+}
+
 TEST(FolderIndexer, ProbeAnswersAreKeptUntilAFileChanges) {
     testing_support::TempFolder root;
     writeFile(root.path() / "exports/cam2/a.mp4", "not really a video");
