@@ -229,12 +229,6 @@ bool Player::OpenVideoDecoder(std::string* why) {
         return false;
     }
     AVStream* stream = format_->streams[video_stream_];
-    video_decoder_ = avcodec_alloc_context3(codec);
-    if (video_decoder_ == nullptr ||
-        avcodec_parameters_to_context(video_decoder_, stream->codecpar) < 0) {
-        *why = "cannot set up the picture decoder";
-        return false;
-    }
     // One decoding thread per full-HD picture's worth of pixels: a thread
     // decodes full HD several times faster than it plays, and each thread
     // more costs CPU time of its own (frame hand-over, copied state).
@@ -242,20 +236,44 @@ bool Player::OpenVideoDecoder(std::string* why) {
     const int64_t pixels = static_cast<int64_t>(std::max(stream->codecpar->width, 1)) *
                            std::max(stream->codecpar->height, 1);
     const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
-    video_decoder_->thread_count =
-        static_cast<int>(std::clamp<int64_t>((pixels + kPixelsPerThread - 1) / kPixelsPerThread, 1,
-                                             std::min<int64_t>(cores, 4)));
-    video_decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    video_decoder_->pkt_timebase = stream->time_base;
-    if (avcodec_open2(video_decoder_, codec, nullptr) < 0) {
+    seek_decoder_threads_ = static_cast<int>(std::min<int64_t>(cores, 4));
+    playback_decoder_threads_ = static_cast<int>(
+        std::clamp<int64_t>((pixels + kPixelsPerThread - 1) / kPixelsPerThread, 1, seek_decoder_threads_));
+    video_decoder_ = NewVideoDecoder(playback_decoder_threads_);
+    if (video_decoder_ == nullptr) {
         *why = "cannot open the picture decoder";
         return false;
     }
+    video_decoder_threads_ = playback_decoder_threads_;
     AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0) frame_interval_us_ = av_rescale(AV_TIME_BASE, rate.den, rate.num);
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         if (static_cast<int>(i) != video_stream_) format_->streams[i]->discard = AVDISCARD_ALL;
     }
+    return true;
+}
+
+AVCodecContext* Player::NewVideoDecoder(int threads) const {
+    const AVStream* stream = format_->streams[video_stream_];
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    AVCodecContext* decoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    if (decoder == nullptr) return nullptr;
+    decoder->thread_count = threads;
+    decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    decoder->pkt_timebase = stream->time_base;
+    if (avcodec_parameters_to_context(decoder, stream->codecpar) < 0 ||
+        avcodec_open2(decoder, codec, nullptr) < 0) {
+        avcodec_free_context(&decoder);
+    }
+    return decoder;
+}
+
+bool Player::ReplaceVideoDecoder(int threads) {
+    AVCodecContext* replacement = NewVideoDecoder(threads);
+    if (replacement == nullptr) return false;
+    avcodec_free_context(&video_decoder_);
+    video_decoder_ = replacement;
+    video_decoder_threads_ = threads;
     return true;
 }
 
@@ -640,7 +658,10 @@ void Player::VideoLoop() {
             state.need_key = true;
             state.drained = false;
             lock.unlock();
-            avcodec_flush_buffers(video_decoder_);
+            if (!state.refining || video_decoder_threads_ == seek_decoder_threads_ ||
+                !ReplaceVideoDecoder(seek_decoder_threads_)) {
+                avcodec_flush_buffers(video_decoder_);
+            }
             av_frame_unref(state.held);
             lock.lock();
             continue;
@@ -689,6 +710,12 @@ void Player::VideoLoop() {
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        if (key && !state.refining && video_decoder_threads_ != playback_decoder_threads_) {
+            // The exact seek is over: the pictures before this key frame come
+            // out of the seek's decoder, then playing goes on with fewer threads.
+            DecodePacket(nullptr, state);
+            if (!ReplaceVideoDecoder(playback_decoder_threads_)) avcodec_flush_buffers(video_decoder_);
+        }
         const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
         if (key) state.need_key = false;
         if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first

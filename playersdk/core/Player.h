@@ -155,6 +155,12 @@ private:
     explicit Player(std::unique_ptr<MediaInput> input);
     bool OpenMedia(std::string* why);
     bool OpenVideoDecoder(std::string* why);
+    // A picture decoder of the video stream on this many threads; null when
+    // it cannot be opened.
+    AVCodecContext* NewVideoDecoder(int threads) const;
+    // Video thread: the decoder replaced by one on this many threads (the
+    // old one's state goes with it, as after a flush). False keeps the old.
+    bool ReplaceVideoDecoder(int threads);
     void OpenAudioDecoder();
     bool LooksTruncated() const;
     bool DecodeFirstPicture();
@@ -202,6 +208,12 @@ private:
     AVIOContext* avio_ = nullptr;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* video_decoder_ = nullptr;
+    // Playing needs few decoding threads (each costs CPU of its own); an
+    // exact seek decoding on from a key frame wants every core, until the
+    // next key frame after it lets the decoder change back.
+    int playback_decoder_threads_ = 1;
+    int seek_decoder_threads_ = 1;
+    int video_decoder_threads_ = 1;
     int video_stream_ = -1;
     int audio_stream_ = -1;
     int64_t start_us_ = 0;          // media time 0, in AV_TIME_BASE units

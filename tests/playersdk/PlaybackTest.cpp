@@ -151,6 +151,20 @@ TEST_F(Playback, SeeksShowThePictureAtTheTargetOnALongKeyFrameInterval) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), 200), seen.end());
 }
 
+TEST_F(Playback, AfterAnExactSeekEveryPictureComesAcrossTheNextKeyFrame) {
+    // The seek decodes on with more threads than playing does; the decoder
+    // changes back at the key frame after it without losing a picture.
+    PlayerHandle h = Open(MakeNumberedClip(Clip(4, 25)));
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 1800), 1);
+    ASSERT_TRUE(WaitForFrame(45));
+    for (int frame = 46; frame <= 56; ++frame) {
+        ASSERT_EQ(PlayerStepFrame(h), 1);
+        ASSERT_TRUE(WaitForFrame(frame)) << "step to " << frame;
+    }
+}
+
 TEST_F(Playback, SeeksCountFromTheStartOfAFileWithALateFirstTimestamp) {
     NumberedClip late = Clip(4, 250);
     late.start_offset = 10;
