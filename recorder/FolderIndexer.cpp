@@ -340,9 +340,9 @@ void FolderIndexer::probeSlice() {
         paths.push_back(std::move(path));
     }
     // What is known is republished while the other threads go on probing.
-    const bool publishDue = dirty_ && Clock::now() >= lastPublish_ + kPublishEvery;
+    const bool due = publishDue();
     const auto results = probeMediaFor(files, probeThreads_, kProbeSlice, [&] {
-        if (publishDue) publish();
+        if (due) publish();
     });
     for (size_t i = 0; i < results.size(); ++i) takeProbe(paths[i], results[i]);
     // Those the slice left are probed next.
@@ -376,6 +376,8 @@ void FolderIndexer::forget(const std::string& relativePath) {
         }
     }
 }
+
+bool FolderIndexer::publishDue() const { return dirty_ && Clock::now() >= lastPublish_ + kPublishEvery; }
 
 void FolderIndexer::publish() {
     std::vector<Recording> all;
@@ -480,7 +482,7 @@ void FolderIndexer::run() {
                                                                                     startedAt_)
                                     .count()) +
                  " ms");
-        if (dirty_ && (toProbe_.empty() || Clock::now() >= lastPublish_ + kPublishEvery)) publish();
+        if ((dirty_ && toProbe_.empty()) || publishDue()) publish();
         if (answersChanged_ && (toProbe_.empty() || Clock::now() >= lastSave + kSaveEvery)) {
             saveAnswers();
             lastSave = Clock::now();

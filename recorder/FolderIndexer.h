@@ -82,6 +82,7 @@ private:
     void takeProbe(const std::string& relativePath, const ProbeResult& result);
     void applyProbe(Entry& e, const std::string& relativePath, const ProbeResult& result);
     void publish();
+    bool publishDue() const;  // while probing: what is known is republished now and then
     void note(Entry& e, const std::string& relativePath, const std::string& text);
     void run();
     void readEvents();

@@ -9,13 +9,13 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <system_error>
 #include <thread>

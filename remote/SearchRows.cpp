@@ -55,11 +55,15 @@ void ResultRowRelay::Push(ResultRow row) {
     std::lock_guard lock(mutex_);
     if (!mailbox_) return;
     pending_.push_back(std::move(row));
+    PostDrainLocked();
+}
+
+void ResultRowRelay::PostDrainLocked() {
     if (drain_posted_) return;
     // One drain task at a time takes every row pending when it runs, so the
     // order of the rows never depends on how the mailbox orders tasks from
     // different threads.
-    drain_posted_ = mailbox_->Post([this] { DeliverPending(); });
+    drain_posted_ = mailbox_ && mailbox_->Post([this] { DeliverPending(); });
     if (!drain_posted_) pending_.clear();  // the window is already gone
 }
 
@@ -86,8 +90,7 @@ void ResultRowRelay::DeliverPending() {
     // Rows pushed meanwhile came later, so the rest goes before them.
     pending_.insert(pending_.begin(), std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(delivered)),
                     std::make_move_iterator(rows.end()));
-    if (!drain_posted_) drain_posted_ = mailbox_ && mailbox_->Post([this] { DeliverPending(); });
-    if (!drain_posted_) pending_.clear();  // the window is already gone
+    PostDrainLocked();
 }
 
 ResultRowRelay& SearchRowRelay() {

@@ -56,7 +56,8 @@ private:
     // events run.
     static constexpr std::chrono::milliseconds kDeliverSlice{8};
 
-    void DeliverPending();  // runs on the window's thread
+    void DeliverPending();   // runs on the window's thread
+    void PostDrainLocked();  // unless one is on its way; mutex_ held
 
     std::mutex mutex_;
     std::shared_ptr<ui::Mailbox> mailbox_;  // guarded by mutex_

@@ -239,7 +239,7 @@ bool Player::OpenVideoDecoder(std::string* why) {
     seek_decoder_threads_ = static_cast<int>(std::min<int64_t>(cores, 4));
     playback_decoder_threads_ = static_cast<int>(
         std::clamp<int64_t>((pixels + kPixelsPerThread - 1) / kPixelsPerThread, 1, seek_decoder_threads_));
-    video_decoder_ = NewVideoDecoder(playback_decoder_threads_);
+    video_decoder_ = NewVideoDecoder(codec, playback_decoder_threads_);
     if (video_decoder_ == nullptr) {
         *why = "cannot open the picture decoder";
         return false;
@@ -253,10 +253,9 @@ bool Player::OpenVideoDecoder(std::string* why) {
     return true;
 }
 
-AVCodecContext* Player::NewVideoDecoder(int threads) const {
+AVCodecContext* Player::NewVideoDecoder(const AVCodec* codec, int threads) const {
     const AVStream* stream = format_->streams[video_stream_];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    AVCodecContext* decoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    AVCodecContext* decoder = avcodec_alloc_context3(codec);
     if (decoder == nullptr) return nullptr;
     decoder->thread_count = threads;
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
@@ -269,7 +268,7 @@ AVCodecContext* Player::NewVideoDecoder(int threads) const {
 }
 
 bool Player::ReplaceVideoDecoder(int threads) {
-    AVCodecContext* replacement = NewVideoDecoder(threads);
+    AVCodecContext* replacement = NewVideoDecoder(video_decoder_->codec, threads);
     if (replacement == nullptr) return false;
     avcodec_free_context(&video_decoder_);
     video_decoder_ = replacement;

@@ -58,6 +58,7 @@
 
 struct AVFormatContext;
 struct AVIOContext;
+struct AVCodec;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -157,7 +158,7 @@ private:
     bool OpenVideoDecoder(std::string* why);
     // A picture decoder of the video stream on this many threads; null when
     // it cannot be opened.
-    AVCodecContext* NewVideoDecoder(int threads) const;
+    AVCodecContext* NewVideoDecoder(const AVCodec* codec, int threads) const;
     // Video thread: the decoder replaced by one on this many threads (the
     // old one's state goes with it, as after a flush). False keeps the old.
     bool ReplaceVideoDecoder(int threads);
