@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/PlaybackClock.h"
@@ -253,6 +254,11 @@ std::unique_ptr<TempoStretcher> TempoStretcher::Create(int rate, int channels, d
 TempoStretcher::~TempoStretcher() {
     av_frame_free(&frame_);
     if (graph_ != nullptr) Filters()->graph_free(&graph_);  // made by the loaded library
+}
+
+bool TempoStretcher::Continues(int64_t pts_us) const {
+    const int64_t next_us = first_pts_us_ + fed_ * 1000000 / rate_;
+    return fed_ == 0 || std::llabs(pts_us - next_us) <= kSyncToleranceUs;
 }
 
 bool TempoStretcher::Feed(int64_t pts_us, const std::vector<uint8_t>* samples) {

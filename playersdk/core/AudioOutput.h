@@ -102,6 +102,10 @@ public:
     TempoStretcher& operator=(const TempoStretcher&) = delete;
 
     double Tempo() const { return tempo_; }
+    // Whether samples at pts_us carry on from those fed so far: output times
+    // are counted from the first sample fed, so a gap (sound skipped to catch
+    // up) needs a stretcher of its own.
+    bool Continues(int64_t pts_us) const;
     // Feeds samples that start at media time pts_us (nullptr: no more
     // samples, give out what is held); every stretched piece goes to
     // sink(pts_us, samples).

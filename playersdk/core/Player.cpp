@@ -36,8 +36,8 @@ constexpr size_t kPictureQueueSize = 3;
 constexpr int64_t kSoundAheadUs = 250000;
 // Sound packets this far behind the clock are not worth decoding.
 constexpr int64_t kSoundSkipBehindUs = 300000;
-// After a seek the clock starts once sound for the target is ready, or after this.
-constexpr auto kLandingSoundWait = 500ms;
+// At the start and after a seek the clock starts once the sound is ready, or after this.
+constexpr auto kSoundReadyWait = 500ms;
 // A late picture is still shown when nothing was shown for this long, so the
 // picture keeps moving on a machine too slow for the speed asked.
 constexpr auto kLongestWithoutPicture = 250ms;
@@ -802,15 +802,20 @@ void Player::SoundLoop() {
             stretcher.reset();
             decoder_serial = serial;
         }
-        if (stretcher && stretcher->Tempo() != speed) {
-            // What the old tempo holds is still heard at its own speed.
+        // What a stretcher holds is still heard at its own tempo.
+        auto drain_stretcher = [&] {
             const double old = stretcher->Tempo();
             stretcher->Stretch(0, nullptr, [&](int64_t pts_us, std::vector<uint8_t> out) { play(pts_us, old, std::move(out)); });
             stretcher.reset();
-        }
+        };
+        if (stretcher && stretcher->Tempo() != speed) drain_stretcher();
         if (!stretcher && speed != 1.0) stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
         if (decoder && end > clock_us - kSoundSkipBehindUs) {
             decoder->Decode(item.packet, [&](int64_t pts_us, std::vector<uint8_t> samples) {
+                if (stretcher && !stretcher->Continues(pts_us)) {
+                    drain_stretcher();
+                    stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
+                }
                 if (!stretcher) {
                     play(pts_us, 1.0, std::move(samples));
                     return;
@@ -822,7 +827,7 @@ void Player::SoundLoop() {
         }
         av_packet_free(&item.packet);
         lock.lock();
-        if (seeking_) presenter_wake_.notify_one();  // a landing waits for its sound
+        if (seeking_ || starting_) presenter_wake_.notify_one();  // the clock waits for this sound
     }
 }
 
@@ -896,6 +901,13 @@ bool Player::SoundReadyLocked() const {
     return audio_->HasSound(serial_) || (read_ended_ && sound_packets_.Empty());
 }
 
+void Player::AwaitSoundLocked(std::unique_lock<std::mutex>& lock, int serial) {
+    const auto deadline = Wall::now() + kSoundReadyWait;
+    while (!quit_ && serial == serial_ && !seek_pending_ && !paused_ && !SoundReadyLocked() && Wall::now() < deadline) {
+        presenter_wake_.wait_for(lock, 5ms);
+    }
+}
+
 bool Player::EndReachedLocked() const {
     if (clock_.NowUs() < last_end_us_) return false;
     return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
@@ -912,8 +924,8 @@ void Player::PresentLoop() {
         if (picture.frame == nullptr) {
             // Every picture is out: the end comes once the last one has had
             // its time and the sound has drained.
-            if (seeking_ && !seek_pending_) {
-                seeking_ = false;  // a seek past the last picture
+            if ((seeking_ && !seek_pending_) || starting_) {
+                seeking_ = starting_ = false;  // a seek past the last picture, or nothing to show
                 UpdateClockLocked();
             }
             if (ended_ || paused_ || buffering_ || seeking_) {
@@ -949,16 +961,24 @@ void Player::PresentLoop() {
             lock.unlock();
             Show(picture);
             lock.lock();
-            const auto deadline = Wall::now() + kLandingSoundWait;
-            while (!quit_ && serial == serial_ && !seek_pending_ && !paused_ && !SoundReadyLocked() &&
-                   Wall::now() < deadline) {
-                presenter_wake_.wait_for(lock, 5ms);
-            }
+            AwaitSoundLocked(lock, serial);
             if (serial == serial_ && !seek_pending_) {
                 seeking_ = false;
                 clock_.Set(target);
                 UpdateClockLocked();
             }
+            continue;
+        }
+        if (starting_) {
+            // The first picture: shown at once, the clock starts with its sound
+            // (the first change of speed may still be loading the stretcher).
+            const int serial = serial_;
+            lock.unlock();
+            Show(picture);
+            lock.lock();
+            AwaitSoundLocked(lock, serial);
+            starting_ = false;
+            UpdateClockLocked();
             continue;
         }
         if (steps_ > 0) {
@@ -1008,7 +1028,7 @@ void Player::PresentLoop() {
 // --- entry points -----------------------------------------------------------
 
 void Player::UpdateClockLocked() {
-    const bool running = started_ && !paused_ && !buffering_ && !ended_ && !seeking_;
+    const bool running = started_ && !starting_ && !paused_ && !buffering_ && !ended_ && !seeking_;
     clock_.SetRunning(running);
     if (audio_) audio_->SetActive(running && SoundWantedLocked());
     presenter_wake_.notify_all();
@@ -1034,6 +1054,7 @@ void Player::RequestSeekLocked(int64_t target_us) {
         seek_target_us_ = target_us;
     }
     seeking_ = true;
+    starting_ = false;  // the landing waits for the sound instead
     ended_ = false;
     steps_ = 0;
     shown_us_ = target_us;
@@ -1057,7 +1078,7 @@ bool Player::Play(PlayerWindow* window) {
     }
     std::lock_guard lock(mutex_);
     if (closed_) return false;
-    if (!fixed) started_ = true;
+    if (!fixed && !started_) started_ = starting_ = true;
     if (ended_) RequestSeekLocked(0);  // played to the end: again from the start
     paused_ = false;
     steps_ = 0;
@@ -1073,7 +1094,7 @@ void Player::AttachPictureWindow(PlayerWindow* window) {
 
 void Player::Start() {
     std::lock_guard lock(mutex_);
-    started_ = true;
+    if (!started_) started_ = starting_ = true;
     UpdateClockLocked();
 }
 

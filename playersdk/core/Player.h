@@ -188,6 +188,8 @@ private:
     void Show(Picture& picture);
     void PreRender(Picture& picture);
     bool SoundReadyLocked() const;
+    // Holds the presenter until the sound of serial is ready, for a bounded time.
+    void AwaitSoundLocked(std::unique_lock<std::mutex>& lock, int serial);
     bool EndReachedLocked() const;
 
     void RequestSeekLocked(int64_t target_us);
@@ -240,6 +242,7 @@ private:
     std::condition_variable presenter_wake_;
     bool window_fixed_ = false;
     bool started_ = false;
+    bool starting_ = false;         // the first picture is out; the clock waits for the sound
     bool paused_ = false;
     bool buffering_ = false;
     bool ended_ = false;

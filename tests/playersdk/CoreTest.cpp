@@ -373,7 +373,8 @@ TEST(StreamPlayer, AReadThatStallsEveryTwoSecondsLosesNeitherSoundNorPictureTime
 
 namespace {
 
-// A clip with a white flash and a 1 kHz beep at every whole second, played
+// A clip with a white flash and a 1 kHz beep at every whole second (its sound
+// missing from 1.3 to 1.7 s, as when a recorder drops some), played
 // with sound through SDL's disk driver: when each flash was shown and each
 // beep heard. A sample is heard when the driver's file shows it (its 4 KB
 // stdio buffer reaches the file as the next device buffer is taken).
@@ -400,9 +401,10 @@ public:
     }
     ~FlashAndBeep() { Stop(); }
     static std::string Clip() {
-        return MakeMedia("flash-beep.mp4",
+        return MakeMedia("flash-beep-gap.mp4",
             "-f lavfi -i \"color=black:s=64x48:r=25:d=10,format=yuv420p,geq=lum='if(eq(mod(N\\,25)\\,0)\\,235\\,16)':cb=128:cr=128\" "
-            "-f lavfi -i \"aevalsrc='if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=10\" "
+            "-f lavfi -i \"aevalsrc='if(lt(mod(t\\,1)\\,0.05)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=10,"
+            "aselect='not(between(t\\,1.3\\,1.7))'\" "
             "-c:v libx264 -g 50 -c:a aac -ac 1");
     }
     // Call once the player is closed.
@@ -411,7 +413,7 @@ public:
         poller_.join();
         std::string raw = ReadAll(sound_file_);
         samples_.resize(raw.size() / 2);
-        std::memcpy(samples_.data(), raw.data(), samples_.size() * 2);
+        if (!samples_.empty()) std::memcpy(samples_.data(), raw.data(), samples_.size() * 2);
         // A beep starts with sound after 100 ms of quiet.
         for (size_t i = 0, quiet = 0; i < samples_.size(); ++i) {
             if (std::abs(samples_[i]) >= 300 && quiet >= kRate / 10) beeps_.push_back(i);
