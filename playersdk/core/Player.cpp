@@ -34,6 +34,8 @@ constexpr size_t kMaxQueuedBytes = 32u << 20;
 constexpr size_t kPictureQueueSize = 3;
 // Decoded sound waiting for the device.
 constexpr int64_t kSoundAheadUs = 250000;
+// Unheard sound is dropped in batches of about this much.
+constexpr int64_t kUnheardSoundBatchUs = 200000;
 // Sound packets this far behind the clock are not worth decoding.
 constexpr int64_t kSoundSkipBehindUs = 300000;
 // At the start and after a seek the clock starts once the sound is ready, or after this.
@@ -390,12 +392,22 @@ int64_t Player::PacketDurationUs(const AVPacket* packet) const {
 
 // --- read thread ------------------------------------------------------------
 
+bool Player::HoldsShare(const PacketQueue& queue, double share) {
+    return static_cast<double>(queue.Count()) >= static_cast<double>(kMinQueuedPackets) * share &&
+           (static_cast<double>(queue.DurationUs()) >= static_cast<double>(kQueueAheadUs) * share ||
+            queue.DurationUs() == 0);
+}
+
 bool Player::QueuesFullLocked() const {
     if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
-    auto enough = [](const PacketQueue& queue) {
-        return queue.Count() >= kMinQueuedPackets && (queue.DurationUs() >= kQueueAheadUs || queue.DurationUs() == 0);
-    };
-    return enough(video_packets_) && (audio_stream_ < 0 || enough(sound_packets_));
+    return HoldsShare(video_packets_, 1.0) && (audio_stream_ < 0 || HoldsShare(sound_packets_, 1.0));
+}
+
+void Player::PacketTakenLocked() {
+    constexpr double kRefillShare = 0.75;
+    if (!HoldsShare(video_packets_, kRefillShare) || (audio_stream_ >= 0 && !HoldsShare(sound_packets_, kRefillShare))) {
+        reader_wake_.notify_one();
+    }
 }
 
 void Player::RoutePacketLocked(AVPacket* packet) {
@@ -699,7 +711,7 @@ void Player::VideoLoop() {
             continue;
         }
         QueuedPacket item = video_packets_.Pop();
-        reader_wake_.notify_one();
+        PacketTakenLocked();
         if (item.serial != state.serial) {
             av_packet_free(&item.packet);
             continue;
@@ -760,10 +772,11 @@ void Player::SoundLoop() {
             if (end <= clock_us || front.serial != serial_) {
                 QueuedPacket item = sound_packets_.Pop();
                 av_packet_free(&item.packet);
-                reader_wake_.notify_one();
+                PacketTakenLocked();
                 continue;
             }
-            sound_wake_.wait_for(lock, 20ms);
+            // Back once a few packets are behind the clock, to drop them together.
+            sound_wake_.wait_for(lock, clock_.WallUntil(end + kUnheardSoundBatchUs));
             continue;
         }
         AudioOutput* audio = audio_.get();  // lives until the threads are joined
@@ -774,7 +787,7 @@ void Player::SoundLoop() {
             continue;
         }
         QueuedPacket item = sound_packets_.Pop();
-        reader_wake_.notify_one();
+        PacketTakenLocked();
         const int serial = serial_;
         const double speed = SpeedOf(speed_step_);
         if (item.serial != serial) {

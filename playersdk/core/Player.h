@@ -174,7 +174,12 @@ private:
     void PresentLoop();
 
     // Read thread.
+    // Whether a queue holds this share of what a full one holds.
+    static bool HoldsShare(const PacketQueue& queue, double share);
     bool QueuesFullLocked() const;
+    // Wakes the read thread once a queue is down to three quarters, so that
+    // it refills in one go rather than a packet at a time.
+    void PacketTakenLocked();
     void SeekLocked(std::unique_lock<std::mutex>& lock);
     bool SeekToKeyFrameAtOrBefore(int64_t target_us);
     void RoutePacketLocked(AVPacket* packet);
