@@ -815,20 +815,19 @@ void Player::SoundLoop() {
             stretcher.reset();
             decoder_serial = serial;
         }
-        // What a stretcher holds is still heard at its own tempo.
-        auto drain_stretcher = [&] {
-            const double old = stretcher->Tempo();
-            stretcher->Stretch(0, nullptr, [&](int64_t pts_us, std::vector<uint8_t> out) { play(pts_us, old, std::move(out)); });
-            stretcher.reset();
+        // A new stretcher for the speed; what the old one holds is still
+        // heard at its own tempo.
+        auto restart_stretcher = [&] {
+            if (stretcher) {
+                const double old = stretcher->Tempo();
+                stretcher->Stretch(0, nullptr, [&](int64_t pts_us, std::vector<uint8_t> out) { play(pts_us, old, std::move(out)); });
+            }
+            stretcher = speed != 1.0 ? TempoStretcher::Create(audio->Rate(), audio->Channels(), speed) : nullptr;
         };
-        if (stretcher && stretcher->Tempo() != speed) drain_stretcher();
-        if (!stretcher && speed != 1.0) stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
+        if (stretcher ? stretcher->Tempo() != speed : speed != 1.0) restart_stretcher();
         if (decoder && end > clock_us - kSoundSkipBehindUs) {
             decoder->Decode(item.packet, [&](int64_t pts_us, std::vector<uint8_t> samples) {
-                if (stretcher && !stretcher->Continues(pts_us)) {
-                    drain_stretcher();
-                    stretcher = TempoStretcher::Create(audio->Rate(), audio->Channels(), speed);
-                }
+                if (stretcher && !stretcher->Continues(pts_us)) restart_stretcher();
                 if (!stretcher) {
                     play(pts_us, 1.0, std::move(samples));
                     return;
@@ -914,11 +913,16 @@ bool Player::SoundReadyLocked() const {
     return audio_->HasSound(serial_) || (read_ended_ && sound_packets_.Empty());
 }
 
-void Player::AwaitSoundLocked(std::unique_lock<std::mutex>& lock, int serial) {
+int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, Picture& picture) {
+    const int serial = serial_;
+    lock.unlock();
+    Show(picture);
+    lock.lock();
     const auto deadline = Wall::now() + kSoundReadyWait;
     while (!quit_ && serial == serial_ && !seek_pending_ && !paused_ && !SoundReadyLocked() && Wall::now() < deadline) {
         presenter_wake_.wait_for(lock, 5ms);
     }
+    return serial;
 }
 
 bool Player::EndReachedLocked() const {
@@ -969,12 +973,8 @@ void Player::PresentLoop() {
             }
             // The picture at the target: shown at once; the clock starts from
             // the target with the sound there.
-            const int serial = serial_;
             const int64_t target = serial_target_us_;
-            lock.unlock();
-            Show(picture);
-            lock.lock();
-            AwaitSoundLocked(lock, serial);
+            const int serial = ShowAndAwaitSoundLocked(lock, picture);
             if (serial == serial_ && !seek_pending_) {
                 seeking_ = false;
                 clock_.Set(target);
@@ -985,11 +985,7 @@ void Player::PresentLoop() {
         if (starting_) {
             // The first picture: shown at once, the clock starts with its sound
             // (the first change of speed may still be loading the stretcher).
-            const int serial = serial_;
-            lock.unlock();
-            Show(picture);
-            lock.lock();
-            AwaitSoundLocked(lock, serial);
+            ShowAndAwaitSoundLocked(lock, picture);
             starting_ = false;
             UpdateClockLocked();
             continue;

@@ -193,8 +193,9 @@ private:
     void Show(Picture& picture);
     void PreRender(Picture& picture);
     bool SoundReadyLocked() const;
-    // Holds the presenter until the sound of serial is ready, for a bounded time.
-    void AwaitSoundLocked(std::unique_lock<std::mutex>& lock, int serial);
+    // Shows the picture at once, then holds the presenter until the sound is
+    // ready, for a bounded time; the serial it was shown under.
+    int ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, Picture& picture);
     bool EndReachedLocked() const;
 
     void RequestSeekLocked(int64_t target_us);
