@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/Barrier.h"
+
 namespace playersdk::net {
 namespace {
 
@@ -145,7 +147,14 @@ bool SearchTask::Deliver(const std::vector<FoundRecording>& rows) {
 }
 
 void SearchTask::Run() {
-    source_->Fetch([this](const std::vector<FoundRecording>& rows) { return Deliver(rows); });
+    Shielded([this] {
+        source_->Fetch([this](const std::vector<FoundRecording>& rows) { return Deliver(rows); });
+    });
+    {
+        std::lock_guard lock(mutex_);
+        calling_ = false;
+        changed_.notify_all();
+    }
     finished_ = true;
 }
 

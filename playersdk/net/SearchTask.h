@@ -67,6 +67,8 @@ public:
     void Stop();
 
 private:
+    // The thread's body: searches and delivers, and ends the task even when
+    // that failed (the host's callback threw).
     void Run();
     // Waits for Release(), then calls back once per row; false when stopped.
     bool Deliver(const std::vector<FoundRecording>& rows);
