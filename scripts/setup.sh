@@ -24,6 +24,8 @@ packages=(
   mpv
   # benchmarks: the playback benchmark watches and drives windows on the X server
   libx11-dev libxtst-dev
+  # benchmarks: the A/V offset through a real sound server (bench/engine/av_server.sh)
+  pulseaudio pulseaudio-utils
   # the demo places its two windows side by side (scripts/demo.sh)
   xdotool
   # the recorder's ONVIF tests read it with third-party peers: GStreamer's
