@@ -304,7 +304,8 @@ private:
 
 void RtspServer::Connection::run() {
     auto lastHeard = Clock::now();
-    std::optional<Clock::time_point> partialSince;  // of a request not yet whole
+    bool partial = false;  // a request is not yet whole
+    Clock::time_point partialSince;
     char buffer[16 * 1024];
     while (!server_.stopping_) {
         int timeout = 1000;
@@ -341,12 +342,12 @@ void RtspServer::Connection::run() {
                 const Answer answer = handle(request);
                 if (!reply(request, answer) || request.method == "TEARDOWN") return;
             }
-            if (in_.empty()) partialSince.reset();
-            else if (!partialSince) partialSince = Clock::now();
+            if (!in_.empty() && !partial) partialSince = Clock::now();
+            partial = !in_.empty();
         } else if (!playing_ && Clock::now() - lastHeard > kIdleTimeout) {
             return;
         }
-        if (partialSince && Clock::now() - *partialSince > kRequestDeadline) return;
+        if (partial && Clock::now() - partialSince > kRequestDeadline) return;
         if (playing_ && !sendMedia()) return;
     }
 }
