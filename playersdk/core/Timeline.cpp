@@ -17,7 +17,7 @@ constexpr int kJumpFrames = 10;
 // Scanning: files up to this size are read through; larger ones are sampled
 // at kSamples places, searched by halving down to windows of kWindowBytes,
 // with at most kMostSamples looks in all.
-constexpr int64_t kWholeScanBytes = 32 << 20;
+constexpr int64_t kWholeScanBytes = 8 << 20;
 constexpr int kSamples = 48;
 constexpr int64_t kWindowBytes = 1 << 20;
 constexpr int kMostSamples = 256;
@@ -61,6 +61,17 @@ const Timeline::Stretch* Timeline::StretchAtTime(int64_t time_us) const {
         if (stretch.start_us <= time_us) found = &stretch;
     }
     return found;
+}
+
+int64_t Timeline::PosOf(int64_t time_us) const {
+    const int64_t size = avio_size(format_->pb);
+    if (stretches_.empty() || size <= 0 || (!raw_ && stretches_.size() < 2)) return -1;
+    const Stretch* stretch = StretchAtTime(time_us);
+    const auto next = stretches_.begin() + (stretch - stretches_.data()) + 1;
+    const int64_t to = next != stretches_.end() ? next->pos : size;
+    const int64_t length = std::max<int64_t>(1, stretch->end_us - stretch->start_us);
+    const double share = std::clamp(static_cast<double>(time_us - stretch->start_us) / length, 0.0, 1.0);
+    return stretch->pos + static_cast<int64_t>(share * static_cast<double>(to - stretch->pos));
 }
 
 void Timeline::Restart() {

@@ -12,7 +12,7 @@
 //
 // Scan finds the stretches when the file is opened, so that the total time is
 // the sum of the stretches and a seek can go to the stretch the bar points
-// at: a file up to 32 MiB is read through (packets, not pictures); a larger
+// at: a file up to 8 MiB is read through (packets, not pictures); a larger
 // one is sampled at 48 places, and only where two samples disagree with the
 // file's byte rate is it searched, by halving, down to 1 MiB windows read
 // through (at most 256 samples and 32 MiB of windows: a jump missed there is
@@ -47,6 +47,8 @@ public:
     // False for containers whose timestamps do not jump: Normalise then
     // leaves every packet as it is.
     bool Enabled() const { return enabled_; }
+    // An H.264 or H.265 elementary stream, whose packets carry no timestamps.
+    bool Raw() const { return raw_; }
     // Reads the file's timestamps to find its stretches (see above); leaves
     // the read position anywhere. False when none could be read.
     bool Scan();
@@ -57,6 +59,12 @@ public:
     // The stretch holding a time of the continuous timeline (the last one
     // starting at or before it); nullptr before a successful Scan.
     const Stretch* StretchAtTime(int64_t time_us) const;
+
+    // Where in the file (bytes) a time of the continuous timeline about is,
+    // when the container's own timestamps cannot say: between the stretch's
+    // first and last byte, or for a raw stream, by its share of the length.
+    // -1 when the timestamps can say (one stretch) or nothing was scanned.
+    int64_t PosOf(int64_t time_us) const;
 
     // Moves a packet's timestamps onto the continuous timeline.
     void Normalise(AVPacket* packet);
