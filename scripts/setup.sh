@@ -11,6 +11,8 @@ packages=(
   libavfilter-dev
   libsdl2-dev
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
+  # ONVIF: SOAP messages are read with pugixml
+  libpugixml-dev
   libgtest-dev libgmock-dev
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
