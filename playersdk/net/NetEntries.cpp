@@ -9,6 +9,8 @@
 #include "core/HandleTable.h"
 #include "core/Player.h"
 #include "net/DownloadTask.h"
+#include "net/OnvifDevice.h"
+#include "net/OnvifSearch.h"
 #include "net/RecorderClient.h"
 #include "net/SearchTask.h"
 #include "net/StreamBuffer.h"
@@ -39,12 +41,40 @@ TaskTable<DownloadTask>& Downloads() {
 
 }  // namespace
 
+namespace {
+
+// A search of an ONVIF device: its login checked (and its services found)
+// before the search starts. Negative as NetSearchFiles answers.
+int32_t StartOnvifSearch(const RecorderLogin& login, int32_t channel, int32_t file_type, bool limit,
+                         const NetTime* start, const NetTime* end, std::unique_ptr<SearchSource>& source) {
+    OnvifSearchRequest request;
+    request.channel = channel;
+    request.type = file_type;
+    request.limit = limit;
+    if (limit) {
+        const auto from = LocalNetTimeToUtcMs(*start), to = LocalNetTimeToUtcMs(*end);
+        if (!from || !to) return -1;
+        request.from_ms = *from;
+        request.to_ms = *to;
+    }
+    auto device = std::make_shared<OnvifDevice>(login);
+    switch (device->FindServices(kAnswerBudget)) {
+        case SoapResult::Ok: break;
+        case SoapResult::Refused: return -2;
+        default: return -3;
+    }
+    source = MakeOnvifSearch(std::move(device), request);
+    return 0;
+}
+
+}  // namespace
+
 PLAYERSDK_EXPORT int32_t NetSearchFiles(const char* address, const char*, int32_t channel,
                                         const char* login, const char* password, int32_t file_type,
                                         int32_t, int32_t time_limit, const NetTime* start,
                                         const NetTime* end, SearchResultCallback callback,
                                         PlayerWindowHandle, uint16_t port) {
-    return Shielded(-1, [&] {
+    return Shielded(-1, [&]() -> int32_t {
         SearchRequest request;
         if (!MakeLogin(address, port, login, password, request.login)) return -1;
         if (channel < 0 || channel > 3 || (file_type != 1 && file_type != 2) || callback == nullptr)
@@ -52,16 +82,28 @@ PLAYERSDK_EXPORT int32_t NetSearchFiles(const char* address, const char*, int32_
         request.channel = channel + 1;
         request.type = file_type;
         request.limit = time_limit != 0;
-        request.callback = callback;
         if (request.limit && (start == nullptr || end == nullptr ||
                               !FormatNetTime(*start, request.from) || !FormatNetTime(*end, request.to)))
             return -1;
-        switch (CheckLogin(request.login, kAnswerBudget)) {
-            case LoginCheck::Accepted: break;
-            case LoginCheck::Refused: return -2;
-            case LoginCheck::Unreachable: return -3;
+        std::unique_ptr<SearchSource> source;
+        switch (ProtocolOf(request.login, kAnswerBudget)) {
+            case RecorderProtocol::Unreachable: return -3;
+            case RecorderProtocol::Onvif:
+                if (const int32_t refused = StartOnvifSearch(request.login, channel, file_type, request.limit,
+                                                             start, end, source);
+                    refused < 0)
+                    return refused;
+                break;
+            case RecorderProtocol::Ours:
+                switch (CheckLogin(request.login, kAnswerBudget)) {
+                    case LoginCheck::Accepted: break;
+                    case LoginCheck::Refused: return -2;
+                    case LoginCheck::Unreachable: return -3;
+                }
+                source = MakeRecorderSearch(std::move(request));
+                break;
         }
-        auto task = std::make_shared<SearchTask>(std::move(request));
+        auto task = std::make_shared<SearchTask>(std::move(source), callback);
         const int32_t handle = Searches().Add(task);
         task->Start(handle);
         // Results flow once this call has returned to the caller, who empties
