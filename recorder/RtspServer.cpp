@@ -30,6 +30,8 @@ constexpr size_t kMaxHeadBytes = 16 * 1024;
 constexpr size_t kMaxBodyBytes = 64 * 1024;
 // A connection that sends nothing and receives no media for this long is closed.
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
+// A request must be whole this long after its first byte, however slowly it trickles in.
+constexpr auto kRequestDeadline = std::chrono::seconds(10);
 constexpr int kSessionTimeoutSeconds = 60;
 // Media sent in one go before the connection's requests are looked at again.
 constexpr size_t kBatchBytes = 256 * 1024;
@@ -283,6 +285,7 @@ private:
 
     // The PLAY under way.
     bool playing_ = false;
+    bool ended_ = false;  // the PLAY's range or the footage is used up
     bool played_ = false;  // a PLAY came before: the next one starts with D
     bool rateControl_ = true;
     double scale_ = 1;
@@ -301,16 +304,15 @@ private:
 
 void RtspServer::Connection::run() {
     auto lastHeard = Clock::now();
+    bool partial = false;  // a request is not yet whole
+    Clock::time_point partialSince;
     char buffer[16 * 1024];
     while (!server_.stopping_) {
         int timeout = 1000;
         if (playing_) {
+            // At the end, sendMedia() says goodbye at once.
             const auto due = nextDue();
-            if (!due) {
-                stopPlaying();
-                continue;
-            }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+            const auto wait = due ? std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count() : 0;
             timeout = static_cast<int>(std::clamp<int64_t>(wait, 0, 1000));
         }
         pollfd p{fd_, POLLIN, 0};
@@ -340,9 +342,12 @@ void RtspServer::Connection::run() {
                 const Answer answer = handle(request);
                 if (!reply(request, answer) || request.method == "TEARDOWN") return;
             }
+            if (!in_.empty() && !partial) partialSince = Clock::now();
+            partial = !in_.empty();
         } else if (!playing_ && Clock::now() - lastHeard > kIdleTimeout) {
             return;
         }
+        if (partial && Clock::now() - partialSince > kRequestDeadline) return;
         if (playing_ && !sendMedia()) return;
     }
 }
@@ -517,6 +522,7 @@ RtspServer::Connection::Answer RtspServer::Connection::play(const RtspRequest& r
     discontinuity_[0] = discontinuity_[1] = played_;
     played_ = true;
     first_ = true;
+    ended_ = false;
     playing_ = true;
     // RTP time runs on from the previous PLAY, so that a receiver's clock never steps back.
     std::string rtpInfo;
@@ -541,9 +547,13 @@ RtspServer::Connection::Answer RtspServer::Connection::play(const RtspRequest& r
 }
 
 std::optional<Clock::time_point> RtspServer::Connection::nextDue() {
+    if (ended_) return std::nullopt;
     if (!pending_) {
         auto unit = reader_->next();
-        if (!unit || (endMs_ && unit->timeUs / 1000 > *endMs_)) return std::nullopt;
+        if (!unit || (endMs_ && unit->timeUs / 1000 > *endMs_)) {
+            ended_ = true;
+            return std::nullopt;
+        }
         pending_ = std::move(unit);
         if (first_) {
             first_ = false;
