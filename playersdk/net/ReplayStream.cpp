@@ -19,8 +19,9 @@ namespace {
 // The laid-out file's bytes per ms of media: above the bit rate of
 // recorders' streams (16 Mbit/s), so that frames mostly land at their times.
 constexpr uint64_t kBytesPerMs = 2000;
-// Media times start this far into the file, so that the key frame a replay
-// starts from, before the stretch's start, has a place too.
+// Media times count from this before the stretch's start, so that the key
+// frame a replay starts from, before the stretch's start, has a time too.
+// The file's bytes count from the stretch's start: such a frame goes first.
 constexpr int64_t kLeadMs = 10000;
 constexpr uint64_t kTsPacket = 188;
 // A read this far beyond what has arrived waits for it instead of asking
@@ -62,7 +63,7 @@ uint8_t NullPacketByte(uint64_t at) {
 ReplayStream::ReplayStream(RecorderLogin login, ReplayStretch stretch)
     : login_(std::move(login)),
       stretch_(std::move(stretch)),
-      size_(AlignUp(static_cast<uint64_t>(stretch_.end_ms - stretch_.start_ms + kLeadMs + 1000) * kBytesPerMs)) {}
+      size_(AlignUp(static_cast<uint64_t>(stretch_.end_ms - stretch_.start_ms + 1000) * kBytesPerMs)) {}
 
 ReplayStream::~ReplayStream() {
     Interrupt();
@@ -100,7 +101,7 @@ void ReplayStream::Run() {
         return;
     }
     // The first run starts at the stretch's start.
-    uint64_t from = AlignDown(static_cast<uint64_t>(kLeadMs) * kBytesPerMs);
+    uint64_t from = 0;
     std::unique_ptr<ReplaySession> replay;
     for (;;) {
         const RunEnd end = RunFrom(*uri, device.Login(), from, replay);
@@ -132,8 +133,8 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         std::lock_guard lock(mutex_);
         held_from_ = cursor_ = from;
     }
-    const int64_t start_ms = std::clamp<int64_t>(static_cast<int64_t>(from / kBytesPerMs) - kLeadMs, 0,
-                                                 stretch_.end_ms - stretch_.start_ms);
+    const int64_t start_ms =
+        std::clamp<int64_t>(static_cast<int64_t>(from / kBytesPerMs), 0, stretch_.end_ms - stretch_.start_ms);
     std::string pending;
     std::unique_ptr<ReplayMuxer> muxer;
     std::optional<int64_t> last_ms;  // media time of the last frame placed
@@ -213,7 +214,8 @@ ReplayStream::RunEnd ReplayStream::Abandoned() {
 }
 
 void ReplayStream::PlaceLocked(std::string bytes, int64_t ms) {
-    const uint64_t at = std::max(cursor_, AlignDown(static_cast<uint64_t>(std::max<int64_t>(ms, 0)) * kBytesPerMs));
+    const uint64_t at =
+        std::max(cursor_, AlignDown(static_cast<uint64_t>(std::max<int64_t>(ms - kLeadMs, 0)) * kBytesPerMs));
     cursor_ = at + AlignUp(bytes.size());
     bytes.resize(AlignUp(bytes.size()), static_cast<char>(0xFF));
     chunks_.push_back({at, std::move(bytes), ms});
