@@ -11,6 +11,8 @@ packages=(
   libavfilter-dev
   libsdl2-dev
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
+  # ONVIF: SOAP messages are read with pugixml
+  libpugixml-dev
   libgtest-dev libgmock-dev
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
@@ -22,8 +24,13 @@ packages=(
   mpv
   # benchmarks: the playback benchmark watches and drives windows on the X server
   libx11-dev libxtst-dev
+  # benchmarks: the A/V offset through a real sound server (bench/engine/av_server.sh)
+  pulseaudio pulseaudio-utils
   # the demo places its two windows side by side (scripts/demo.sh)
   xdotool
+  # the recorder's ONVIF tests read it with third-party peers: GStreamer's
+  # rtspsrc in its ONVIF mode (from Python) and the npm package onvif
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-bad python3-gi python3-gst-1.0 nodejs
   # the Windows build: 32-bit mingw-w64 (posix threads), GoogleTest's sources, Wine
   g++-mingw-w64-i686-posix googletest
 )
@@ -60,6 +67,9 @@ install_qemu_i386() {
   rm -rf "$work"
 }
 
+# npm comes with some builds of nodejs; Debian's own is a package of its own.
+command -v npm >/dev/null || packages+=(npm)
+
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs Debian packages with apt-get)" >&2
   exit 1
@@ -86,4 +96,9 @@ if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 install_qemu_i386
+# The npm client the recorder's ONVIF tests drive, as its lock file pins it.
+onvif_client="$(cd "$(dirname "$0")/.." && pwd)/tests/recorder/onvif-client"
+if [ ! -d "$onvif_client/node_modules/onvif" ]; then
+  npm ci --prefix "$onvif_client" --no-audit --no-fund --loglevel=error
+fi
 echo "setup.sh: all packages present"

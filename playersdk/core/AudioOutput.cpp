@@ -27,7 +27,17 @@ namespace {
 constexpr int64_t kSyncToleranceUs = 40000;
 // The clock follows the sound once they are this far apart.
 constexpr int64_t kAnchorToleranceUs = 2000;
-constexpr int kDeviceSamples = 1024;
+// The device takes sound in periods of about this length whatever the rate:
+// a fixed count of samples would be 128 ms a period at a camera's 8 kHz.
+constexpr int64_t kDevicePeriodUs = 20000;
+
+// The power of two at or above one period at `rate` (SDL wants a power of two).
+Uint16 DeviceSamples(int rate) {
+    const int64_t wanted = static_cast<int64_t>(rate) * kDevicePeriodUs / 1000000;
+    Uint16 samples = 256;
+    while (samples < wanted && samples < 8192) samples = static_cast<Uint16>(samples * 2);
+    return samples;
+}
 
 // The filter library, loaded on the first change of speed rather than with
 // the player: it and the thirty-odd libraries it pulls in cost every start
@@ -90,7 +100,7 @@ std::unique_ptr<AudioOutput> AudioOutput::Create(int rate, int channels, Playbac
     wanted.freq = rate > 0 ? rate : 48000;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = static_cast<Uint8>(std::clamp(channels, 1, 2));
-    wanted.samples = kDeviceSamples;
+    wanted.samples = DeviceSamples(wanted.freq);
     wanted.callback = &AudioOutput::Callback;
     wanted.userdata = output.get();
     SDL_AudioSpec obtained{};
@@ -311,28 +321,53 @@ std::unique_ptr<SoundDecoder> SoundDecoder::Create(const AVStream* stream, int64
     if (avcodec_open2(decoder->decoder_, codec, nullptr) < 0) return nullptr;
     AVChannelLayout layout;
     av_channel_layout_default(&layout, out_channels);
-    int ok = swr_alloc_set_opts2(&decoder->resampler_, &layout, AV_SAMPLE_FMT_S16, out_rate,
-                                 &decoder->decoder_->ch_layout, decoder->decoder_->sample_fmt,
-                                 decoder->decoder_->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&layout);
-    if (ok < 0 || swr_init(decoder->resampler_) < 0) return nullptr;
+    if (!decoder->FitResampler(decoder->decoder_->ch_layout, decoder->decoder_->sample_fmt,
+                               decoder->decoder_->sample_rate)) {
+        return nullptr;
+    }
     return decoder;
 }
 
 SoundDecoder::~SoundDecoder() {
     swr_free(&resampler_);
+    av_channel_layout_uninit(&in_layout_);
     av_frame_free(&frame_);
     avcodec_free_context(&decoder_);
 }
 
 void SoundDecoder::Flush() {
     avcodec_flush_buffers(decoder_);
-    swr_init(resampler_);  // forgets the samples it held back
+    if (resampler_ != nullptr) swr_init(resampler_);  // forgets the samples it held back
+}
+
+bool SoundDecoder::FitResampler(const AVChannelLayout& layout, int format, int rate) {
+    if (resampler_ != nullptr && format == in_format_ && rate == in_rate_ &&
+        av_channel_layout_compare(&layout, &in_layout_) == 0) {
+        return true;
+    }
+    swr_free(&resampler_);
+    av_channel_layout_uninit(&in_layout_);
+    if (rate <= 0 || av_channel_layout_copy(&in_layout_, &layout) < 0) return false;
+    in_format_ = format;
+    in_rate_ = rate;
+    AVChannelLayout out_layout;
+    av_channel_layout_default(&out_layout, out_channels_);
+    int ok = swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, out_rate_, &in_layout_,
+                                 static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+    av_channel_layout_uninit(&out_layout);
+    if (ok < 0 || swr_init(resampler_) < 0) {
+        swr_free(&resampler_);
+        return false;
+    }
+    return true;
 }
 
 int64_t SoundDecoder::Convert(std::vector<uint8_t>* samples) {
     int64_t pts = frame_->best_effort_timestamp;
     int64_t pts_us = pts != AV_NOPTS_VALUE ? av_rescale_q(pts, time_base_, AV_TIME_BASE_Q) - start_us_ : next_pts_us_;
+    // A stream may change its rate or layout midway (a camera's sound
+    // re-configured, recordings joined): the resampler follows each frame.
+    if (!FitResampler(frame_->ch_layout, frame_->format, frame_->sample_rate)) return pts_us;
     int out_samples = swr_get_out_samples(resampler_, frame_->nb_samples);
     if (out_samples <= 0) return pts_us;
     samples->resize(static_cast<size_t>(out_samples) * out_channels_ * 2);

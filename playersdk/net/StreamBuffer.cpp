@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Barrier.h"
 #include "net/HttpGet.h"
 
 extern "C" {
@@ -20,6 +21,10 @@ constexpr size_t kPieceBytes = 64 * 1024;
 constexpr uint64_t kWaitAheadBytes = 512 * 1024;
 // A starved reader is fed again once this much media is held ahead of it.
 constexpr int64_t kFedAgainMs = 300;
+// The bit rate is that of the last this much media read, once at least
+// kLeastRateSpanMs of it has been; before, the recording's average.
+constexpr int64_t kRateSpanMs = 10000;
+constexpr int64_t kLeastRateSpanMs = 1000;
 
 }  // namespace
 
@@ -33,7 +38,7 @@ StreamBuffer::~StreamBuffer() {
 
 StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     std::unique_lock lock(mutex_);
-    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Run(); });
+    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
     if (status_ == 200 || status_ == 206) return total_ > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;
@@ -233,17 +238,44 @@ void StreamBuffer::Interrupt() {
 }
 
 int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
-    if (total_ == 0 || duration_ms_ <= 0) return 0;
-    return static_cast<int64_t>(static_cast<double>(bytes) * static_cast<double>(duration_ms_) /
-                                static_cast<double>(total_));
+    double bytes_per_ms = 0;
+    if (!marks_.empty() && marks_.back().ms - marks_.front().ms >= kLeastRateSpanMs) {
+        bytes_per_ms = static_cast<double>(marks_.back().pos - marks_.front().pos) /
+                       static_cast<double>(marks_.back().ms - marks_.front().ms);
+    } else if (total_ > 0 && duration_ms_ > 0) {
+        bytes_per_ms = static_cast<double>(total_) / static_cast<double>(duration_ms_);
+    }
+    if (bytes_per_ms <= 0) return 0;
+    return static_cast<int64_t>(static_cast<double>(bytes) / bytes_per_ms);
 }
 
-int64_t StreamBuffer::HeldAheadMsLocked() const { return MsOfBytesLocked(end_) - play_ms_; }
+int64_t StreamBuffer::HeldAheadMsLocked() const {
+    // Read by the player: its timestamps say how far ahead of the play
+    // position it is. Arrived but not yet read: the bytes, at the recent rate.
+    if (!marks_.empty() && marks_.back().pos <= end_ && marks_.back().pos >= base_) {
+        return marks_.back().ms - play_ms_ + MsOfBytesLocked(end_ - marks_.back().pos);
+    }
+    return read_pos_ <= end_ ? MsOfBytesLocked(end_ - read_pos_) : 0;
+}
 
 void StreamBuffer::NotePlayMs(int64_t play_ms) {
     std::lock_guard lock(mutex_);
     if (play_ms_ == play_ms) return;
     play_ms_ = play_ms;
+    changed_.notify_all();
+}
+
+void StreamBuffer::NoteRead(uint64_t byte_pos, int64_t media_ms) {
+    std::lock_guard lock(mutex_);
+    if (!marks_.empty()) {
+        const ReadMark& last = marks_.back();
+        if (byte_pos == last.pos && media_ms == last.ms) return;
+        // Back in the file or in time, or far ahead: a seek; what was read
+        // before says nothing of the rate here.
+        if (byte_pos < last.pos || media_ms < last.ms || media_ms - last.ms > kRateSpanMs) marks_.clear();
+    }
+    marks_.push_back({byte_pos, media_ms});
+    while (marks_.size() > 2 && marks_.back().ms - marks_[1].ms >= kRateSpanMs) marks_.pop_front();
     changed_.notify_all();
 }
 

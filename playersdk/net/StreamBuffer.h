@@ -3,7 +3,9 @@
 // through a StreamInput.
 //
 // The window holds at most `ahead_bytes` or `ahead_ms` of media ahead of the
-// player, whichever comes first, plus `behind_bytes` behind the reader for
+// player, whichever comes first (media time counted from the timestamps of
+// what the player has read, and the bytes it has not read yet at the bit rate
+// of that recent stretch, since a recording's bit rate follows its scene), plus `behind_bytes` behind the reader for
 // the demuxer's short seeks back. Once it is full the fetch stops reading the
 // socket, so the recorder's sending waits too. A read outside the window (a
 // seek) fetches again from there with a range request. A connection lost
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,12 +75,14 @@ public:
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms);
-    // Media that has arrived ahead of the reader, in ms, from the
-    // recording's average bytes per ms. Counted from the reader rather than
-    // from the play position: a byte's place is no exact media time (an
-    // index at the front of the file shifts every one), but a run of bytes
-    // holds about its length's worth. What the player has read but not yet
-    // shown is left out: after a stall there is none.
+    // Where the player's reading has got to: the byte position of a packet it
+    // has just read and that packet's media time. The bit rate of the last
+    // stretch read converts the bytes held ahead of it into media time.
+    void NoteRead(uint64_t byte_pos, int64_t media_ms);
+    // Media that has arrived ahead of the reader, in ms, at the bit rate of
+    // the stretch the player read last (the recording's average until it has
+    // read some). What the player has read but not yet shown is left out:
+    // after a stall there is none.
     int64_t BufferedMs() const;
     // True when the window holds all it may ahead of the reader: the fetch
     // waits for the player to read.
@@ -109,6 +114,7 @@ private:
     // Bytes the fetch may take now; 0 when the window is full.
     size_t RoomLocked(size_t piece) const;
     void RequestRestartLocked(uint64_t offset);
+    // Bytes as media time, at the recent bit rate.
     int64_t MsOfBytesLocked(uint64_t bytes) const;
     int64_t HeldAheadMsLocked() const;
 
@@ -123,6 +129,13 @@ private:
     uint64_t end_ = 0;
     uint64_t read_pos_ = 0;
     int64_t play_ms_ = 0;
+    // What the player read lately: byte positions and media times in reading
+    // order, over the last few seconds of media; cleared by a seek.
+    struct ReadMark {
+        uint64_t pos;
+        int64_t ms;
+    };
+    std::deque<ReadMark> marks_;
     uint64_t total_ = 0;          // known once the recorder has answered
     int64_t duration_ms_ = 0;     // from the recorder's answer
     int status_ = 0;              // HTTP status of the first answer; -1 = no answer
