@@ -72,15 +72,20 @@ run_suites() {  # build folder, Wine loader
   # Wine draws its frames' caption buttons with Marlett (fonts-wine).
   local fonts=$WINEPREFIX/drive_c/windows/Fonts
   [ -f "$fonts/marlett.ttf" ] || { mkdir -p "$fonts"; cp /usr/share/wine/fonts/marlett.ttf "$fonts/"; }
+  local status=0
   timeout 1800 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$build" --output-on-failure -j 1
+    ctest --test-dir "$build" --output-on-failure -j 1 || status=$?
   timeout 60 wineserver -k 2>/dev/null || true
+  return "$status"
 }
+
+# Both runs run; either one failing fails the whole.
+failed=0
 
 configure_and_build build-windows mingw-i686.cmake
 if /usr/lib/wine/wine --version >/dev/null 2>&1 || register_qemu; then
   start=$SECONDS
-  WINEARCH=win32 run_suites build-windows /usr/lib/wine/wine
+  WINEARCH=win32 run_suites build-windows /usr/lib/wine/wine || failed=1
   echo "test-windows: the 32-bit suites took $((SECONDS - start)) s"
 else
   echo "test-windows: no 32-bit programs run here and qemu-i386 cannot be registered: only the 64-bit build"
@@ -89,5 +94,6 @@ else
 fi
 configure_and_build build-windows64 mingw-x86_64.cmake
 start=$SECONDS
-run_suites build-windows64 /usr/lib/wine/wine64
+run_suites build-windows64 /usr/lib/wine/wine64 || failed=1
 echo "test-windows: the 64-bit suites took $((SECONDS - start)) s"
+exit "$failed"
