@@ -2,6 +2,7 @@
 
 #include "HttpText.h"
 #include "OnvifTime.h"
+#include "ReplayReader.h"
 #include "ReplayTimeline.h"
 #include "RtspServer.h"
 #include "Soap.h"
@@ -118,8 +119,36 @@ std::vector<int> inScope(const pugi::xml_node& scope, const std::vector<int>& al
 
 }  // namespace
 
-OnvifService::OnvifService(const RecordingIndex& index, std::string user, std::string password, int rtspPort)
-    : index_(index), login_(std::move(user), std::move(password), "varnel-recorder"), rtspPort_(rtspPort) {}
+OnvifService::OnvifService(const RecordingIndex& index, std::filesystem::path root, std::string user,
+                           std::string password, int rtspPort)
+    : index_(index), root_(std::move(root)), login_(std::move(user), std::move(password), "varnel-recorder"),
+      rtspPort_(rtspPort) {}
+
+std::string OnvifService::tracks(int channel, const std::string& from, const std::string& to,
+                                 bool configuration) const {
+    ReplayReader reader(root_, ReplayTimeline::ofChannel(index_, channel));
+    const auto format = reader.format();
+    struct Each {
+        const char* token;
+        const char* type;
+        std::string description;
+    };
+    std::vector<Each> all;
+    if (format) {
+        all.push_back({kTrackToken, "Video", format->video.codec == VideoCodec::H264 ? "H264" : "H265"});
+        if (format->audio)
+            all.push_back({"audio", "Audio", format->audio->codec == AudioCodec::Aac ? "AAC" : "G711"});
+    }
+    std::string out;
+    for (const Each& e : all) {
+        out += "<tt:Track>" + element("tt:TrackToken", e.token);
+        const std::string about = element("tt:TrackType", e.type) + element("tt:Description", e.description);
+        out += configuration ? "<tt:Configuration>" + about + "</tt:Configuration>"
+                             : about + element("tt:DataFrom", from) + element("tt:DataTo", to);
+        out += "</tt:Track>";
+    }
+    return out;
+}
 
 bool OnvifService::handles(const http::Request& request) {
     return request.path.compare(0, kPrefix.size(), kPrefix) == 0;
@@ -295,10 +324,8 @@ std::string OnvifService::call(const std::string& action, const std::string& pat
                    element("tt:Name", "Channel " + std::to_string(channel)) +
                    "<tt:Location/><tt:Description/><tt:Address/></tt:Source>" +
                    element("tt:Content", "Channel " + std::to_string(channel)) +
-                   "<tt:MaximumRetentionTime>PT0S</tt:MaximumRetentionTime></tt:Configuration><tt:Tracks><tt:Track>" +
-                   element("tt:TrackToken", kTrackToken) +
-                   "<tt:Configuration><tt:TrackType>Video</tt:TrackType><tt:Description>video</tt:Description>"
-                   "</tt:Configuration></tt:Track></tt:Tracks></trc:RecordingItem>";
+                   "<tt:MaximumRetentionTime>PT0S</tt:MaximumRetentionTime></tt:Configuration><tt:Tracks>" +
+                   tracks(channel, {}, {}, true) + "</tt:Tracks></trc:RecordingItem>";
         }
         return out + "</trc:GetRecordingsResponse>";
     }
@@ -313,9 +340,7 @@ std::string OnvifService::recordingInformation(int channel, const char* name) co
            element("tt:SourceId", token) + element("tt:Name", "Channel " + std::to_string(channel)) +
            "<tt:Location/><tt:Description/><tt:Address/></tt:Source>" + element("tt:EarliestRecording", from) +
            element("tt:LatestRecording", to) + element("tt:Content", "Channel " + std::to_string(channel)) +
-           "<tt:Track>" + element("tt:TrackToken", kTrackToken) + "<tt:TrackType>Video</tt:TrackType>" +
-           "<tt:Description>video</tt:Description>" + element("tt:DataFrom", from) + element("tt:DataTo", to) +
-           "</tt:Track><tt:RecordingStatus>Stopped</tt:RecordingStatus></" + name + ">";
+           tracks(channel, from, to, false) + "<tt:RecordingStatus>Stopped</tt:RecordingStatus></" + name + ">";
 }
 
 std::string OnvifService::findRecordings(const pugi::xml_node& request) {

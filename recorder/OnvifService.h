@@ -7,8 +7,9 @@
 //                      GetRecordingInformation, GetServiceCapabilities
 //   replay_service     GetReplayUri, GetServiceCapabilities
 //   recording_service  GetRecordings
-// Each channel with video is one recording (token "ch<C>") with one video
-// track ("video"); its data-present events are the starts and ends of its
+// Each channel with video is one recording (token "ch<C>") with a video
+// track ("video") and, when its first segment has sound RtspServer sends, an
+// audio track ("audio"); its data-present events are the starts and ends of its
 // stretches. Searches answer at once and are held, paged out by MaxResults,
 // until EndSearch or their keep-alive time passes.
 //
@@ -23,6 +24,7 @@
 #include "RecordingIndex.h"
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,7 +39,8 @@ namespace recorder {
 class OnvifService {
 public:
     // rtspPort: where RtspServer replays the recordings.
-    OnvifService(const RecordingIndex& index, std::string user, std::string password, int rtspPort);
+    OnvifService(const RecordingIndex& index, std::filesystem::path root, std::string user, std::string password,
+                 int rtspPort);
 
     static bool handles(const http::Request& request);
     http::Response answer(const http::Request& request);
@@ -62,8 +65,11 @@ private:
     std::string endSearch(const pugi::xml_node& request);
     std::string hold(std::vector<std::string> results, const pugi::xml_node& request, int64_t endpoint);
     std::vector<int> channels() const;
+    // The recording's tracks as tt:Track elements, with their times when given.
+    std::string tracks(int channel, const std::string& from, const std::string& to, bool configuration) const;
 
     const RecordingIndex& index_;
+    std::filesystem::path root_;
     DigestLogin login_;
     int rtspPort_;
     std::mutex lock_;

@@ -46,8 +46,17 @@ uint64_t ntpTimestamp(int64_t utcUs) {
     return (static_cast<uint64_t>(seconds) << 32) | fraction;
 }
 
-RtpPacketizer::RtpPacketizer(VideoCodec codec, uint32_t ssrc, uint16_t firstSequence)
-    : codec_(codec), ssrc_(ssrc), sequence_(firstSequence) {}
+RtpPacketizer::RtpPacketizer(Payload payload, uint32_t ssrc, uint16_t firstSequence)
+    : payload_(payload), ssrc_(ssrc), sequence_(firstSequence) {}
+
+uint8_t RtpPacketizer::payloadType() const {
+    switch (payload_) {
+    case Payload::Pcmu: return 0;
+    case Payload::Pcma: return 8;
+    case Payload::Aac: return 97;
+    default: return 96;
+    }
+}
 
 std::string RtpPacketizer::goodbye(int64_t utcUs, uint32_t rtpTime) const {
     std::string packet;
@@ -72,7 +81,7 @@ void RtpPacketizer::emitPacket(std::string_view header2, std::string_view payloa
                                uint32_t rtpTime, const ReplayMarks& marks, const Emit& emit) {
     packet_.clear();
     packet_ += static_cast<char>(0x90);  // version 2, extension present
-    packet_ += static_cast<char>((last ? 0x80 : 0) | kPayloadType);
+    packet_ += static_cast<char>((last ? 0x80 : 0) | payloadType());
     put16(packet_, sequence_++);
     put32(packet_, rtpTime);
     put32(packet_, ssrc_);
@@ -92,10 +101,26 @@ void RtpPacketizer::emitPacket(std::string_view header2, std::string_view payloa
     emit(packet_);
 }
 
-void RtpPacketizer::packetize(std::string_view annexB, uint32_t rtpTime, const ReplayMarks& marks,
-                              const Emit& emit) {
+void RtpPacketizer::packetize(std::string_view unit, uint32_t rtpTime, const ReplayMarks& marks, const Emit& emit) {
+    if (payload_ == Payload::H264 || payload_ == Payload::H265) return packetizeVideo(unit, rtpTime, marks, emit);
+    if (payload_ == Payload::Aac) {
+        // One frame a packet after its AU header: 13 bits of size, 3 of index.
+        if (unit.size() >= (1u << 13)) return;
+        std::string header;
+        put16(header, 16);  // bits of AU headers
+        put16(header, static_cast<uint32_t>(unit.size() << 3));
+        return emitPacket(header, unit, true, rtpTime, marks, emit);
+    }
+    // G.711: one byte a sample, split where a frame is longer than a packet.
+    for (size_t at = 0; at < unit.size(); at += kMaxPayload)
+        emitPacket({}, unit.substr(at, kMaxPayload), false, rtpTime + static_cast<uint32_t>(at), marks, emit);
+}
+
+void RtpPacketizer::packetizeVideo(std::string_view annexB, uint32_t rtpTime, const ReplayMarks& marks,
+                                   const Emit& emit) {
     const auto units = splitAnnexB(annexB);
-    const size_t headerBytes = codec_ == VideoCodec::H264 ? 1 : 2;
+    const bool h264 = payload_ == Payload::H264;
+    const size_t headerBytes = h264 ? 1 : 2;
     for (size_t u = 0; u < units.size(); ++u) {
         const std::string_view nal = units[u];
         const bool lastUnit = u + 1 == units.size();
@@ -108,7 +133,7 @@ void RtpPacketizer::packetize(std::string_view annexB, uint32_t rtpTime, const R
         // the FU header with the start and end bits and the NAL's own type.
         std::string fuHeader;
         uint8_t type = 0;
-        if (codec_ == VideoCodec::H264) {
+        if (h264) {
             fuHeader += static_cast<char>((nal[0] & 0xe0) | 28);
             type = static_cast<uint8_t>(nal[0] & 0x1f);
         } else {

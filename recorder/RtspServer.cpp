@@ -30,6 +30,8 @@ constexpr size_t kMaxHeadBytes = 16 * 1024;
 constexpr size_t kMaxBodyBytes = 64 * 1024;
 // A connection that sends nothing and receives no media for this long is closed.
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
+// A request must be whole this long after its first byte, however slowly it trickles in.
+constexpr auto kRequestDeadline = std::chrono::seconds(10);
 constexpr int kSessionTimeoutSeconds = 60;
 // Media sent in one go before the connection's requests are looked at again.
 constexpr size_t kBatchBytes = 256 * 1024;
@@ -140,6 +142,38 @@ std::string describeVideo(const VideoFormat& f) {
            (fmtp.empty() ? std::string() : "a=fmtp:96 " + fmtp + "\r\n");
 }
 
+std::string describeAudio(const AudioFormat& f) {
+    if (f.codec != AudioCodec::Aac) {
+        const char* name = f.codec == AudioCodec::Pcma ? "PCMA" : "PCMU";
+        const char* type = f.codec == AudioCodec::Pcma ? "8" : "0";
+        return std::string("m=audio 0 RTP/AVP ") + type + "\r\na=rtpmap:" + type + " " + name + "/8000/1\r\n";
+    }
+    std::string config;
+    for (unsigned char c : f.config) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        config += hex;
+    }
+    return "m=audio 0 RTP/AVP 97\r\na=rtpmap:97 MPEG4-GENERIC/" + std::to_string(f.sampleRate) + "/" +
+           std::to_string(f.channels) +
+           "\r\na=fmtp:97 streamtype=5;profile-level-id=1;mode=AAC-hbr;sizelength=13;indexlength=3;"
+           "indexdeltalength=3;config=" + config + "\r\n";
+}
+
+Payload payloadOf(const ReplayFormat& f, Track track) {
+    if (track == Track::Video) return f.video.codec == VideoCodec::H264 ? Payload::H264 : Payload::H265;
+    switch (f.audio->codec) {
+    case AudioCodec::Aac: return Payload::Aac;
+    case AudioCodec::Pcma: return Payload::Pcma;
+    default: return Payload::Pcmu;
+    }
+}
+
+// The track a URL of SETUP names: .../audio, else the video.
+Track trackOfUrl(std::string_view url) {
+    return url.size() >= 6 && url.substr(url.size() - 6) == "/audio" ? Track::Audio : Track::Video;
+}
+
 struct RangeAsked {
     bool given = false;
     bool npt = false;
@@ -219,6 +253,9 @@ private:
     bool reply(const RtspRequest& request, const Answer& answer);
     // Sends what is due; false when the connection is lost.
     bool sendMedia();
+    // Each set-up track's RTCP goodbye, then the PLAY is over.
+    void finish();
+    void frame(int channel, std::string_view packet);
     std::optional<Clock::time_point> nextDue();
     void stopPlaying() {
         playing_ = false;
@@ -234,20 +271,27 @@ private:
     // The session.
     std::string sessionId_;
     int channel_ = 0;
-    std::optional<VideoFormat> format_;
-    int rtpChannel_ = 0;
-    std::string trackUrl_;  // as SETUP named it
-    std::unique_ptr<RtpPacketizer> packetizer_;
+    std::optional<ReplayFormat> format_;
+    struct TrackState {
+        int rtpChannel = 0;  // RTCP on the next one
+        std::string url;     // as SETUP named it
+        int clockRate = 90000;
+        std::unique_ptr<RtpPacketizer> packetizer;
+        uint32_t rtpBase = randomWord();
+        uint32_t rtpNow = 0;
+    };
+    TrackState tracks_[2];  // by Track; a track is set up when it has a packetizer
     std::unique_ptr<ReplayReader> reader_;
 
     // The PLAY under way.
     bool playing_ = false;
+    bool ended_ = false;  // the PLAY's range or the footage is used up
     bool played_ = false;  // a PLAY came before: the next one starts with D
     bool rateControl_ = true;
     double scale_ = 1;
     std::optional<int64_t> endMs_;
     uint8_t cseq_ = 0;
-    bool discontinuity_ = false;
+    bool discontinuity_[2] = {false, false};  // by track: the next unit follows a jump
     std::optional<AccessUnit> pending_;  // read, not yet due
     int64_t resumeMs_ = 0;              // where the next PLAY without Range starts
     // Times on the play clock: media time with the gaps left out, from the PLAY's first unit.
@@ -255,23 +299,20 @@ private:
     int64_t skippedUs_ = 0;  // gap time left out so far
     int64_t latestUs_ = 0;   // the latest unit time sent
     bool first_ = true;
-    uint32_t rtpBase_ = randomWord();
-    uint32_t rtpNow_ = 0;
     Clock::time_point wallOrigin_;
 };
 
 void RtspServer::Connection::run() {
     auto lastHeard = Clock::now();
+    bool partial = false;  // a request is not yet whole
+    Clock::time_point partialSince;
     char buffer[16 * 1024];
     while (!server_.stopping_) {
         int timeout = 1000;
         if (playing_) {
+            // At the end, sendMedia() says goodbye at once.
             const auto due = nextDue();
-            if (!due) {
-                stopPlaying();
-                continue;
-            }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+            const auto wait = due ? std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count() : 0;
             timeout = static_cast<int>(std::clamp<int64_t>(wait, 0, 1000));
         }
         pollfd p{fd_, POLLIN, 0};
@@ -301,9 +342,12 @@ void RtspServer::Connection::run() {
                 const Answer answer = handle(request);
                 if (!reply(request, answer) || request.method == "TEARDOWN") return;
             }
+            if (!in_.empty() && !partial) partialSince = Clock::now();
+            partial = !in_.empty();
         } else if (!playing_ && Clock::now() - lastHeard > kIdleTimeout) {
             return;
         }
+        if (partial && Clock::now() - partialSince > kRequestDeadline) return;
         if (playing_ && !sendMedia()) return;
     }
 }
@@ -394,8 +438,8 @@ RtspServer::Connection::Answer RtspServer::Connection::describe(const RtspReques
     sdp += "a=range:clock=" + onvif::FormatRtspClock(timeline.startMs()) + "-" +
            onvif::FormatRtspClock(timeline.endMs()) + "\r\n";
     sdp += "a=range:npt=0-" + std::to_string((timeline.endMs() - timeline.startMs()) / 1000.0) + "\r\n";
-    sdp += describeVideo(*format);
-    sdp += "a=control:video\r\na=recvonly\r\n";
+    sdp += describeVideo(format->video) + "a=control:video\r\na=recvonly\r\n";
+    if (format->audio) sdp += describeAudio(*format->audio) + "a=control:audio\r\na=recvonly\r\n";
     std::string base = request.url;
     if (base.empty() || base.back() != '/') base += '/';
     a.headers.emplace_back("Content-Base", base);
@@ -416,33 +460,36 @@ RtspServer::Connection::Answer RtspServer::Connection::setup(const RtspRequest& 
         return a;
     }
     ReplayReader probe(server_.options_.root, ReplayTimeline::ofChannel(server_.index_, channel));
-    format_ = probe.format();
-    if (!format_) {
+    if (sessionId_.empty()) format_ = probe.format();
+    const Track track = trackOfUrl(request.url);
+    if (!format_ || (track == Track::Audio && !format_->audio)) {
         a.status = 404;
         return a;
     }
     channel_ = channel;
-    trackUrl_ = request.url;
-    rtpChannel_ = 0;
+    TrackState& state = tracks_[static_cast<int>(track)];
+    state.url = request.url;
+    state.rtpChannel = track == Track::Video ? 0 : 2;
     const size_t at = transport.find("interleaved=");
-    if (at != std::string::npos) rtpChannel_ = std::clamp(std::atoi(transport.c_str() + at + 12), 0, 254);
+    if (at != std::string::npos) state.rtpChannel = std::clamp(std::atoi(transport.c_str() + at + 12), 0, 254);
+    state.clockRate = track == Track::Video ? 90000 : format_->audio->sampleRate;
     if (sessionId_.empty()) {
         char id[20];
         std::snprintf(id, sizeof id, "%08X%08X", randomWord(), randomWord());
         sessionId_ = id;
+        resumeMs_ = probe.timeline().startMs();
     }
-    packetizer_ = std::make_unique<RtpPacketizer>(format_->codec, randomWord(),
-                                                  static_cast<uint16_t>(randomWord()));
-    resumeMs_ = probe.timeline().startMs();
+    state.packetizer = std::make_unique<RtpPacketizer>(payloadOf(*format_, track), randomWord(),
+                                                       static_cast<uint16_t>(randomWord()));
     a.headers.emplace_back("Session", sessionId_ + ";timeout=" + std::to_string(kSessionTimeoutSeconds));
-    a.headers.emplace_back("Transport", "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(rtpChannel_) +
-                                            "-" + std::to_string(rtpChannel_ + 1));
+    a.headers.emplace_back("Transport", "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(state.rtpChannel) +
+                                            "-" + std::to_string(state.rtpChannel + 1));
     return a;
 }
 
 RtspServer::Connection::Answer RtspServer::Connection::play(const RtspRequest& request) {
     Answer a;
-    if (!packetizer_) {
+    if (!tracks_[0].packetizer && !tracks_[1].packetizer) {
         a.status = 455;
         return a;
     }
@@ -472,12 +519,20 @@ RtspServer::Connection::Answer RtspServer::Connection::play(const RtspRequest& r
     cseq_ = static_cast<uint8_t>(std::atoi(request.header("CSeq").c_str()));
     reader_ = std::move(reader);
     pending_.reset();
-    discontinuity_ = played_;
+    discontinuity_[0] = discontinuity_[1] = played_;
     played_ = true;
     first_ = true;
+    ended_ = false;
     playing_ = true;
     // RTP time runs on from the previous PLAY, so that a receiver's clock never steps back.
-    rtpBase_ = rtpNow_ + 9000;
+    std::string rtpInfo;
+    for (TrackState& track : tracks_) {
+        if (!track.packetizer) continue;
+        if (track.rtpNow != 0) track.rtpBase = track.rtpNow + static_cast<uint32_t>(track.clockRate / 10);
+        if (!rtpInfo.empty()) rtpInfo += ',';
+        rtpInfo += "url=" + track.url + ";seq=" + std::to_string(track.packetizer->nextSequence()) +
+                   ";rtptime=" + std::to_string(track.rtpBase);
+    }
 
     const int64_t firstMs = *reader_->nextTimeUs() / 1000;
     std::string shown = range->npt
@@ -485,17 +540,20 @@ RtspServer::Connection::Answer RtspServer::Connection::play(const RtspRequest& r
                             : "clock=" + onvif::FormatRtspClock(firstMs) + "-";
     if (endMs_) shown += range->npt ? std::to_string((*endMs_ - originMs) / 1000.0) : onvif::FormatRtspClock(*endMs_);
     a.headers.emplace_back("Range", shown);
-    a.headers.emplace_back("RTP-Info", "url=" + trackUrl_ + ";seq=" + std::to_string(packetizer_->nextSequence()) +
-                                           ";rtptime=" + std::to_string(rtpBase_));
+    a.headers.emplace_back("RTP-Info", rtpInfo);
     if (!scaleText.empty()) a.headers.emplace_back("Scale", scaleText);
     if (!rateControl_) a.headers.emplace_back("Rate-Control", "no");
     return a;
 }
 
 std::optional<Clock::time_point> RtspServer::Connection::nextDue() {
+    if (ended_) return std::nullopt;
     if (!pending_) {
         auto unit = reader_->next();
-        if (!unit || (endMs_ && unit->timeUs / 1000 > *endMs_)) return std::nullopt;
+        if (!unit || (endMs_ && unit->timeUs / 1000 > *endMs_)) {
+            ended_ = true;
+            return std::nullopt;
+        }
         pending_ = std::move(unit);
         if (first_) {
             first_ = false;
@@ -512,47 +570,49 @@ std::optional<Clock::time_point> RtspServer::Connection::nextDue() {
     return wallOrigin_ + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(playUs) / scale_));
 }
 
+void RtspServer::Connection::frame(int channel, std::string_view packet) {
+    out_ += '$';
+    out_ += static_cast<char>(channel);
+    out_ += static_cast<char>((packet.size() >> 8) & 0xff);
+    out_ += static_cast<char>(packet.size() & 0xff);
+    out_ += packet;
+}
+
+void RtspServer::Connection::finish() {
+    // An RTCP BYE tells plain RTSP clients that the stream is over.
+    for (const TrackState& track : tracks_)
+        if (track.packetizer)
+            frame(track.rtpChannel + 1, track.packetizer->goodbye(latestUs_, track.rtpNow));
+    stopPlaying();
+}
+
 bool RtspServer::Connection::sendMedia() {
     out_.clear();
-    auto emit = [this](std::string_view packet) {
-        out_ += '$';
-        out_ += static_cast<char>(rtpChannel_);
-        out_ += static_cast<char>((packet.size() >> 8) & 0xff);
-        out_ += static_cast<char>(packet.size() & 0xff);
-        out_ += packet;
-    };
     while (playing_ && out_.size() < kBatchBytes) {
         const auto due = nextDue();
         if (!due) {
-            stopPlaying();
+            finish();
             break;
         }
         if (*due > Clock::now()) break;
         AccessUnit unit = std::move(*pending_);
         pending_.reset();
+        latestUs_ = std::max(latestUs_, unit.timeUs);
+        TrackState& track = tracks_[static_cast<int>(unit.track)];
+        if (!track.packetizer) continue;
         const auto nextTime = reader_->nextTimeUs();
         ReplayMarks marks;
         marks.timeUs = unit.timeUs;
         marks.clean = unit.clean;
         marks.endsStretch = unit.endsStretch;
-        marks.discontinuity = discontinuity_ || unit.followsGap;
-        marks.terminal = unit.last || (endMs_ && nextTime && *nextTime / 1000 > *endMs_);
+        marks.discontinuity = discontinuity_[static_cast<int>(unit.track)] || unit.followsGap;
+        marks.terminal = unit.last || (endMs_ && (!nextTime || *nextTime / 1000 > *endMs_));
         marks.cseq = cseq_;
-        discontinuity_ = false;
-        latestUs_ = std::max(latestUs_, unit.timeUs);
+        discontinuity_[static_cast<int>(unit.track)] = false;
         const int64_t playUs = unit.timeUs - skippedUs_ - originUs_;
-        rtpNow_ = rtpBase_ + static_cast<uint32_t>(playUs * 9 / 100);
-        packetizer_->packetize(unit.annexB, rtpNow_, marks, emit);
-        if (marks.terminal) {
-            // An RTCP BYE tells plain RTSP clients that the stream is over.
-            const std::string bye = packetizer_->goodbye(unit.timeUs, rtpNow_);
-            out_ += '$';
-            out_ += static_cast<char>(rtpChannel_ + 1);
-            out_ += static_cast<char>(0);
-            out_ += static_cast<char>(bye.size());
-            out_ += bye;
-            stopPlaying();
-        }
+        track.rtpNow = track.rtpBase + static_cast<uint32_t>(playUs * track.clockRate / 1000000);
+        track.packetizer->packetize(unit.data, track.rtpNow, marks,
+                                    [&](std::string_view packet) { frame(track.rtpChannel, packet); });
     }
     return out_.empty() || sendAll(fd_, out_);
 }

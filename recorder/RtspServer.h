@@ -3,8 +3,9 @@
 // whose segments lie on one UTC timeline with their gaps. Media goes over
 // the RTSP connection itself (RTP/AVP/TCP, interleaved), as ONVIF replay
 // asks; a client asking for UDP is told 461 and falls back to TCP. The video
-// track is sent as stored (H.264 or H.265), every packet with the replay
-// header extension 0xABAC.
+// track (H.264 or H.265) and the audio track (AAC or G.711, when the first
+// segment has it) are sent as stored, every packet with the replay header
+// extension 0xABAC.
 //
 // PLAY honours "Range: clock=" (and npt=, counted from the recording's
 // start), "Rate-Control: no" (as fast as the connection takes it; yes, the

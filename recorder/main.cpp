@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
                          *rtspPort);
             return 1;
         }
-        onvif = std::make_unique<recorder::OnvifService>(index, options.user, options.password, bound);
+        onvif = std::make_unique<recorder::OnvifService>(index, options.root, options.user, options.password,
+                                                          bound);
         server.serveOnvif(onvif.get());
         std::fprintf(stderr,
                      "varnel-recorder: ONVIF device at http://%s:%d/onvif/device_service; replay at rtsp://%s:%d/\n",

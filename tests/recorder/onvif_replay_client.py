@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Replays an ONVIF recording with GStreamer's rtspsrc in its ONVIF mode and
-prints one line per access unit received: the time in its replay header
+prints one line per video access unit received: the time in its replay header
 extension (0xABAC) as UTC milliseconds and its C, E, D and T bits.
 
   onvif_replay_client.py URL USER PASSWORD START_MS [intra] [fast]
@@ -9,6 +9,7 @@ START_MS (UTC milliseconds, or - for the recording's start) is asked with
 "Range: clock="; intra asks key frames only ("Frames: intra"), fast
 "Rate-Control: no". Ends at the end of the stream (T bit or end of stream),
 or after 60 s; exits 1 when nothing came."""
+import os
 import sys
 
 import gi
@@ -20,7 +21,7 @@ NTP_TO_UNIX = 2208988800
 url, user, password, start = sys.argv[1:5]
 options = sys.argv[5:]
 Gst.init(None)
-pipeline = Gst.parse_launch('rtspsrc name=src protocols=tcp onvif-mode=true ! '
+pipeline = Gst.parse_launch('rtspsrc name=src protocols=tcp onvif-mode=true '
                             'appsink name=sink sync=false emit-signals=true')
 src = pipeline.get_by_name('src')
 src.set_property('location', url)
@@ -58,6 +59,22 @@ def on_message(_bus, message):
 
 
 sink = pipeline.get_by_name('sink')
+
+
+def on_pad(_src, pad):
+    # The video to the sink read here, any other track to a sink of its own.
+    caps = pad.get_current_caps() or pad.query_caps(None)
+    if caps.get_structure(0).get_string('media') == 'video':
+        pad.link(sink.get_static_pad('sink'))
+        return
+    other = Gst.ElementFactory.make('fakesink')
+    other.set_property('sync', False)
+    pipeline.add(other)
+    other.sync_state_with_parent()
+    pad.link(other.get_static_pad('sink'))
+
+
+src.connect('pad-added', on_pad)
 # The first packet prerolls the sink, the others come as samples.
 sink.connect('new-preroll', on_sample, 'pull-preroll')
 sink.connect('new-sample', on_sample, 'pull-sample')
@@ -76,6 +93,7 @@ if start != '-':
 pipeline.set_state(Gst.State.PLAYING)
 GLib.timeout_add_seconds(60, loop.quit)
 loop.run()
-pipeline.set_state(Gst.State.NULL)
-print('\n'.join(units))
-sys.exit(0 if units else 1)
+print('\n'.join(units), flush=True)
+# Tearing the pipeline down can deadlock with a sink callback waiting for
+# Python; the connection closes with the process instead.
+os._exit(0 if units else 1)
