@@ -30,9 +30,10 @@ constexpr auto kAnswerBudget = std::chrono::milliseconds(2000);
 // answers and the media's header and first picture arrive: all of it within
 // this, or the stream is not opened.
 constexpr auto kStreamOpenBudget = std::chrono::seconds(3);
-// An ONVIF replay asks the device for its address, then sets up RTSP, and
-// the player's open asks for a PLAY near the end and back at the start.
-constexpr auto kReplayOpenBudget = std::chrono::seconds(10);
+// An ONVIF replay asks the device for its address, then sets up RTSP; the
+// player's open then reads the stream's timestamps at up to 48 places of the
+// laid-out file, each a new PLAY.
+constexpr auto kReplayOpenBudget = std::chrono::seconds(20);
 // The first request to an address asks which protocol it speaks, within this.
 constexpr auto kProtocolBudget = std::chrono::milliseconds(1000);
 
