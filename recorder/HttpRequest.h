@@ -28,6 +28,7 @@ struct Request {
     Fields query;        // percent-decoded, '+' as space, in the order sent
     Fields headers;
     uint64_t bodyLength = 0;
+    std::string body;  // a POST's body; other requests' bodies are dropped unread
     bool http10 = false;
     bool keepAlive = true;  // HTTP/1.1 unless "close", HTTP/1.0 only if "keep-alive"
 

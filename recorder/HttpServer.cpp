@@ -379,6 +379,16 @@ void HttpServer::Loop::process(Connection& c) {
             c.sayKeepAlive = false;
             startAnswer(c, textResponse(head.refusal, head.reason), false, firstLine(c.in), {});
         } else {
+            if (request.method == "POST") {
+                // A POST is answered once its body is in, within the head's deadline.
+                if (c.in.size() < head.consumed + request.bodyLength) {
+                    if (c.inputClosed) return close(c);
+                    return watch(c);
+                }
+                request.body = c.in.substr(head.consumed, request.bodyLength);
+                c.in.erase(head.consumed, request.bodyLength);
+                request.bodyLength = 0;
+            }
             c.in.erase(0, head.consumed);
             c.bodyToSkip = request.bodyLength;
             c.closeAfter = !request.keepAlive;

@@ -74,6 +74,7 @@ bool RecorderServer::authorized(const std::string& header) const {
 }
 
 http::Response RecorderServer::answer(const http::Request& request) const {
+    if (onvif_ && OnvifService::handles(request)) return onvif_->answer(request);
     if (!authorized(request.header("Authorization"))) {
         auto r = http::textResponse(401, "login refused");
         r.headers.emplace_back("WWW-Authenticate", "Basic realm=\"recorder\"");

@@ -14,7 +14,8 @@
 // and carry X-Recording-Start, X-Recording-End and X-Recording-Duration-Ms.
 // Every request needs Basic authentication (401 otherwise); unknown names,
 // and links that lead out of the root, are 404; malformed requests 400.
-// Each request is logged as one line on stderr. The HTTP side is
+// With serveOnvif(), POSTs to /onvif/ are the ONVIF device's (OnvifService),
+// which takes the login its own ways. Each request is logged as one line on stderr. The HTTP side is
 // http::HttpServer: one event loop, with deadlines and per-address bounds
 // (503 to an address past its share); it refuses what it cannot take with
 // 405 (a method other than GET and HEAD), 413, 431, 501 (a request body in a
@@ -22,6 +23,7 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "OnvifService.h"
 #include "RecordingIndex.h"
 
 #include <filesystem>
@@ -51,6 +53,8 @@ public:
     // Serves until stop() is called; call after bind().
     bool serve();
     void stop();
+    // Answers the ONVIF services at /onvif/ too; before serve().
+    void serveOnvif(OnvifService* onvif) { onvif_ = onvif; }
 
 private:
     http::Response answer(const http::Request& request) const;
@@ -65,6 +69,7 @@ private:
     RecorderOptions options_;
     std::filesystem::path canonicalRoot_;
     http::HttpServer http_;
+    OnvifService* onvif_ = nullptr;
 };
 
 }  // namespace recorder

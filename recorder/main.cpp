@@ -1,7 +1,12 @@
-// varnel-recorder: serves a folder of recordings over HTTP.
+// varnel-recorder: serves a folder of recordings over HTTP, and with
+// --rtsp-port as an ONVIF device too.
 #include "FolderIndexer.h"
 #include "RecorderServer.h"
 #include "RecordingIndex.h"
+#include "RtspServer.h"
+
+#include <memory>
+#include <optional>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,7 +25,7 @@ void usage() {
                  "usage: varnel-recorder --root DIR [--listen ADDR] [--port N]\n"
                  "                       [--user NAME] [--password TEXT] [--rate X]\n"
                  "                       [--layout auto|own|pattern|probe] [--pattern P]...\n"
-                 "                       [--channel NAME=N]... [--index-file FILE]\n"
+                 "                       [--channel NAME=N]... [--index-file FILE] [--rtsp-port N]\n"
                  "  --listen  address to listen on (default 127.0.0.1)\n"
                  "  --port    TCP port, 0 for any free one (default 3000)\n"
                  "  --user, --password  the login clients must give (default 246135)\n"
@@ -30,11 +35,24 @@ void usage() {
                  "  --pattern names relative to DIR, e.g. '%%{channel}/%%Y-%%m-%%d/%%H/%%M.%%S.mp4';\n"
                  "            fields %%Y %%m %%d %%H %%M %%S %%{channel}, * for any text\n"
                  "  --channel folder or pattern name of channel N (1-4), e.g. cam1=1\n"
-                 "  --index-file  where probe answers are kept (default DIR/.varnel-recorder-index)\n");
+                 "  --index-file  where probe answers are kept (default DIR/.varnel-recorder-index)\n"
+                 "  --rtsp-port   be an ONVIF device as well: SOAP at /onvif/device_service on the\n"
+                 "                HTTP port, RTSP replay on port N (0 for any free one)\n");
+}
+
+bool parsePort(const char* value, int& port) {
+    char* end = nullptr;
+    const long parsed = std::strtol(value, &end, 10);
+    if (*value == '\0' || *end != '\0' || parsed < 0 || parsed > 65535) {
+        std::fprintf(stderr, "varnel-recorder: bad port '%s'\n", value);
+        return false;
+    }
+    port = static_cast<int>(parsed);
+    return true;
 }
 
 bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o,
-                  recorder::IndexerOptions& indexing) {
+                  recorder::IndexerOptions& indexing, std::optional<int>& rtspPort) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return false;
@@ -49,12 +67,11 @@ bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o,
         } else if (arg == "--listen") {
             o.listen = value;
         } else if (arg == "--port") {
-            const long port = std::strtol(value, &end, 10);
-            if (*value == '\0' || *end != '\0' || port < 0 || port > 65535) {
-                std::fprintf(stderr, "varnel-recorder: bad port '%s'\n", value);
-                return false;
-            }
-            o.port = static_cast<int>(port);
+            if (!parsePort(value, o.port)) return false;
+        } else if (arg == "--rtsp-port") {
+            int port = 0;
+            if (!parsePort(value, port)) return false;
+            rtspPort = port;
         } else if (arg == "--user") {
             o.user = value;
         } else if (arg == "--password") {
@@ -110,7 +127,8 @@ bool parseOptions(int argc, char** argv, recorder::RecorderOptions& o,
 int main(int argc, char** argv) {
     recorder::RecorderOptions options;
     recorder::IndexerOptions indexing;
-    if (!parseOptions(argc, argv, options, indexing)) {
+    std::optional<int> rtspPort;
+    if (!parseOptions(argc, argv, options, indexing, rtspPort)) {
         usage();
         return 2;
     }
@@ -155,6 +173,25 @@ int main(int argc, char** argv) {
                      options.port);
         return 1;
     }
+    auto log = [](const std::string& line) { std::fprintf(stderr, "varnel-recorder: %s\n", line.c_str()); };
+    std::unique_ptr<recorder::RtspServer> rtsp;
+    std::unique_ptr<recorder::OnvifService> onvif;
+    if (rtspPort) {
+        rtsp = std::make_unique<recorder::RtspServer>(
+            index, recorder::RtspOptions{options.root, options.listen, *rtspPort, options.user, options.password}, log);
+        const int bound = rtsp->start();
+        if (bound < 0) {
+            std::fprintf(stderr, "varnel-recorder: cannot listen for RTSP on %s:%d\n", options.listen.c_str(),
+                         *rtspPort);
+            return 1;
+        }
+        onvif = std::make_unique<recorder::OnvifService>(index, options.root, options.user, options.password,
+                                                          bound);
+        server.serveOnvif(onvif.get());
+        std::fprintf(stderr,
+                     "varnel-recorder: ONVIF device at http://%s:%d/onvif/device_service; replay at rtsp://%s:%d/\n",
+                     options.listen.c_str(), port, options.listen.c_str(), bound);
+    }
     std::fprintf(stderr, "varnel-recorder: %zu recordings indexed in %.1f ms; listening on http://%s:%d/\n",
                  index.size(), indexMs, options.listen.c_str(), port);
     std::fflush(stderr);
@@ -168,6 +205,7 @@ int main(int argc, char** argv) {
     // serve() may also end on its own (a socket error): wake the watcher.
     pthread_kill(signalWatcher.native_handle(), SIGTERM);
     signalWatcher.join();
+    if (rtsp) rtsp->stop();
     indexer.stop();
     std::fprintf(stderr, "varnel-recorder: stopped\n");
     return ok ? 0 : 1;

@@ -13,6 +13,8 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   # ONVIF: SOAP messages are read with pugixml
   libpugixml-dev
+  # the ONVIF replay peer the tests start (shared/peers/onvif-replay-server.py)
+  python3-gi python3-gst-1.0 gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   libgtest-dev libgmock-dev
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
@@ -24,8 +26,13 @@ packages=(
   mpv
   # benchmarks: the playback benchmark watches and drives windows on the X server
   libx11-dev libxtst-dev
+  # benchmarks: the A/V offset through a real sound server (bench/engine/av_server.sh)
+  pulseaudio pulseaudio-utils
   # the demo places its two windows side by side (scripts/demo.sh)
   xdotool
+  # the recorder's ONVIF tests read it with third-party peers: GStreamer's
+  # rtspsrc in its ONVIF mode (from Python) and the npm package onvif
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-bad python3-gi python3-gst-1.0 nodejs
   # the Windows build: 32-bit mingw-w64 (posix threads), GoogleTest's sources, Wine
   g++-mingw-w64-i686-posix googletest
 )
@@ -35,6 +42,9 @@ packages=(
 # qemu-user-static, g++-multilib: the 32-bit call thunk, checked under an
 # emulator where the kernel runs no 32-bit programs.
 windows_packages=(wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix fonts-wine qemu-user-static g++-multilib)
+
+# npm comes with some builds of nodejs; Debian's own is a package of its own.
+command -v npm >/dev/null || packages+=(npm)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs Debian packages with apt-get)" >&2
@@ -60,5 +70,10 @@ fi
 # page is GBK (936) as on the recorder's home systems.
 if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+# The npm client the recorder's ONVIF tests drive, as its lock file pins it.
+onvif_client="$(cd "$(dirname "$0")/.." && pwd)/tests/recorder/onvif-client"
+if [ ! -d "$onvif_client/node_modules/onvif" ]; then
+  npm ci --prefix "$onvif_client" --no-audit --no-fund --loglevel=error
 fi
 echo "setup.sh: all packages present"

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/Barrier.h"
+
 namespace playersdk::net {
 namespace {
 
@@ -15,13 +17,6 @@ constexpr auto kReadTimeout = std::chrono::seconds(10);
 // this long, is not a list of recordings: the search fails.
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 constexpr auto kAnswerDeadline = std::chrono::seconds(60);
-
-struct FoundRecording {
-    std::string name;
-    NetTime start{};
-    NetTime end{};
-    uint32_t size = 0;
-};
 
 // One line of the recorder's answer: name TAB start TAB end TAB size.
 bool ParseLine(const std::string& line, FoundRecording& found) {
@@ -44,9 +39,59 @@ bool ParseLine(const std::string& line, FoundRecording& found) {
     return true;
 }
 
+class RecorderSearch final : public SearchSource {
+public:
+    explicit RecorderSearch(SearchRequest request) : request_(std::move(request)) {}
+
+    void Fetch(const Deliver& deliver) override {
+        std::string path = "/api/search?channel=" + std::to_string(request_.channel) +
+                           "&type=" + std::to_string(request_.type) + "&limit=" + (request_.limit ? "1" : "0");
+        if (request_.limit) path += "&start=" + request_.from + "&end=" + request_.to;
+        {
+            std::lock_guard lock(mutex_);
+            if (cancelled_) return;
+            client_ = MakeClient(request_.login, kConnectTimeout, kReadTimeout);
+        }
+        std::string body;
+        const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
+        const auto res = client_->Get(path, [&](const char* data, size_t size) {
+            if (body.size() + size > kMaxAnswerBytes || std::chrono::steady_clock::now() > deadline) return false;
+            body.append(data, size);
+            return true;
+        });
+        std::vector<FoundRecording> found;
+        if (res && res->status == 200) {
+            std::istringstream lines(body);
+            std::string line;
+            FoundRecording one;
+            while (std::getline(lines, line))
+                if (ParseLine(line, one)) found.push_back(one);
+        }
+        body.clear();
+        deliver(found);
+    }
+
+    void Cancel() override {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        if (client_) client_->stop();
+    }
+
+private:
+    const SearchRequest request_;
+    std::mutex mutex_;
+    bool cancelled_ = false;
+    std::unique_ptr<httplib::Client> client_;  // set under mutex_, for Cancel to cut it short
+};
+
 }  // namespace
 
-SearchTask::SearchTask(SearchRequest request) : request_(std::move(request)) {}
+std::unique_ptr<SearchSource> MakeRecorderSearch(SearchRequest request) {
+    return std::make_unique<RecorderSearch>(std::move(request));
+}
+
+SearchTask::SearchTask(std::unique_ptr<SearchSource> source, SearchResultCallback callback)
+    : source_(std::move(source)), callback_(callback) {}
 
 SearchTask::~SearchTask() {
     Stop();
@@ -70,64 +115,45 @@ void SearchTask::Stop() {
     {
         std::unique_lock lock(mutex_);
         stopping_ = true;
-        if (client_) client_->stop();
         changed_.notify_all();
         // A callback under way finishes before this returns; one that
         // stops its own search cannot wait for itself.
         if (!own_thread) changed_.wait(lock, [this] { return !calling_; });
     }
+    source_->Cancel();
     if (thread_.joinable() && !own_thread) thread_.join();
 }
 
-bool SearchTask::WaitForRelease() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return released_ || stopping_; });
+bool SearchTask::Deliver(const std::vector<FoundRecording>& rows) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return released_ || stopping_; });
+    }
+    for (const auto& r : rows) {
+        // Called with no lock held; Stop() waits for it to return, and
+        // none starts after Stop() has begun.
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return false;
+            calling_ = true;
+        }
+        callback_(handle_, 0, r.name.c_str(), &r.start, &r.end, r.size, 0);
+        std::lock_guard lock(mutex_);
+        calling_ = false;
+        changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
     return !stopping_;
 }
 
 void SearchTask::Run() {
-    std::string path = "/api/search?channel=" + std::to_string(request_.channel) +
-                       "&type=" + std::to_string(request_.type) +
-                       "&limit=" + (request_.limit ? "1" : "0");
-    if (request_.limit) path += "&start=" + request_.from + "&end=" + request_.to;
+    Shielded([this] {
+        source_->Fetch([this](const std::vector<FoundRecording>& rows) { return Deliver(rows); });
+    });
     {
         std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        client_ = MakeClient(request_.login, kConnectTimeout, kReadTimeout);
-    }
-    httplib::Client* client = client_.get();
-    std::string body;
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
-    const auto res = client->Get(path, [&](const char* data, size_t size) {
-        if (body.size() + size > kMaxAnswerBytes || std::chrono::steady_clock::now() > deadline)
-            return false;
-        body.append(data, size);
-        return true;
-    });
-
-    std::vector<FoundRecording> found;
-    if (res && res->status == 200) {
-        std::istringstream lines(body);
-        std::string line;
-        FoundRecording one;
-        while (std::getline(lines, line))
-            if (ParseLine(line, one)) found.push_back(one);
-    }
-    body.clear();
-    if (WaitForRelease()) {
-        for (const auto& r : found) {
-            // Called with no lock held; Stop() waits for it to return, and
-            // none starts after Stop() has begun.
-            {
-                std::lock_guard lock(mutex_);
-                if (stopping_) break;
-                calling_ = true;
-            }
-            request_.callback(handle_, 0, r.name.c_str(), &r.start, &r.end, r.size, 0);
-            std::lock_guard lock(mutex_);
-            calling_ = false;
-            changed_.notify_all();
-        }
+        calling_ = false;
+        changed_.notify_all();
     }
     finished_ = true;
 }

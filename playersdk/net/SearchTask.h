@@ -1,23 +1,45 @@
-// One search of the recorder, run on its own thread: fetches the list and
-// calls the caller's callback once per recording, in order. No call is made
+// One search of the recorder, run on its own thread: fetches the list from
+// its source (our recorder's protocol or ONVIF) and calls the caller's
+// callback once per recording, in order, as the rows come. No call is made
 // before Release() (the caller's NetSearchFiles has returned) nor after
-// Stop() has returned, and none with a lock held that Stop() takes. An
-// answer too long or too slow to be a list of recordings fails the search,
-// with no rows.
+// Stop() has returned, and none with a lock held that Stop() takes.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/RecorderClient.h"
 #include "player/PlayerSdk.h"
 
 namespace playersdk::net {
 
+struct FoundRecording {
+    std::string name;
+    NetTime start{};
+    NetTime end{};
+    uint32_t size = 0;
+};
+
+// Where a search's rows come from.
+class SearchSource {
+public:
+    virtual ~SearchSource() = default;
+    // Answers false once the search is stopped: the fetch then ends soon.
+    using Deliver = std::function<bool(const std::vector<FoundRecording>&)>;
+    // Fetches the rows, handing on each batch as it arrives.
+    virtual void Fetch(const Deliver& deliver) = 0;
+    // Cuts a fetch in progress short; called from another thread.
+    virtual void Cancel() = 0;
+};
+
+// Our recorder's search. An answer too long or too slow to be a list of
+// recordings fails the search, with no rows.
 struct SearchRequest {
     RecorderLogin login;
     int channel = 1;    // 1 to 4
@@ -25,12 +47,12 @@ struct SearchRequest {
     bool limit = false;
     std::string from;   // YYYYMMDDHHMMSS, when limit
     std::string to;
-    SearchResultCallback callback = nullptr;
 };
+std::unique_ptr<SearchSource> MakeRecorderSearch(SearchRequest request);
 
 class SearchTask : public std::enable_shared_from_this<SearchTask> {
 public:
-    explicit SearchTask(SearchRequest request);
+    SearchTask(std::unique_ptr<SearchSource> source, SearchResultCallback callback);
     ~SearchTask();
     SearchTask(const SearchTask&) = delete;
     SearchTask& operator=(const SearchTask&) = delete;
@@ -45,11 +67,14 @@ public:
     void Stop();
 
 private:
+    // The thread's body: searches and delivers, and ends the task even when
+    // that failed (the host's callback threw).
     void Run();
-    // Waits for Release(); false when stopped first.
-    bool WaitForRelease();
+    // Waits for Release(), then calls back once per row; false when stopped.
+    bool Deliver(const std::vector<FoundRecording>& rows);
 
-    SearchRequest request_;
+    std::unique_ptr<SearchSource> source_;
+    SearchResultCallback callback_;
     int32_t handle_ = -1;
     std::thread thread_;
     std::mutex mutex_;
@@ -58,7 +83,6 @@ private:
     bool stopping_ = false;
     bool calling_ = false;   // a callback is under way
     std::atomic<bool> finished_{false};
-    std::unique_ptr<httplib::Client> client_;  // under mutex_, for Stop to cut it short
 };
 
 }  // namespace playersdk::net
