@@ -100,6 +100,14 @@ public:
     // Media read from the input and queued for decoding, in ms: held ahead of
     // the play position on top of what the input itself holds.
     int64_t QueuedAheadMs() const;
+    // Where reading has got to in the input: the byte position of the latest
+    // picture packet read and its decoding time in ms (pos < 0 before any).
+    // A stream's buffer takes the bit rate of what is read from these.
+    struct ReadMark {
+        int64_t pos = -1;
+        int64_t ms = 0;
+    };
+    ReadMark LastRead() const;
     // An event for the registered notify window (kept until there is one).
     void PostEvent(int code) { events_.Post(code); }
     MediaInput* Input() const { return input_.get(); }
@@ -235,6 +243,7 @@ private:
     std::atomic<int64_t> shown_us_{0};
     std::atomic<int64_t> read_started_ms_{0};
     std::atomic<int64_t> decode_cost_us_{0};
+    ReadMark last_read_;  // guarded by mutex_
 
     // Everything below up to the clock is guarded by mutex_.
     mutable std::mutex mutex_;
