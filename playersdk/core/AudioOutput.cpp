@@ -10,6 +10,17 @@
 #include "core/PlaybackClock.h"
 
 namespace playersdk {
+namespace {
+
+// The power of two at or above one period at `rate` (SDL wants a power of two).
+Uint16 DeviceSamples(int rate) {
+    const int64_t wanted = static_cast<int64_t>(rate) * kDevicePeriodUs / 1000000;
+    Uint16 samples = 256;
+    while (samples < wanted && samples < 8192) samples = static_cast<Uint16>(samples * 2);
+    return samples;
+}
+
+}  // namespace
 
 
 bool SoundDeviceAvailable() {
@@ -32,7 +43,7 @@ std::unique_ptr<AudioOutput> AudioOutput::Create(int rate, int channels, Playbac
     wanted.freq = rate > 0 ? rate : 48000;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = static_cast<Uint8>(std::clamp(channels, 1, 2));
-    wanted.samples = kDeviceSamples;
+    wanted.samples = DeviceSamples(wanted.freq);
     wanted.callback = &AudioOutput::Callback;
     wanted.userdata = output.get();
     SDL_AudioSpec obtained{};

@@ -1,5 +1,6 @@
 #include "core/CutRecorder.h"
 
+#include "core/Barrier.h"
 #include "core/CutWriter.h"
 
 #include <chrono>
@@ -26,7 +27,10 @@ class CutRecorder::Session {
 public:
     Session(std::unique_ptr<CutWriter> writer, const std::atomic<int64_t>* shown_us)
         : writer_(std::move(writer)), shown_us_(shown_us) {
-        thread_ = std::thread([this] { Run(); });
+        // A writer thread that failed leaves a cut to be removed, not half written.
+        thread_ = std::thread([this] {
+            if (!Shielded([this] { Run(); })) writer_->Fail();
+        });
     }
     ~Session() { Finish(); }
 

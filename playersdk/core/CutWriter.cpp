@@ -18,6 +18,21 @@ namespace {
 // file is playable from its first fragment on.
 constexpr const char* kFragmentFlags = "frag_keyframe+empty_moov+default_base_moof";
 
+bool Carries(const AVOutputFormat* format, const AVStream* stream) {
+    return avformat_query_codec(format, stream->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+// MP4 when it carries every stream; else its QuickTime sibling, whose sample
+// entries also hold the G.711 sound of cameras ("alaw", "ulaw"), when that
+// keeps more of them. Both are the same ISO file layout and play alike.
+const AVOutputFormat* CutFormat(const AVFormatContext* input, int video_stream, int audio_stream) {
+    const AVOutputFormat* mp4 = av_guess_format("mp4", nullptr, nullptr);
+    if (audio_stream < 0 || Carries(mp4, input->streams[audio_stream])) return mp4;
+    const AVOutputFormat* mov = av_guess_format("mov", nullptr, nullptr);
+    bool mov_keeps_all = Carries(mov, input->streams[video_stream]) && Carries(mov, input->streams[audio_stream]);
+    return mov_keeps_all ? mov : mp4;
+}
+
 }  // namespace
 
 std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFormatContext* input,
@@ -25,14 +40,14 @@ std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFor
     if (input == nullptr || video_stream < 0 || path.empty()) return nullptr;
     std::unique_ptr<CutWriter> cut(new CutWriter);
     cut->input_ = input;
-    if (avformat_alloc_output_context2(&cut->output_, nullptr, "mp4", nullptr) < 0) return nullptr;
+    const AVOutputFormat* format = CutFormat(input, video_stream, audio_stream);
+    if (avformat_alloc_output_context2(&cut->output_, format, nullptr, nullptr) < 0) return nullptr;
     for (int index : {video_stream, audio_stream}) {
         if (index < 0) continue;
         const AVStream* source = input->streams[index];
-        if (avformat_query_codec(cut->output_->oformat, source->codecpar->codec_id,
-                                 FF_COMPLIANCE_NORMAL) != 1) {
+        if (!Carries(format, source)) {
             if (index == video_stream) return nullptr;
-            continue;  // sound MP4 cannot carry is left out
+            continue;  // sound neither layout can carry (G.726) is left out
         }
         AVStream* target = avformat_new_stream(cut->output_, nullptr);
         if (target == nullptr || avcodec_parameters_copy(target->codecpar, source->codecpar) < 0) {

@@ -36,8 +36,9 @@ constexpr int64_t kSoundSkipBehindUs = 300000;
 constexpr int64_t kSoundSyncToleranceUs = 40000;
 // The clock follows the sound once they are this far apart.
 constexpr int64_t kClockAnchorToleranceUs = 2000;
-// Samples the sound device asks for at a time.
-constexpr int kDeviceSamples = 1024;
+// The device takes sound in periods of about this length whatever the rate:
+// a fixed count of samples would be 128 ms a period at a camera's 8 kHz.
+constexpr int64_t kDevicePeriodUs = 20000;
 
 // At the start and after a seek the clock starts once the sound is ready, or after this.
 constexpr std::chrono::milliseconds kSoundReadyWait{500};

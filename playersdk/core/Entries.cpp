@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/AudioOutput.h"
+#include "core/Barrier.h"
 #include "core/DrivePath.h"
 #include "core/Exports.h"
 #include "core/HandleTable.h"
@@ -19,12 +20,15 @@ using playersdk::Player;
 
 namespace {
 
-// Runs `action` on the player behind `h`, answering `failure` when there is none.
+// Runs `action` on the player behind `h`, answering `failure` when there is
+// none or the action failed.
 template <typename Result, typename Action>
 Result WithPlayer(PlayerHandle h, Result failure, Action action) {
-    std::shared_ptr<Player> player = FindPlayer(h);
-    if (!player) return failure;
-    return action(*player);
+    return playersdk::Shielded(failure, [&]() -> Result {
+        std::shared_ptr<Player> player = FindPlayer(h);
+        if (!player) return failure;
+        return action(*player);
+    });
 }
 
 int32_t Flag(bool value) { return value ? 1 : 0; }
@@ -32,20 +36,24 @@ int32_t Flag(bool value) { return value ? 1 : 0; }
 }  // namespace
 
 PLAYERSDK_EXPORT int32_t PlayerInit(void) {
-    // FFmpeg stays quiet unless asked: a bad file is an answer, not a log.
-    const char* level = std::getenv("PLAYERSDK_FFMPEG_LOG");
-    av_log_set_level(level != nullptr ? std::atoi(level) : AV_LOG_QUIET);
-    playersdk::SoundDeviceAvailable();
-    return 1;
+    return playersdk::Shielded(0, [] {
+        // FFmpeg stays quiet unless asked: a bad file is an answer, not a log.
+        const char* level = std::getenv("PLAYERSDK_FFMPEG_LOG");
+        av_log_set_level(level != nullptr ? std::atoi(level) : AV_LOG_QUIET);
+        playersdk::SoundDeviceAvailable();
+        return 1;
+    });
 }
 
 PLAYERSDK_EXPORT PlayerHandle PlayerOpenFile(const char* path, int32_t) {
-    if (path == nullptr || path[0] == '\0') return PLAYER_NO_HANDLE;
-    auto input = playersdk::FileInput::Open(playersdk::MapDrivePath(path));
-    if (!input) return PLAYER_NO_HANDLE;
-    std::shared_ptr<Player> player = Player::Open(std::move(input));
-    if (!player) return PLAYER_NO_HANDLE;
-    return playersdk::RegisterPlayer(std::move(player));
+    return playersdk::Shielded(PLAYER_NO_HANDLE, [&] {
+        if (path == nullptr || path[0] == '\0') return PLAYER_NO_HANDLE;
+        auto input = playersdk::FileInput::Open(playersdk::MapDrivePath(path));
+        if (!input) return PLAYER_NO_HANDLE;
+        std::shared_ptr<Player> player = Player::Open(std::move(input));
+        if (!player) return PLAYER_NO_HANDLE;
+        return playersdk::RegisterPlayer(std::move(player));
+    });
 }
 
 PLAYERSDK_EXPORT int32_t PlayerSetNotifyWindow(PlayerHandle h, PlayerWindowHandle window, uint32_t message) {
@@ -60,10 +68,12 @@ PLAYERSDK_EXPORT int32_t PlayerPlay(PlayerHandle h, PlayerWindowHandle window) {
 }
 
 PLAYERSDK_EXPORT int32_t PlayerClose(PlayerHandle h) {
-    std::shared_ptr<Player> player = playersdk::UnregisterPlayer(h);
-    if (!player) return 0;
-    player->Close();
-    return 1;
+    return playersdk::Shielded(0, [&] {
+        std::shared_ptr<Player> player = playersdk::UnregisterPlayer(h);
+        if (!player) return 0;
+        player->Close();
+        return 1;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t PlayerPause(PlayerHandle h) {

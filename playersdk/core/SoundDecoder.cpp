@@ -26,28 +26,53 @@ std::unique_ptr<SoundDecoder> SoundDecoder::Create(const AVStream* stream, int64
     if (avcodec_open2(decoder->decoder_, codec, nullptr) < 0) return nullptr;
     AVChannelLayout layout;
     av_channel_layout_default(&layout, out_channels);
-    int ok = swr_alloc_set_opts2(&decoder->resampler_, &layout, AV_SAMPLE_FMT_S16, out_rate,
-                                 &decoder->decoder_->ch_layout, decoder->decoder_->sample_fmt,
-                                 decoder->decoder_->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&layout);
-    if (ok < 0 || swr_init(decoder->resampler_) < 0) return nullptr;
+    if (!decoder->FitResampler(decoder->decoder_->ch_layout, decoder->decoder_->sample_fmt,
+                               decoder->decoder_->sample_rate)) {
+        return nullptr;
+    }
     return decoder;
 }
 
 SoundDecoder::~SoundDecoder() {
     swr_free(&resampler_);
+    av_channel_layout_uninit(&in_layout_);
     av_frame_free(&frame_);
     avcodec_free_context(&decoder_);
 }
 
 void SoundDecoder::Flush() {
     avcodec_flush_buffers(decoder_);
-    swr_init(resampler_);  // forgets the samples it held back
+    if (resampler_ != nullptr) swr_init(resampler_);  // forgets the samples it held back
+}
+
+bool SoundDecoder::FitResampler(const AVChannelLayout& layout, int format, int rate) {
+    if (resampler_ != nullptr && format == in_format_ && rate == in_rate_ &&
+        av_channel_layout_compare(&layout, &in_layout_) == 0) {
+        return true;
+    }
+    swr_free(&resampler_);
+    av_channel_layout_uninit(&in_layout_);
+    if (rate <= 0 || av_channel_layout_copy(&in_layout_, &layout) < 0) return false;
+    in_format_ = format;
+    in_rate_ = rate;
+    AVChannelLayout out_layout;
+    av_channel_layout_default(&out_layout, out_channels_);
+    int ok = swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, out_rate_, &in_layout_,
+                                 static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+    av_channel_layout_uninit(&out_layout);
+    if (ok < 0 || swr_init(resampler_) < 0) {
+        swr_free(&resampler_);
+        return false;
+    }
+    return true;
 }
 
 int64_t SoundDecoder::Convert(std::vector<uint8_t>* samples) {
     int64_t pts = frame_->best_effort_timestamp;
     int64_t pts_us = pts != AV_NOPTS_VALUE ? av_rescale_q(pts, time_base_, AV_TIME_BASE_Q) - start_us_ : next_pts_us_;
+    // A stream may change its rate or layout midway (a camera's sound
+    // re-configured, recordings joined): the resampler follows each frame.
+    if (!FitResampler(frame_->ch_layout, frame_->format, frame_->sample_rate)) return pts_us;
     int out_samples = swr_get_out_samples(resampler_, frame_->nb_samples);
     if (out_samples <= 0) return pts_us;
     samples->resize(static_cast<size_t>(out_samples) * out_channels_ * 2);

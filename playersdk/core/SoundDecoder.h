@@ -42,9 +42,15 @@ private:
     SoundDecoder() = default;
     // Converts frame_; its media time.
     int64_t Convert(std::vector<uint8_t>* samples);
+    // Makes the resampler take sound of this layout, format and rate; false
+    // when it cannot.
+    bool FitResampler(const AVChannelLayout& layout, int format, int rate);
 
     AVCodecContext* decoder_ = nullptr;
     SwrContext* resampler_ = nullptr;
+    AVChannelLayout in_layout_{};  // what the resampler takes
+    int in_format_ = -1;
+    int in_rate_ = 0;
     AVFrame* frame_ = nullptr;
     AVRational time_base_{1, 1};
     int64_t start_us_ = 0;

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "core/Barrier.h"
 #include "core/DrivePath.h"
 #include "net/HttpGet.h"
 
@@ -161,7 +162,7 @@ bool DownloadTask::Transfer(AsideFile& file) {
 
 void DownloadTask::Run() {
     AsideFile file;
-    if (file.Open(destination_) && Transfer(file) && file.Commit()) {
+    if (file.Open(destination_) && Shielded(false, [&] { return Transfer(file); }) && file.Commit()) {
         state_ = State::Done;
     } else {
         file.Discard();

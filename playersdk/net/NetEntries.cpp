@@ -3,6 +3,7 @@
 // issued; such calls do nothing and answer failure.
 #include <chrono>
 
+#include "core/Barrier.h"
 #include "core/DrivePath.h"
 #include "core/Exports.h"
 #include "core/HandleTable.h"
@@ -43,98 +44,116 @@ PLAYERSDK_EXPORT int32_t NetSearchFiles(const char* address, const char*, int32_
                                         int32_t, int32_t time_limit, const NetTime* start,
                                         const NetTime* end, SearchResultCallback callback,
                                         PlayerWindowHandle, uint16_t port) {
-    SearchRequest request;
-    if (!MakeLogin(address, port, login, password, request.login)) return -1;
-    if (channel < 0 || channel > 3 || (file_type != 1 && file_type != 2) || callback == nullptr)
-        return -1;
-    request.channel = channel + 1;
-    request.type = file_type;
-    request.limit = time_limit != 0;
-    request.callback = callback;
-    if (request.limit && (start == nullptr || end == nullptr ||
-                          !FormatNetTime(*start, request.from) || !FormatNetTime(*end, request.to)))
-        return -1;
-    switch (CheckLogin(request.login, kAnswerBudget)) {
-        case LoginCheck::Accepted: break;
-        case LoginCheck::Refused: return -2;
-        case LoginCheck::Unreachable: return -3;
-    }
-    auto task = std::make_shared<SearchTask>(std::move(request));
-    const int32_t handle = Searches().Add(task);
-    task->Start(handle);
-    // Results flow once this call has returned to the caller, who empties
-    // its list first.
-    task->Release();
-    return handle;
+    return Shielded(-1, [&] {
+        SearchRequest request;
+        if (!MakeLogin(address, port, login, password, request.login)) return -1;
+        if (channel < 0 || channel > 3 || (file_type != 1 && file_type != 2) || callback == nullptr)
+            return -1;
+        request.channel = channel + 1;
+        request.type = file_type;
+        request.limit = time_limit != 0;
+        request.callback = callback;
+        if (request.limit && (start == nullptr || end == nullptr ||
+                              !FormatNetTime(*start, request.from) || !FormatNetTime(*end, request.to)))
+            return -1;
+        switch (CheckLogin(request.login, kAnswerBudget)) {
+            case LoginCheck::Accepted: break;
+            case LoginCheck::Refused: return -2;
+            case LoginCheck::Unreachable: return -3;
+        }
+        auto task = std::make_shared<SearchTask>(std::move(request));
+        const int32_t handle = Searches().Add(task);
+        task->Start(handle);
+        // Results flow once this call has returned to the caller, who empties
+        // its list first.
+        task->Release();
+        return handle;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetGetSearchState(int32_t search) {
-    const auto task = Searches().Find(search);
-    // Nothing running under this handle: there is nothing left to wait for.
-    if (!task) return 1;
-    return task->Finished() ? 1 : 0;
+    return Shielded(1, [&] {
+        const auto task = Searches().Find(search);
+        // Nothing running under this handle: there is nothing left to wait for.
+        if (!task) return 1;
+        return task->Finished() ? 1 : 0;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetStopSearch(int32_t search) {
-    const auto task = Searches().Remove(search);
-    if (!task) return 0;
-    task->Stop();
-    return 1;
+    return Shielded(0, [&] {
+        const auto task = Searches().Remove(search);
+        if (!task) return 0;
+        task->Stop();
+        return 1;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetStartDownload(const char* address, const char* login,
                                           const char* password, const char* name,
                                           const char* destination, uint16_t port, int32_t,
                                           int32_t, int32_t) {
-    RecorderLogin recorder;
-    if (!MakeLogin(address, port, login, password, recorder) || name == nullptr ||
-        name[0] == '\0' || destination == nullptr || destination[0] == '\0')
-        return -1;
-    auto task = std::make_shared<DownloadTask>(std::move(recorder), name,
-                                               MapDrivePath(destination));
-    const int32_t handle = Downloads().Add(task);
-    task->Start();
-    return handle;
+    return Shielded(-1, [&] {
+        RecorderLogin recorder;
+        if (!MakeLogin(address, port, login, password, recorder) || name == nullptr ||
+            name[0] == '\0' || destination == nullptr || destination[0] == '\0')
+            return -1;
+        auto task = std::make_shared<DownloadTask>(std::move(recorder), name,
+                                                   MapDrivePath(destination));
+        const int32_t handle = Downloads().Add(task);
+        task->Start();
+        return handle;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetStopDownload(int32_t download) {
-    const auto task = Downloads().Remove(download);
-    if (!task) return 0;
-    task->Stop();
-    return 1;
+    return Shielded(0, [&] {
+        const auto task = Downloads().Remove(download);
+        if (!task) return 0;
+        task->Stop();
+        return 1;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetGetDownloadProgress(int32_t download) {
-    const auto task = Downloads().Find(download);
-    return task ? task->Progress() : -1;
+    return Shielded(-1, [&] {
+        const auto task = Downloads().Find(download);
+        return task ? task->Progress() : -1;
+    });
 }
 
 PLAYERSDK_EXPORT PlayerHandle NetOpenStream(const char* address, const char* login,
                                             const char* password, const char* name,
                                             PlayerWindowHandle picture, uint16_t port) {
-    RecorderLogin recorder;
-    if (!MakeLogin(address, port, login, password, recorder) || name == nullptr || name[0] == '\0')
-        return PLAYER_NO_HANDLE;
-    const auto deadline = std::chrono::steady_clock::now() + kStreamOpenBudget;
-    auto buffer = std::make_shared<StreamBuffer>(std::move(recorder), name);
-    if (buffer->Connect(kAnswerBudget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
+    return Shielded(PLAYER_NO_HANDLE, [&] {
+        RecorderLogin recorder;
+        if (!MakeLogin(address, port, login, password, recorder) || name == nullptr || name[0] == '\0')
+            return PLAYER_NO_HANDLE;
+        const auto deadline = std::chrono::steady_clock::now() + kStreamOpenBudget;
+        auto buffer = std::make_shared<StreamBuffer>(std::move(recorder), name);
+        if (buffer->Connect(kAnswerBudget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
 
-    buffer->SetReadDeadline(deadline);
-    std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(buffer));
-    buffer->ClearReadDeadline();
-    if (!player) return PLAYER_NO_HANDLE;
-    player->AttachPictureWindow(picture);
-    const PlayerHandle handle = RegisterPlayer(player);
-    // Kept by the player until the caller registers its window.
-    player->PostEvent(PLAYER_EVENT_BUFFERING);
-    StreamSupervisor::Instance().Add(handle, player, std::move(buffer));
-    return handle;
+        buffer->SetReadDeadline(deadline);
+        std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(buffer));
+        buffer->ClearReadDeadline();
+        if (!player) return PLAYER_NO_HANDLE;
+        player->AttachPictureWindow(picture);
+        const PlayerHandle handle = RegisterPlayer(player);
+        // Kept by the player until the caller registers its window.
+        player->PostEvent(PLAYER_EVENT_BUFFERING);
+        StreamSupervisor::Instance().Add(handle, player, std::move(buffer));
+        return handle;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetSetBufferTime(PlayerHandle h, int32_t seconds) {
-    return StreamSupervisor::Instance().SetBufferSeconds(h, seconds) ? 1 : 0;
+    return Shielded(0, [&] {
+        return StreamSupervisor::Instance().SetBufferSeconds(h, seconds) ? 1 : 0;
+    });
 }
 
 PLAYERSDK_EXPORT int32_t NetGetBufferProgress(PlayerHandle h) {
-    return StreamSupervisor::Instance().BufferProgress(h);
+    return Shielded(-1, [&] {
+        return StreamSupervisor::Instance().BufferProgress(h);
+    });
 }

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/Barrier.h"
+
 namespace playersdk::net {
 namespace {
 
@@ -86,6 +88,16 @@ bool SearchTask::WaitForRelease() {
 }
 
 void SearchTask::Run() {
+    Shielded([this] { SearchAndDeliver(); });
+    {
+        std::lock_guard lock(mutex_);
+        calling_ = false;
+        changed_.notify_all();
+    }
+    finished_ = true;
+}
+
+void SearchTask::SearchAndDeliver() {
     std::string path = "/api/search?channel=" + std::to_string(request_.channel) +
                        "&type=" + std::to_string(request_.type) +
                        "&limit=" + (request_.limit ? "1" : "0");
@@ -129,7 +141,6 @@ void SearchTask::Run() {
             changed_.notify_all();
         }
     }
-    finished_ = true;
 }
 
 }  // namespace playersdk::net

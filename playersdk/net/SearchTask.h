@@ -45,7 +45,10 @@ public:
     void Stop();
 
 private:
+    // The thread's body: searches and delivers, and ends the task even when
+    // that failed (the host's callback threw).
     void Run();
+    void SearchAndDeliver();
     // Waits for Release(); false when stopped first.
     bool WaitForRelease();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Barrier.h"
 #include "net/HttpGet.h"
 
 extern "C" {
@@ -37,7 +38,7 @@ StreamBuffer::~StreamBuffer() {
 
 StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     std::unique_lock lock(mutex_);
-    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Run(); });
+    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
     if (status_ == 200 || status_ == 206) return total_ > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/Barrier.h"
 #include "core/HandleTable.h"
 #include "core/Player.h"
 
@@ -43,7 +44,7 @@ void StreamSupervisor::Add(PlayerHandle handle, const std::shared_ptr<Player>& p
     stream.player = player;
     stream.buffer = std::move(buffer);
     streams_[handle] = std::move(stream);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    if (!thread_.joinable()) thread_ = std::thread([this] { Shielded([this] { Run(); }); });
     wake_.notify_all();
 }
 

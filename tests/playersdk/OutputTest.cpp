@@ -120,6 +120,21 @@ TEST_F(Output, CutStartsAtTheKeyFrameAtOrBeforeThePictureOnScreen) {
     EXPECT_NEAR(std::atof(first.c_str()), 0.0, 0.1) << "timestamps start at 0";
 }
 
+TEST_F(Output, ACutKeepsTheG711SoundOfACamera) {
+    NumberedClip clip = CutSource(2);
+    clip.audio = "pcm_alaw -ar 8000";
+    clip.container = "mov";
+    PlayerHandle h = Open(MakeNumberedClip(clip));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\alaw.mp4"), 1);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    ASSERT_EQ(PlayerStopCut(h), 1);
+    std::string cut = ScratchDir() + "/c/alaw.mp4";
+    EXPECT_EQ(ProbeCodecs(cut), "h264,pcm_alaw");
+    std::string decoded = Capture("ffmpeg -nostdin -v error -i '" + cut + "' -map 0:a -f s16le - 2>/dev/null | wc -c");
+    EXPECT_GT(std::atol(decoded.c_str()), 8000 * 2 * 3 / 2) << "at least 1.5 s of 8 kHz sound decodes";
+}
+
 TEST_F(Output, CloseFinishesARunningCut) {
     PlayerHandle h = Open(MakeNumberedClip(CutSource(3)));
     ASSERT_EQ(PlayerStartCut(h, "C:\\closed\\cut.mp4"), 1);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 using namespace net_test;
@@ -24,6 +25,7 @@ std::vector<Row> rows;
 std::atomic<bool> search_returned{false};
 std::atomic<int> slow_callback_ms{0};
 std::atomic<bool> stop_in_callback{false};
+std::atomic<bool> throw_in_callback{false};
 
 void Collect(int32_t search, int32_t, const char* name, const NetTime* start, const NetTime* end,
              uint32_t size, int32_t) {
@@ -33,6 +35,7 @@ void Collect(int32_t search, int32_t, const char* name, const NetTime* start, co
     }
     if (slow_callback_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slow_callback_ms.load()));
     if (stop_in_callback) NetStopSearch(search);
+    if (throw_in_callback) throw std::runtime_error("the host failed");
 }
 
 // A recorder that accepts the login and answers searches with `search`.
@@ -84,6 +87,7 @@ protected:
         rows.clear();
         slow_callback_ms = 0;
         stop_in_callback = false;
+        throw_in_callback = false;
     }
     // Starts a search the way the remote window does and notes its return.
     int32_t Search(int32_t channel_index, int32_t type, int32_t limit, NetTime from, NetTime to,
@@ -225,6 +229,12 @@ TEST_F(NetSearch, CallbackMayStopItsOwnSearch) {
     std::this_thread::sleep_for(200ms);
     std::lock_guard lock(rows_mutex);
     EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST_F(NetSearch, ACallbackThatThrowsEndsItsSearchAndNotTheProcess) {
+    throw_in_callback = true;
+    const auto found = Finish(Search(1, 1, 0, Time(0, 0, 0, 0, 0, 0), Time(0, 0, 0, 0, 0, 0)));
+    EXPECT_EQ(found.size(), 1u) << "no row after the one whose callback failed";
 }
 
 TEST_F(NetSearch, ImpossibleDatesFromTheRecorderAreSkipped) {
