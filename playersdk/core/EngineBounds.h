@@ -74,6 +74,10 @@ constexpr int64_t kMaxDecoderThreads = 4;
 constexpr int64_t kCatchUpLoopFilterLateFrames = 2;
 constexpr int64_t kCatchUpNonReferenceLateUs = 300000;
 constexpr int64_t kCatchUpKeyFrameLateUs = 1000000;
+// ...and only while this much media is queued for the decoder (or all there
+// is): a picture late for want of data (an input that stalled) is not the
+// decoder's to catch up.
+constexpr int64_t kCatchUpQueuedUs = 1000000;
 // An exact seek decodes on from its key frame for about this long: beyond it
 // the seek lands on the picture reached. From kDecodeOnJudgedAfter on, it goes
 // to the next key frame instead when that is nearer the target than decoding

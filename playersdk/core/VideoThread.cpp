@@ -248,13 +248,14 @@ void Player::VideoLoop() {
         state.speed_step = state_.SpeedStep();
         state.target_us = state_.SerialTargetUs();
         const bool clock_runs = state_.ClockRuns();
+        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || read_ended_;
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         const int64_t time = PacketTimeUs(packet);
         // How late this packet is behind the clock, in wall time.
         CatchUpStep catch_up = CatchUpStep::kNone;
-        if (clock_runs && !state.refining && time != kUnknownTime) {
+        if (clock_runs && !state.refining && time != kUnknownTime && decoder_bound) {
             const auto late_us = static_cast<int64_t>(static_cast<double>(clock_.NowUs() - time) / clock_.Speed());
             catch_up = state.catch_up.Next(late_us, frame_interval_us_);
         } else {
