@@ -55,6 +55,11 @@ void Player::RoutePacketLocked(AVPacket* packet) {
     }
     av_packet_move_ref(owned, packet);
     if (index == video_stream_) {
+        const int64_t decode_ts = owned->dts != AV_NOPTS_VALUE ? owned->dts : owned->pts;
+        if (owned->pos >= 0 && decode_ts != AV_NOPTS_VALUE) {
+            last_read_ = {owned->pos, (av_rescale_q(decode_ts, format_->streams[index]->time_base, AV_TIME_BASE_Q) -
+                                       start_us_) / 1000};
+        }
         video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
         video_wake_.notify_one();
     } else {
