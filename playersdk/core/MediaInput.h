@@ -29,6 +29,10 @@ public:
     // refuses time seeks.
     virtual bool Seekable() const { return true; }
 
+    // True when reading here and there costs little (a local file): the
+    // player then reads the timestamps across the file at the open.
+    virtual bool Local() const { return false; }
+
     // Called once from PlayerClose, on the caller's thread, before the player
     // joins its threads: a Read blocked for data and every later one must
     // return promptly.
@@ -44,6 +48,7 @@ public:
 
     int Read(uint8_t* buffer, int size) override;
     int64_t Seek(int64_t offset, int whence) override;
+    bool Local() const override { return true; }
 
 private:
     explicit FileInput(int fd, int64_t size) : fd_(fd), size_(size) {}
