@@ -177,13 +177,13 @@ int Seek(const char* path, uint32_t target_ms) {
     }
     const auto start = Clock::now();
     PlayerSetPlayTime(h, target_ms);
-    // Until the picture at the target, or nothing new for 3 s.
+    // Until the picture at the target, or nothing new for 10 s.
     const int target = static_cast<int>(target_ms / 40);
     for (;;) {
         std::unique_lock lock(sink.mutex);
         const size_t seen = sink.numbers.size();
         const bool at_target = seen > before && sink.numbers.back().second >= target;
-        if (at_target || !sink.changed.wait_for(lock, std::chrono::seconds(3), [&] { return sink.numbers.size() > seen; }))
+        if (at_target || !sink.changed.wait_for(lock, std::chrono::seconds(10), [&] { return sink.numbers.size() > seen; }))
             break;
     }
     const uint32_t play_ms = PlayerGetPlayTime(h);
