@@ -9,6 +9,7 @@
 #include "core/BmpWriter.h"
 #include "core/CutRecorder.h"
 #include "core/DrivePath.h"
+#include "core/MediaExtent.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -119,6 +120,10 @@ std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::str
         if (why) *why = reason;
         return nullptr;
     }
+    // What the open read was all there was then; a file still being written
+    // has more by now.
+    player->format_->pb->eof_reached = 0;
+    player->input_->Opened();
     player->StartThreads();
     return player;
 }
@@ -181,10 +186,6 @@ bool Player::OpenMedia(std::string* why) {
     }
     if (!OpenVideoDecoder(why)) return false;
     OpenAudioDecoder();
-    if (LooksTruncated()) {
-        *why = "the file is shorter than its index says";
-        return false;
-    }
     start_us_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
     // The length is where the last stream ends, counted from the first
     // timestamp (a container's own duration may include a leading gap).
@@ -197,6 +198,9 @@ bool Player::OpenMedia(std::string* why) {
         int64_t end = av_rescale_q(first + stream->duration, stream->time_base, AV_TIME_BASE_Q);
         if (end_us == AV_NOPTS_VALUE || end > end_us) end_us = end;
     }
+    // A recording cut short is as long as what it holds.
+    held_end_us_ = HeldEndUs(format_, video_stream_);
+    if (held_end_us_ != AV_NOPTS_VALUE && (end_us == AV_NOPTS_VALUE || held_end_us_ < end_us)) end_us = held_end_us_;
     int64_t duration = end_us != AV_NOPTS_VALUE ? end_us - start_us_ : format_->duration;
     if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
@@ -294,16 +298,6 @@ void Player::OpenAudioDecoder() {
     format_->streams[index]->discard = AVDISCARD_DEFAULT;
 }
 
-bool Player::LooksTruncated() const {
-    int64_t size = avio_size(format_->pb);
-    if (size <= 0) return false;
-    AVStream* stream = format_->streams[video_stream_];
-    int entries = avformat_index_get_entries_count(stream);
-    if (entries <= 0) return false;
-    const AVIndexEntry* last = avformat_index_get_entry(stream, entries - 1);
-    return last != nullptr && last->pos >= 0 && last->pos + last->size > size;
-}
-
 // Reads and decodes up to the first picture on the opening thread; the sound
 // read meanwhile is queued as the read thread would have.
 bool Player::DecodeFirstPicture() {
@@ -381,6 +375,18 @@ int64_t Player::PacketTimeUs(const AVPacket* packet) const {
     int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (ts == AV_NOPTS_VALUE) return kUnknownTime;
     return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
+}
+
+bool Player::PastHeldEnd(const AVPacket* packet) const {
+    if (held_end_us_ == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE) return false;
+    return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) >= held_end_us_;
+}
+
+void Player::GrowTotal(const AVPacket* packet) {
+    const int64_t time_us = PacketTimeUs(packet);
+    if (time_us == kUnknownTime) return;
+    const int64_t end_ms = (time_us + PacketDurationUs(packet)) / 1000;
+    if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
 int64_t Player::PacketDurationUs(const AVPacket* packet) const {
@@ -534,6 +540,10 @@ void Player::ReadLoop() {
         }
         lock.unlock();
         int result = av_read_frame(format_, packet);
+        if (result >= 0 && PastHeldEnd(packet)) {
+            av_packet_unref(packet);  // the part of a sample cut short
+            result = AVERROR_EOF;
+        }
         if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
         lock.lock();
         if (result < 0) {
@@ -551,6 +561,7 @@ void Player::ReadLoop() {
             av_packet_unref(packet);  // read before the seek
             continue;
         }
+        GrowTotal(packet);
         RoutePacketLocked(packet);
     }
     av_packet_free(&packet);

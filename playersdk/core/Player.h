@@ -163,7 +163,6 @@ private:
     // old one's state goes with it, as after a flush). False keeps the old.
     bool ReplaceVideoDecoder(int threads);
     void OpenAudioDecoder();
-    bool LooksTruncated() const;
     bool DecodeFirstPicture();
     void StartThreads();
 
@@ -208,6 +207,10 @@ private:
     int64_t FrameDurationUs(const AVFrame* frame) const;
     int64_t PacketTimeUs(const AVPacket* packet) const;
     int64_t PacketDurationUs(const AVPacket* packet) const;
+    // Read thread: the packet lies past the end of what a file cut short holds.
+    bool PastHeldEnd(const AVPacket* packet) const;
+    // Read thread: the total reaches at least to the end of this packet.
+    void GrowTotal(const AVPacket* packet);
 
     static int ReadPacket(void* opaque, uint8_t* buffer, int size);
     static int64_t SeekInput(void* opaque, int64_t offset, int whence);
@@ -227,7 +230,11 @@ private:
     int audio_stream_ = -1;
     int64_t start_us_ = 0;          // media time 0, in AV_TIME_BASE units
     int64_t frame_interval_us_ = 40000;
-    uint32_t total_ms_ = 0;
+    // Grows as packets past it are read (a recording still being written).
+    std::atomic<uint32_t> total_ms_{0};
+    // Where the media the file holds ends, when its container claims more
+    // (a recording cut short); AV_NOPTS_VALUE when it holds all it claims.
+    int64_t held_end_us_ = AV_NOPTS_VALUE;
     bool seekable_ = true;
     // The container seeks by timestamps to any picture (MPEG-TS, MPEG-PS):
     // seeks find their key frame by reading.
