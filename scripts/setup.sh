@@ -13,6 +13,8 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   # ONVIF: SOAP messages are read with pugixml
   libpugixml-dev
+  # the ONVIF replay peer the tests start (shared/peers/onvif-replay-server.py)
+  python3-gi python3-gst-1.0 gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   libgtest-dev libgmock-dev
   fonts-arphic-uming
   xvfb xauth x11-utils imagemagick

@@ -112,37 +112,15 @@ private:
     std::thread writer_;
 };
 
-}  // namespace
-
-DownloadTask::DownloadTask(RecorderLogin login, std::string name, std::string destination)
-    : login_(std::move(login)), name_(std::move(name)), destination_(std::move(destination)) {}
-
-DownloadTask::~DownloadTask() { Stop(); }
-
-void DownloadTask::Start() { thread_ = std::thread([this] { Run(); }); }
-
-int32_t DownloadTask::Progress() const {
-    // A finished download answers 100 to the first poll after it finished,
-    // so a window that polls shows it complete before it goes idle.
-    if (state_ == State::Done && !completion_reported_.exchange(true)) return 100;
-    if (state_ != State::Running) return -1;
-    const uint64_t total = total_;
-    if (total == 0) return 0;
-    return static_cast<int32_t>(received_ * 100 / total);
-}
-
-void DownloadTask::Stop() {
-    stopping_ = true;  // the transfer looks at it while it waits on the network
-    if (thread_.joinable()) thread_.join();
-}
-
-bool DownloadTask::Transfer(AsideFile& file) {
-    HttpGet get(stopping_, kConnectTimeout, kReadTimeout);
+// Fetches the recording into `file`; true when all of it arrived.
+bool Transfer(const RecorderLogin& login, const std::string& name, AsideFile& file,
+              const std::atomic<bool>& stopping, DownloadProgress& progress) {
+    HttpGet get(stopping, kConnectTimeout, kReadTimeout);
     HttpHead head;
-    if (get.Open(login_, RecordingPath("recordings", name_), head) != HttpGetResult::Ok) return false;
+    if (get.Open(login, RecordingPath("recordings", name), head) != HttpGetResult::Ok) return false;
     // The size must be known to know the file is whole.
     if (head.status != 200 || !head.has_length) return false;
-    total_ = head.content_length;
+    progress.total = head.content_length;
     file.PreferDirectWrites();
     PieceLine line(file);
     while (get.Remaining() > 0) {
@@ -153,21 +131,48 @@ bool DownloadTask::Transfer(AsideFile& file) {
             size_t got = 0;
             if (get.ReadSome(piece + filled, kPieceBytes - filled, got) != HttpGetResult::Ok) return false;
             filled += got;
-            received_ += got;
+            progress.done += got;
         }
         line.Fill(piece, filled);
     }
-    return line.Finish() && !stopping_;
+    return line.Finish() && !stopping;
+}
+
+}  // namespace
+
+DownloadJob RecorderFileJob(RecorderLogin login, std::string name, std::string destination) {
+    return [login = std::move(login), name = std::move(name), destination = std::move(destination)](
+               const std::atomic<bool>& stopping, DownloadProgress& progress) {
+        AsideFile file;
+        if (file.Open(destination) && Transfer(login, name, file, stopping, progress) && file.Commit()) return true;
+        file.Discard();
+        return false;
+    };
+}
+
+DownloadTask::DownloadTask(DownloadJob job) : job_(std::move(job)) {}
+
+DownloadTask::~DownloadTask() { Stop(); }
+
+void DownloadTask::Start() { thread_ = std::thread([this] { Run(); }); }
+
+int32_t DownloadTask::Progress() const {
+    // A finished download answers 100 to the first poll after it finished,
+    // so a window that polls shows it complete before it goes idle.
+    if (state_ == State::Done && !completion_reported_.exchange(true)) return 100;
+    if (state_ != State::Running) return -1;
+    const uint64_t total = progress_.total;
+    if (total == 0) return 0;
+    return static_cast<int32_t>(std::min<uint64_t>(progress_.done, total) * 100 / total);
+}
+
+void DownloadTask::Stop() {
+    stopping_ = true;  // the job looks at it while it waits on the network
+    if (thread_.joinable()) thread_.join();
 }
 
 void DownloadTask::Run() {
-    AsideFile file;
-    if (file.Open(destination_) && Shielded(false, [&] { return Transfer(file); }) && file.Commit()) {
-        state_ = State::Done;
-    } else {
-        file.Discard();
-        state_ = State::Failed;
-    }
+    state_ = Shielded(false, [&] { return job_(stopping_, progress_); }) ? State::Done : State::Failed;
 }
 
 }  // namespace playersdk::net

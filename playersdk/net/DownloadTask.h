@@ -1,25 +1,36 @@
 // One download of a recording into a local file, on its own thread. The
 // bytes go to a file beside the destination that is renamed onto it only
 // when the whole recording has arrived; a failed or stopped download leaves
-// the destination as it was.
+// the destination as it was. The transfer itself is the download's job: our
+// recorder's file over HTTP, or an ONVIF device's replay (OnvifReplay.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "net/RecorderClient.h"
 
-namespace playersdk {
-class AsideFile;
-}
-
 namespace playersdk::net {
+
+// How far a job has come, in units of its own (bytes, ms of media).
+struct DownloadProgress {
+    std::atomic<uint64_t> done{0};
+    std::atomic<uint64_t> total{0};  // 0 until known
+};
+
+// Writes the whole recording at the destination and answers true, or leaves
+// the destination as it was and answers false; gives up soon once `stopping`.
+using DownloadJob = std::function<bool(const std::atomic<bool>& stopping, DownloadProgress& progress)>;
+
+// Our recorder's file of that name, into `destination` (a local path).
+DownloadJob RecorderFileJob(RecorderLogin login, std::string name, std::string destination);
 
 class DownloadTask {
 public:
-    DownloadTask(RecorderLogin login, std::string name, std::string destination);
+    explicit DownloadTask(DownloadJob job);
     ~DownloadTask();
     DownloadTask(const DownloadTask&) = delete;
     DownloadTask& operator=(const DownloadTask&) = delete;
@@ -36,17 +47,12 @@ public:
 private:
     enum class State { Running, Done, Failed };
     void Run();
-    // Fetches the recording into `file`; true when all of it arrived.
-    bool Transfer(AsideFile& file);
 
-    RecorderLogin login_;
-    std::string name_;
-    std::string destination_;  // already mapped to a local path
+    DownloadJob job_;
     std::thread thread_;
     std::atomic<State> state_{State::Running};
     mutable std::atomic<bool> completion_reported_{false};
-    std::atomic<uint64_t> received_{0};
-    std::atomic<uint64_t> total_{0};
+    DownloadProgress progress_;
     std::atomic<bool> stopping_{false};
 };
 

@@ -10,6 +10,7 @@
 #include "core/Player.h"
 #include "net/DownloadTask.h"
 #include "net/OnvifDevice.h"
+#include "net/OnvifReplay.h"
 #include "net/OnvifSearch.h"
 #include "net/RecorderClient.h"
 #include "net/SearchTask.h"
@@ -65,6 +66,23 @@ int32_t StartOnvifSearch(const RecorderLogin& login, int32_t channel, int32_t fi
     }
     source = MakeOnvifSearch(std::move(device), request);
     return 0;
+}
+
+// The download of a row of either protocol's search, the protocol asked on
+// the download's own thread.
+DownloadJob AnyRecorderJob(RecorderLogin login, std::string name, std::string destination) {
+    return [login = std::move(login), name = std::move(name), destination = std::move(destination)](
+               const std::atomic<bool>& stopping, DownloadProgress& progress) {
+        switch (ProtocolOf(login, kAnswerBudget)) {
+            case RecorderProtocol::Ours: return RecorderFileJob(login, name, destination)(stopping, progress);
+            case RecorderProtocol::Onvif:
+                if (const auto stretch = ParseReplayName(name))
+                    return ReplayDownloadJob(login, *stretch, destination)(stopping, progress);
+                return false;
+            case RecorderProtocol::Unreachable: break;
+        }
+        return false;
+    };
 }
 
 }  // namespace
@@ -140,8 +158,8 @@ PLAYERSDK_EXPORT int32_t NetStartDownload(const char* address, const char* login
         if (!MakeLogin(address, port, login, password, recorder) || name == nullptr ||
             name[0] == '\0' || destination == nullptr || destination[0] == '\0')
             return -1;
-        auto task = std::make_shared<DownloadTask>(std::move(recorder), name,
-                                                   MapDrivePath(destination));
+        auto task = std::make_shared<DownloadTask>(
+            AnyRecorderJob(std::move(recorder), name, MapDrivePath(destination)));
         const int32_t handle = Downloads().Add(task);
         task->Start();
         return handle;

@@ -1,0 +1,234 @@
+#include "net/ReplayMuxer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace playersdk::net {
+namespace {
+
+constexpr int kAvioBufferBytes = 64 * 1024;
+
+AVCodecID CodecIdOf(TrackCodec codec) {
+    switch (codec) {
+        case TrackCodec::H264: return AV_CODEC_ID_H264;
+        case TrackCodec::H265: return AV_CODEC_ID_HEVC;
+        case TrackCodec::Aac: return AV_CODEC_ID_AAC;
+        case TrackCodec::Pcma: return AV_CODEC_ID_PCM_ALAW;
+        case TrackCodec::Pcmu: return AV_CODEC_ID_PCM_MULAW;
+        case TrackCodec::None: break;
+    }
+    return AV_CODEC_ID_NONE;
+}
+
+bool IsG711(TrackCodec codec) { return codec == TrackCodec::Pcma || codec == TrackCodec::Pcmu; }
+
+}  // namespace
+
+std::unique_ptr<ReplayMuxer> ReplayMuxer::Open(Kind kind, const std::vector<MuxTrack>& tracks, MuxOutput output) {
+    std::unique_ptr<ReplayMuxer> muxer(new ReplayMuxer);
+    muxer->output_ = std::move(output);
+    bool g711 = false;
+    for (const auto& track : tracks) g711 |= IsG711(track.codec);
+    // MP4 proper has no G.711 sample entry; MOV's variant has.
+    const char* format = kind == Kind::Stream ? "mpegts" : g711 ? "mov" : "mp4";
+    if (avformat_alloc_output_context2(&muxer->format_, nullptr, format, nullptr) < 0) return nullptr;
+    int streams = 0;
+    for (const auto& track : tracks) {
+        // MPEG-TS has no place for G.711: a stream goes without that sound.
+        const bool carried = CodecIdOf(track.codec) != AV_CODEC_ID_NONE && !(kind == Kind::Stream && IsG711(track.codec));
+        AVStream* stream = carried ? avformat_new_stream(muxer->format_, nullptr) : nullptr;
+        muxer->stream_of_track_.push_back(stream != nullptr ? streams++ : -1);
+        muxer->last_dts_.push_back(INT64_MIN);
+        if (stream == nullptr) continue;
+        AVCodecParameters* par = stream->codecpar;
+        par->codec_id = CodecIdOf(track.codec);
+        stream->time_base = {1, 1000};
+        if (track.codec == TrackCodec::H264 || track.codec == TrackCodec::H265) {
+            par->codec_type = AVMEDIA_TYPE_VIDEO;
+        } else {
+            par->codec_type = AVMEDIA_TYPE_AUDIO;
+            par->sample_rate = track.clock_rate;
+            av_channel_layout_default(&par->ch_layout, track.channels);
+            if (IsG711(track.codec)) {
+                par->bits_per_coded_sample = 8;
+                par->block_align = track.channels;
+            }
+        }
+        if (!track.extradata.empty()) {
+            par->extradata = static_cast<uint8_t*>(av_mallocz(track.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (par->extradata == nullptr) return nullptr;
+            std::memcpy(par->extradata, track.extradata.data(), track.extradata.size());
+            par->extradata_size = static_cast<int>(track.extradata.size());
+        }
+    }
+    if (streams == 0) return nullptr;
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferBytes));
+    if (buffer == nullptr) return nullptr;
+    const bool seekable = kind == Kind::File;
+    muxer->avio_ = avio_alloc_context(buffer, kAvioBufferBytes, 1, muxer.get(), nullptr, &ReplayMuxer::WritePacket,
+                                      seekable ? &ReplayMuxer::SeekPacket : nullptr);
+    if (muxer->avio_ == nullptr) {
+        av_free(buffer);
+        return nullptr;
+    }
+    muxer->format_->pb = muxer->avio_;
+    muxer->format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    muxer->kind_ = kind;
+    muxer->tracks_ = tracks;
+    return muxer;
+}
+
+bool ReplayMuxer::WriteHeader(size_t video_track, const ReplayFrame& key_frame) {
+    AVCodecParameters* par = format_->streams[stream_of_track_[video_track]]->codecpar;
+    // The picture size, which MP4 must know, from the parameter sets.
+    AVCodecParserContext* parser = av_parser_init(par->codec_id);
+    AVCodecContext* context = avcodec_alloc_context3(nullptr);
+    if (parser != nullptr && context != nullptr) {
+        const std::string bytes = tracks_[video_track].extradata + key_frame.data;
+        uint8_t* out = nullptr;
+        int out_size = 0;
+        av_parser_parse2(parser, context, &out, &out_size, reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<int>(bytes.size()), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        av_parser_parse2(parser, context, &out, &out_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        par->width = parser->width > 0 ? parser->width : context->width;
+        par->height = parser->height > 0 ? parser->height : context->height;
+    }
+    av_parser_close(parser);
+    avcodec_free_context(&context);
+    AVDictionary* options = nullptr;
+    // A stream's packets leave at once, so that the reader gets each frame
+    // as it arrives.
+    if (kind_ == Kind::Stream) av_dict_set(&options, "flush_packets", "1", 0);
+    const int written = avformat_write_header(format_, &options);
+    av_dict_free(&options);
+    header_written_ = written >= 0;
+    return header_written_;
+}
+
+ReplayMuxer::~ReplayMuxer() {
+    if (format_ != nullptr) avformat_free_context(format_);
+    if (avio_ != nullptr) {
+        av_freep(&avio_->buffer);
+        avio_context_free(&avio_);
+    }
+}
+
+int ReplayMuxer::WritePacket(void* opaque, uint8_t* data, int size) {
+    auto* self = static_cast<ReplayMuxer*>(opaque);
+    if (!self->output_.write(data, size)) {
+        self->failed_ = true;
+        return AVERROR(EIO);
+    }
+    self->written_ += size;
+    return size;
+}
+
+int64_t ReplayMuxer::SeekPacket(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<ReplayMuxer*>(opaque);
+    if (!self->output_.seek) return -1;
+    return self->output_.seek(offset, whence);
+}
+
+bool ReplayMuxer::Write(size_t track, const ReplayFrame& frame, int64_t time_ms) {
+    if (track >= stream_of_track_.size() || stream_of_track_[track] < 0) return true;
+    if (failed_) return false;
+    // The container starts with the first key picture; what comes before it
+    // could not be shown.
+    if (!header_written_) {
+        const bool video = tracks_[track].codec == TrackCodec::H264 || tracks_[track].codec == TrackCodec::H265;
+        if (!video || !frame.key) return true;
+        if (!WriteHeader(track, frame)) return false;
+    }
+    // Times as given, in decoding order: one that would go back is moved on
+    // just past the last (the replay sends no reordered pictures).
+    int64_t& last = last_dts_[track];
+    const int64_t dts = last != INT64_MIN && time_ms <= last ? last + 1 : time_ms;
+    last = dts;
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr || av_new_packet(packet, static_cast<int>(frame.data.size())) < 0) {
+        av_packet_free(&packet);
+        return false;
+    }
+    std::memcpy(packet->data, frame.data.data(), frame.data.size());
+    packet->stream_index = stream_of_track_[track];
+    packet->pts = packet->dts = av_rescale_q(dts, {1, 1000}, format_->streams[packet->stream_index]->time_base);
+    if (frame.key) packet->flags |= AV_PKT_FLAG_KEY;
+    const int result = av_interleaved_write_frame(format_, packet);
+    av_packet_free(&packet);
+    return result >= 0 && !failed_;
+}
+
+bool ReplayMuxer::Finish() {
+    if (!header_written_ || finished_) return false;
+    finished_ = true;
+    const bool ok = av_write_trailer(format_) >= 0;
+    avio_flush(avio_);
+    return ok && !failed_;
+}
+
+ReplayFile::~ReplayFile() { Discard(); }
+
+bool ReplayFile::Open(const std::string& final_path) {
+    Discard();
+    std::error_code error;
+    const std::filesystem::path parent = std::filesystem::path(final_path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, error);
+    std::string name = final_path + ".partXXXXXX";
+    fd_ = mkstemp(name.data());
+    if (fd_ < 0) return false;
+    fchmod(fd_, 0644);
+    final_path_ = final_path;
+    temp_path_ = name;
+    return true;
+}
+
+MuxOutput ReplayFile::Output() {
+    return {[this](const uint8_t* data, int size) {
+                for (int done = 0; done < size;) {
+                    const ssize_t n = ::write(fd_, data + done, static_cast<size_t>(size - done));
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n <= 0) return false;
+                    done += static_cast<int>(n);
+                }
+                return true;
+            },
+            [this](int64_t offset, int whence) -> int64_t {
+                if (whence == AVSEEK_SIZE) {
+                    struct stat st {};
+                    return fstat(fd_, &st) == 0 ? st.st_size : -1;
+                }
+                return ::lseek(fd_, offset, whence & ~AVSEEK_FORCE);
+            }};
+}
+
+bool ReplayFile::Commit() {
+    if (fd_ < 0) return false;
+    bool ok = ::fsync(fd_) == 0;
+    ok = ::close(fd_) == 0 && ok;
+    fd_ = -1;
+    if (ok) ok = ::rename(temp_path_.c_str(), final_path_.c_str()) == 0;
+    if (!ok) ::unlink(temp_path_.c_str());
+    temp_path_.clear();
+    return ok;
+}
+
+void ReplayFile::Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+    temp_path_.clear();
+}
+
+}  // namespace playersdk::net

@@ -1,0 +1,88 @@
+// Frames of a replay written into a container by libavformat: MP4 for a
+// download (MOV's variant of it when G.711 sound has to go in), MPEG-TS for
+// a stream the engine reads. Frame times are ms from the replay's start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/RtpDepacketizer.h"
+
+struct AVFormatContext;
+struct AVIOContext;
+
+namespace playersdk::net {
+
+struct MuxTrack {
+    TrackCodec codec = TrackCodec::None;
+    std::string extradata;
+    int clock_rate = 90000;
+    int channels = 1;
+};
+
+// Where the container's bytes go. Seek answers the new position, or -1 when
+// the output cannot seek (MPEG-TS needs none).
+struct MuxOutput {
+    std::function<bool(const uint8_t* data, int size)> write;
+    std::function<int64_t(int64_t offset, int whence)> seek;
+};
+
+class ReplayMuxer {
+public:
+    enum class Kind { File, Stream };
+    // Nothing when no track can be carried or the container cannot start.
+    static std::unique_ptr<ReplayMuxer> Open(Kind kind, const std::vector<MuxTrack>& tracks, MuxOutput output);
+    ~ReplayMuxer();
+    ReplayMuxer(const ReplayMuxer&) = delete;
+    ReplayMuxer& operator=(const ReplayMuxer&) = delete;
+
+    // Tracks that could not be carried take nothing, and nothing is taken
+    // before the first key picture (false only on a write that failed).
+    bool Write(size_t track, const ReplayFrame& frame, int64_t time_ms);
+    // Writes the container's end (an MP4's index); false when it failed.
+    bool Finish();
+    // Bytes written so far.
+    int64_t Written() const { return written_; }
+
+private:
+    ReplayMuxer() = default;
+    static int WritePacket(void* opaque, uint8_t* data, int size);
+    static int64_t SeekPacket(void* opaque, int64_t offset, int whence);
+
+    MuxOutput output_;
+    AVFormatContext* format_ = nullptr;
+    AVIOContext* avio_ = nullptr;
+    std::vector<int> stream_of_track_;  // -1: not carried
+    std::vector<int64_t> last_dts_;
+    // Starts the container once the first key picture is there.
+    bool WriteHeader(size_t video_track, const ReplayFrame& key_frame);
+
+    Kind kind_ = Kind::File;
+    std::vector<MuxTrack> tracks_;
+    bool header_written_ = false;
+    bool finished_ = false;
+    bool failed_ = false;
+    int64_t written_ = 0;
+};
+
+// A file written aside and moved onto its name only when whole.
+class ReplayFile {
+public:
+    ReplayFile() = default;
+    ~ReplayFile();
+    ReplayFile(const ReplayFile&) = delete;
+    ReplayFile& operator=(const ReplayFile&) = delete;
+    bool Open(const std::string& final_path);
+    MuxOutput Output();
+    bool Commit();
+    void Discard();
+
+private:
+    int fd_ = -1;
+    std::string final_path_, temp_path_;
+};
+
+}  // namespace playersdk::net
