@@ -29,20 +29,23 @@
 // PLAYER_EVENT_END is posted by the player itself when the last picture has
 // been shown and the sound has drained.
 //
-// Inside, a read thread demultiplexes into bounded packet queues (picture and
-// sound); a picture thread decodes into a short queue of pictures; a presenting
-// thread only waits for each picture's time and presents it; the sound is
-// decoded on a thread of its own and played by the SDL device's callback,
-// which keeps the clock on what is heard. Every seek bumps a serial number
-// that each queued packet and picture carries, so whatever was read or decoded
-// before it is dropped. A seek first shows the key frame it lands on, then the
-// exact picture at the target, unless a newer seek comes first.
+// Inside, four threads (docs/ENGINE.md draws them): a read thread
+// (ReadThread.cpp) demultiplexes into bounded packet queues, one for the
+// pictures and one for the sound; a picture thread (VideoThread.cpp) decodes
+// into a short queue of pictures; a presenting thread (PresentThread.cpp) only
+// waits for each picture's time and presents it; the sound is decoded on a
+// thread of its own (SoundThread.cpp) and played by the SDL device's callback,
+// which keeps the clock on what is heard. Opening.cpp opens the media and
+// Seeking.cpp carries seeks out. Where playback stands is one PlaybackState,
+// changed only through its steps. Every seek bumps a serial number that each
+// queued packet and picture carries, so whatever was read or decoded before it
+// is dropped. A seek first shows the key frame it lands on, then the exact
+// picture at the target, unless a newer seek comes first.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,8 +54,11 @@
 
 #include "core/EventPoster.h"
 #include "core/MediaInput.h"
+#include "core/PacketQueue.h"
+#include "core/PictureQueue.h"
 #include "core/PictureScaler.h"
 #include "core/PlaybackClock.h"
+#include "core/PlaybackState.h"
 #include "core/WindowGate.h"
 #include "player/PlayerSdk.h"
 
@@ -119,113 +125,84 @@ public:
     void Close();
 
 private:
-    // A packet in a queue, with the serial of the seek it was read after.
-    struct QueuedPacket {
-        AVPacket* packet = nullptr;
-        int serial = 0;
-        int64_t duration_us = 0;
-    };
-    // A bounded queue of packets, guarded by the player's mutex_.
-    class PacketQueue {
-    public:
-        ~PacketQueue() { Clear(); }
-        void Push(AVPacket* packet, int serial, int64_t duration_us);
-        QueuedPacket Pop();
-        const QueuedPacket& Front() const { return items_.front(); }
-        bool Empty() const { return items_.empty(); }
-        size_t Count() const { return items_.size(); }
-        size_t Bytes() const { return bytes_; }
-        int64_t DurationUs() const { return duration_us_; }
-        void Clear();
-
-    private:
-        std::deque<QueuedPacket> items_;
-        size_t bytes_ = 0;
-        int64_t duration_us_ = 0;
-    };
-    // A decoded picture on its way to the screen.
-    struct Picture {
-        AVFrame* frame = nullptr;   // nullptr: the end of the pictures
-        int serial = 0;
-        int64_t time_us = 0;
-        int64_t duration_us = 0;
-        bool preview = false;       // the key frame a seek landed on, before its target
-        uint64_t id = 0;
-    };
-
     explicit Player(std::unique_ptr<MediaInput> input);
+
+    // --- opening (Opening.cpp), on the thread calling Open ---
     bool OpenMedia(std::string* why);
     bool OpenVideoDecoder(std::string* why);
-    // A picture decoder of the video stream on this many threads; null when
-    // it cannot be opened.
-    AVCodecContext* NewVideoDecoder(const AVCodec* codec, int threads) const;
-    // Video thread: the decoder replaced by one on this many threads (the
-    // old one's state goes with it, as after a flush). False keeps the old.
-    bool ReplaceVideoDecoder(int threads);
     void OpenAudioDecoder();
     bool DecodeFirstPicture();
     void StartThreads();
-
-    // The threads.
-    void ReadLoop();
-    void VideoLoop();
-    void SoundLoop();
-    void PresentLoop();
-
-    // Read thread.
-    // Whether a queue holds this share of what a full one holds.
-    static bool HoldsShare(const PacketQueue& queue, double share);
-    bool QueuesFullLocked() const;
-    // Wakes the read thread once a queue is down to three quarters, so that
-    // it refills in one go rather than a packet at a time.
-    void PacketTakenLocked();
-    void SeekLocked(std::unique_lock<std::mutex>& lock);
-    bool SeekToKeyFrameAtOrBefore(int64_t target_us);
-    void RoutePacketLocked(AVPacket* packet);
-    // Picture thread: sends one packet (nullptr drains) and hands on every picture.
-    struct DecodeState;
-    void DecodePacket(AVPacket* packet, DecodeState& state);
-    void OfferPicture(AVFrame* frame, DecodeState& state);
-    void PushPicture(Picture picture);
-    // Presenting thread.
-    bool TakeNextLocked();
-    void Show(Picture& picture);
-    void PreRender(Picture& picture);
-    bool SoundReadyLocked() const;
-    // Shows the picture at once, then holds the presenter until the sound is
-    // ready, for a bounded time; the serial it was shown under.
-    int ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, Picture& picture);
-    bool EndReachedLocked() const;
-
-    void RequestSeekLocked(int64_t target_us);
-    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
-    void UpdateClockLocked();
-    bool SoundWantedLocked() const;
-    void ClearPicturesLocked();
-
-    int64_t FrameTimeUs(const AVFrame* frame) const;
-    int64_t FrameDurationUs(const AVFrame* frame) const;
-    int64_t PacketTimeUs(const AVPacket* packet) const;
-    int64_t PacketDurationUs(const AVPacket* packet) const;
-    // Read thread: the packet lies past the end of what a file cut short holds.
-    bool PastHeldEnd(const AVPacket* packet) const;
-    // Read thread: the total reaches at least to the end of this packet.
-    void GrowTotal(const AVPacket* packet);
-
+    // The input behind the demultiplexer.
     static int ReadPacket(void* opaque, uint8_t* buffer, int size);
     static int64_t SeekInput(void* opaque, int64_t offset, int whence);
     static int Interrupted(void* opaque);
 
+    // --- read thread (ReadThread.cpp) ---
+    void ReadLoop();
+    // The next packet of the input, its timestamps in media time (see there).
+    int ReadMediaPacket(AVPacket* packet);
+    int64_t PacketTimeUs(const AVPacket* packet) const;
+    int64_t PacketDurationUs(const AVPacket* packet) const;
+    // The packet lies past the end of what a file cut short holds.
+    bool PastHeldEnd(const AVPacket* packet) const;
+    // Read thread: the total reaches at least to the end of this packet.
+    void GrowTotal(const AVPacket* packet);
+    bool QueuesFullLocked() const;
+    // Wakes the read thread once a queue is down to kRefillShare, so that it
+    // refills in one go rather than a packet at a time.
+    void PacketTakenLocked();
+    void RoutePacketLocked(AVPacket* packet);
+
+    // --- seeking (Seeking.cpp) ---
+    // An entry point's seek.
+    void RequestSeekLocked(int64_t target_us);
+    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
+    // The read thread's part.
+    void SeekLocked(std::unique_lock<std::mutex>& lock);
+    bool SeekToKeyFrameAtOrBefore(int64_t target_us);
+
+    // --- picture thread (VideoThread.cpp) ---
+    void VideoLoop();
+    // A picture decoder of the video stream on this many threads; null when
+    // it cannot be opened.
+    AVCodecContext* NewVideoDecoder(const AVCodec* codec, int threads) const;
+    // The decoder replaced by one on this many threads (the old one's state
+    // goes with it, as after a flush). False keeps the old.
+    bool ReplaceVideoDecoder(int threads);
+    // Sends one packet (nullptr drains) and hands on every picture.
+    struct DecodeState;
+    void DecodePacket(AVPacket* packet, DecodeState& state);
+    void OfferPicture(AVFrame* frame, DecodeState& state);
+    void PushPicture(QueuedPicture picture);
+    int64_t FrameTimeUs(const AVFrame* frame) const;
+    int64_t FrameDurationUs(const AVFrame* frame) const;
+
+    // --- sound thread (SoundThread.cpp) ---
+    void SoundLoop();
+    bool SoundWantedLocked() const;
+
+    // --- presenting thread (PresentThread.cpp) ---
+    void PresentLoop();
+    bool TakeNextLocked();
+    void Show(QueuedPicture& picture);
+    void PreRender(QueuedPicture& picture);
+    bool SoundReadyLocked() const;
+    // Shows the picture at once, then holds the presenter until the sound is
+    // ready, for a bounded time; the serial it was shown under.
+    int ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture);
+    bool EndReachedLocked() const;
+
+    // Runs or holds the clock and the sound as the state says, and wakes the
+    // presenter and the sound thread to look again.
+    void UpdateClockLocked();
+
+    static constexpr int64_t kUnknownTime = INT64_MIN;
+
+    // --- the media, set by the open ---
     std::unique_ptr<MediaInput> input_;
     AVIOContext* avio_ = nullptr;
     AVFormatContext* format_ = nullptr;
-    AVCodecContext* video_decoder_ = nullptr;
-    // Playing needs few decoding threads (each costs CPU of its own); an
-    // exact seek decoding on from a key frame wants every core, until the
-    // next key frame after it lets the decoder change back.
-    int playback_decoder_threads_ = 1;
-    int seek_decoder_threads_ = 1;
-    int video_decoder_threads_ = 1;
     int video_stream_ = -1;
     int audio_stream_ = -1;
     int64_t start_us_ = 0;          // media time 0, in AV_TIME_BASE units
@@ -243,7 +220,17 @@ private:
     // the open (MP4); empty otherwise.
     std::vector<int64_t> key_times_us_;
 
+    // The picture thread's decoder. Playing needs few decoding threads (each
+    // costs CPU of its own); an exact seek decoding on from a key frame wants
+    // every core, until the next key frame after it lets the decoder change back.
+    AVCodecContext* video_decoder_ = nullptr;
+    int playback_decoder_threads_ = 1;
+    int seek_decoder_threads_ = 1;
+    int video_decoder_threads_ = 1;
+
+    // Abort: every thread and every wait ends once this is set.
     std::atomic<bool> quit_{false};
+    // The play time: the picture on screen, or a seek's target.
     std::atomic<int64_t> shown_us_{0};
     std::atomic<int64_t> read_started_ms_{0};
 
@@ -253,33 +240,16 @@ private:
     std::condition_variable video_wake_;
     std::condition_variable sound_wake_;
     std::condition_variable presenter_wake_;
-    bool window_fixed_ = false;
-    bool started_ = false;
-    bool starting_ = false;         // the first picture is out; the clock waits for the sound
-    bool paused_ = false;
-    bool buffering_ = false;
-    bool ended_ = false;
-    bool closed_ = false;
-    int steps_ = 0;
-    int speed_step_ = 0;            // speed = 2^speed_step_, -4..4
-    bool sound_on_ = false;
-    // Seeks: requested by the entry points, carried out by the read thread.
-    bool seek_pending_ = false;
-    int64_t seek_target_us_ = 0;
-    bool seeking_ = false;          // until the picture at the target is shown
-    int serial_ = 0;                // bumped by every seek the read thread makes
-    int64_t serial_target_us_ = 0;  // the target of serial_'s seek
-    bool serial_exact_ = false;     // serial_ came from a seek to an exact time
-    bool read_ended_ = false;       // every packet of serial_ read
-    // The picture thread is decoding on to serial_target_us_; the pictures it
-    // has decoded end at refined_to_us_. A seek further on before the next key
-    // frame only moves the target.
+    PlaybackState state_;
+    bool read_ended_ = false;       // every packet of the current serial read
+    // The picture thread is decoding on to the serial's target; the pictures
+    // it has decoded end at refined_to_us_. A seek further on before the next
+    // key frame only moves the target.
     bool refining_ = false;
     int64_t refined_to_us_ = 0;
     PacketQueue video_packets_;
     PacketQueue sound_packets_;
-    std::deque<Picture> pictures_;
-    uint64_t next_picture_id_ = 1;
+    PictureQueue pictures_;
     std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
 
     PlaybackClock clock_;
@@ -287,7 +257,7 @@ private:
     WindowGate window_;
 
     // The presenting thread's own.
-    Picture next_;
+    QueuedPicture next_;
     bool has_next_ = false;
     uint64_t rendered_id_ = 0;
     PlayerWindow* rendered_for_ = nullptr;

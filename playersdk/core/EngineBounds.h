@@ -1,0 +1,76 @@
+// Every bound of the player engine in one place: queue sizes, waits and
+// tolerances. docs/ENGINE.md lists them with what each one protects.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace playersdk {
+
+// Speeds: 2^step, from 1/16 to 16; from 8x on only key frames are decoded.
+constexpr int kMinSpeedStep = -4;
+constexpr int kMaxSpeedStep = 4;
+constexpr int kKeyFramesOnlyStep = 3;
+
+// Read-ahead: the read thread waits once every stream has this much queued,
+// or all streams together this many bytes. Enough to ride out a slow read.
+constexpr int64_t kQueueAheadUs = 2000000;
+constexpr size_t kMinQueuedPackets = 25;
+constexpr size_t kMaxQueuedBytes = 32u << 20;
+// A queue taken down to this share of full wakes the read thread, so that it
+// refills in one go rather than a packet at a time.
+constexpr double kRefillShare = 0.75;
+// Decoded pictures waiting for the presenter.
+constexpr size_t kPictureQueueSize = 3;
+
+// Decoded sound waiting for the device.
+constexpr int64_t kSoundAheadUs = 250000;
+// Unheard sound is dropped in batches of about this much.
+constexpr int64_t kUnheardSoundBatchUs = 200000;
+// Sound packets this far behind the clock are not worth decoding.
+constexpr int64_t kSoundSkipBehindUs = 300000;
+// Sound within this of the clock plays as it comes; further away it is
+// dropped (late) or waited for with silence (early). Also how far apart two
+// pieces may be and still be stretched as one.
+constexpr int64_t kSoundSyncToleranceUs = 40000;
+// The clock follows the sound once they are this far apart.
+constexpr int64_t kClockAnchorToleranceUs = 2000;
+// The device takes sound in periods of about this length whatever the rate:
+// a fixed count of samples would be 128 ms a period at a camera's 8 kHz.
+constexpr int64_t kDevicePeriodUs = 20000;
+
+// At the start and after a seek the clock starts once the sound is ready, or after this.
+constexpr std::chrono::milliseconds kSoundReadyWait{500};
+// How often the presenter looks again whether that sound is ready.
+constexpr std::chrono::milliseconds kSoundReadyPoll{5};
+// A late picture is still shown when nothing was shown for this long, so the
+// picture keeps moving on a machine too slow for the speed asked.
+constexpr std::chrono::milliseconds kLongestWithoutPicture{250};
+// The presenter looks at the clock again at least this often while it waits
+// for a picture's time, and this often for the end once every picture is out.
+constexpr std::chrono::milliseconds kLongestPresenterSleep{100};
+constexpr std::chrono::milliseconds kEndPoll{10};
+
+// Seeking in a container without an index: how far before the target the
+// search for a key frame starts (then 4x further each time), and how much it
+// reads at most from each start.
+constexpr int64_t kKeyFrameSearchStepUs = 1000000;
+constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
+
+// The read thread tries again this soon when the input has nothing yet.
+constexpr std::chrono::milliseconds kReadRetryWait{10};
+
+// Picture decoding: one thread per full-HD picture's worth of pixels while
+// playing (a thread decodes full HD several times faster than it plays, and
+// each thread more costs CPU time of its own: frame hand-over, copied state);
+// an exact seek decodes on every core, up to this many.
+constexpr int64_t kPixelsPerDecoderThread = 1920 * 1088;
+constexpr int64_t kMaxDecoderThreads = 4;
+// A packet the decoder refuses while it has pictures to give is offered again this many times.
+constexpr int kDecoderSendAttempts = 8;
+
+// Bytes the input is read in.
+constexpr int kAvioBufferSize = 64 * 1024;
+
+}  // namespace playersdk

@@ -1,0 +1,243 @@
+// Opening: the input behind the demultiplexer, the streams and their
+// decoders, the length, and the first picture, all on the calling thread;
+// then the threads start.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "core/CutRecorder.h"
+#include "core/EngineBounds.h"
+#include "core/MediaExtent.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace playersdk {
+
+namespace {
+
+int64_t MsFromWall() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(PlaybackClock::WallClock::now().time_since_epoch())
+        .count();
+}
+
+// Containers may name further files or addresses (playlists, references):
+// this library plays the one input it was given and opens nothing else.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+}  // namespace
+
+std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::string* why) {
+    if (!input) {
+        if (why) *why = "no input";
+        return nullptr;
+    }
+    std::shared_ptr<Player> player(new Player(std::move(input)));
+    std::string reason;
+    if (!player->OpenMedia(&reason)) {
+        if (why) *why = reason;
+        return nullptr;
+    }
+    // What the open read was all there was then; a file still being written
+    // has more by now.
+    player->format_->pb->eof_reached = 0;
+    player->input_->Opened();
+    player->StartThreads();
+    return player;
+}
+
+int Player::ReadPacket(void* opaque, uint8_t* buffer, int size) {
+    auto* self = static_cast<Player*>(opaque);
+    if (self->quit_) return AVERROR_EXIT;
+    self->read_started_ms_ = MsFromWall();
+    int n = self->input_->Read(buffer, size);
+    self->read_started_ms_ = 0;
+    if (self->quit_) return AVERROR_EXIT;
+    return n == 0 ? AVERROR_EOF : n;
+}
+
+int64_t Player::SeekInput(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<Player*>(opaque);
+    return self->input_->Seek(offset, whence);
+}
+
+int Player::Interrupted(void* opaque) { return static_cast<Player*>(opaque)->quit_ ? 1 : 0; }
+
+int64_t Player::ReadBlockedMs() const {
+    int64_t started = read_started_ms_;
+    return started == 0 ? 0 : std::max<int64_t>(0, MsFromWall() - started);
+}
+
+bool Player::OpenMedia(std::string* why) {
+    seekable_ = input_->Seekable();
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferSize));
+    if (buffer == nullptr) return false;
+    avio_ = avio_alloc_context(buffer, kAvioBufferSize, 0, this, &Player::ReadPacket, nullptr,
+                               seekable_ ? &Player::SeekInput : nullptr);
+    if (avio_ == nullptr) {
+        av_free(buffer);
+        return false;
+    }
+    if (!seekable_) avio_->seekable = 0;
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) return false;
+    format_->pb = avio_;
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format_->interrupt_callback = {&Player::Interrupted, this};
+    format_->io_open = &RefuseNestedOpen;
+    if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
+        *why = "not a media file this library plays";
+        return false;  // avformat_open_input has freed format_
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) {
+        *why = "no stream information";
+        return false;
+    }
+    if (!OpenVideoDecoder(why)) return false;
+    OpenAudioDecoder();
+    start_us_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
+    // The length is where the last stream ends, counted from the first
+    // timestamp (a container's own duration may include a leading gap).
+    int64_t end_us = AV_NOPTS_VALUE;
+    for (int index : {video_stream_, audio_stream_}) {
+        if (index < 0) continue;
+        const AVStream* stream = format_->streams[index];
+        if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) continue;
+        int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        int64_t end = av_rescale_q(first + stream->duration, stream->time_base, AV_TIME_BASE_Q);
+        if (end_us == AV_NOPTS_VALUE || end > end_us) end_us = end;
+    }
+    // A recording cut short is as long as what it holds.
+    held_end_us_ = HeldEndUs(format_, video_stream_);
+    if (held_end_us_ != AV_NOPTS_VALUE && (end_us == AV_NOPTS_VALUE || held_end_us_ < end_us)) end_us = held_end_us_;
+    int64_t duration = end_us != AV_NOPTS_VALUE ? end_us - start_us_ : format_->duration;
+    if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
+    total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
+
+    seek_by_reading_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
+        AVStream* video = format_->streams[video_stream_];
+        for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(video, i);
+            if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
+                key_times_us_.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+            }
+        }
+        std::sort(key_times_us_.begin(), key_times_us_.end());
+    }
+    shown_ = av_frame_alloc();
+    if (shown_ == nullptr) return false;
+    cut_ = std::make_unique<CutRecorder>(format_, video_stream_, audio_stream_, &shown_us_);
+    // A file whose pictures cannot be decoded is refused at the open.
+    if (!DecodeFirstPicture()) {
+        *why = "no picture can be decoded";
+        return false;
+    }
+    return true;
+}
+
+bool Player::OpenVideoDecoder(std::string* why) {
+    const AVCodec* codec = nullptr;
+    video_stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (video_stream_ < 0 || codec == nullptr) {
+        *why = "no decodable picture stream";
+        return false;
+    }
+    AVStream* stream = format_->streams[video_stream_];
+    const int64_t pixels = static_cast<int64_t>(std::max(stream->codecpar->width, 1)) *
+                           std::max(stream->codecpar->height, 1);
+    const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
+    seek_decoder_threads_ = static_cast<int>(std::min<int64_t>(cores, kMaxDecoderThreads));
+    playback_decoder_threads_ = static_cast<int>(
+        std::clamp<int64_t>((pixels + kPixelsPerDecoderThread - 1) / kPixelsPerDecoderThread, 1, seek_decoder_threads_));
+    video_decoder_ = NewVideoDecoder(codec, playback_decoder_threads_);
+    if (video_decoder_ == nullptr) {
+        *why = "cannot open the picture decoder";
+        return false;
+    }
+    video_decoder_threads_ = playback_decoder_threads_;
+    AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) frame_interval_us_ = av_rescale(AV_TIME_BASE, rate.den, rate.num);
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        if (static_cast<int>(i) != video_stream_) format_->streams[i]->discard = AVDISCARD_ALL;
+    }
+    return true;
+}
+
+void Player::OpenAudioDecoder() {
+    const AVCodec* codec = nullptr;
+    int index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, video_stream_, &codec, 0);
+    if (index < 0 || codec == nullptr) return;
+    // Only a stream that really decodes counts as sound.
+    AVCodecContext* probe = avcodec_alloc_context3(codec);
+    bool ok = probe != nullptr &&
+              avcodec_parameters_to_context(probe, format_->streams[index]->codecpar) >= 0 &&
+              avcodec_open2(probe, codec, nullptr) >= 0;
+    avcodec_free_context(&probe);
+    if (!ok) return;
+    audio_stream_ = index;
+    // Sound packets are read for the cut and for sound output.
+    format_->streams[index]->discard = AVDISCARD_DEFAULT;
+}
+
+// Reads and decodes up to the first picture on the opening thread; the sound
+// read meanwhile is queued as the read thread would have.
+bool Player::DecodeFirstPicture() {
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool got = false;
+    bool draining = false;
+    while (packet != nullptr && frame != nullptr) {
+        int received = avcodec_receive_frame(video_decoder_, frame);
+        if (received == 0) {
+            got = true;
+            break;
+        }
+        if (received == AVERROR_EOF || draining) break;
+        if (ReadMediaPacket(packet) < 0) {
+            avcodec_send_packet(video_decoder_, nullptr);
+            draining = true;
+            read_ended_ = true;
+            continue;
+        }
+        cut_->Add(packet, PacketTimeUs(packet), 0);
+        if (packet->stream_index == video_stream_) {
+            avcodec_send_packet(video_decoder_, packet);
+            av_packet_unref(packet);
+        } else {
+            RoutePacketLocked(packet);
+        }
+    }
+    av_packet_free(&packet);
+    if (!got) {
+        av_frame_free(&frame);
+        return false;
+    }
+    QueuedPicture first;
+    first.frame = frame;
+    first.time_us = FrameTimeUs(frame);
+    first.duration_us = FrameDurationUs(frame);
+    pictures_.Push(first);
+    if (draining) {
+        QueuedPicture end;
+        pictures_.Push(end);
+    }
+    return true;
+}
+
+void Player::StartThreads() {
+    // After a drained open the pictures are all queued already.
+    const bool all_decoded = read_ended_;
+    reader_ = std::thread([this] { ReadLoop(); });
+    if (!all_decoded) video_ = std::thread([this] { VideoLoop(); });
+    if (audio_stream_ >= 0) sound_ = std::thread([this] { SoundLoop(); });
+    presenter_ = std::thread([this] { PresentLoop(); });
+}
+
+}  // namespace playersdk

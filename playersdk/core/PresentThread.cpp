@@ -1,0 +1,207 @@
+// The presenting thread: takes each picture when the clock reaches its time
+// and presents it; shows a seek's landing and the first picture at once, and
+// posts the end.
+#include <algorithm>
+
+#include "core/AudioOutput.h"
+#include "core/EngineBounds.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace playersdk {
+
+using Wall = PlaybackClock::WallClock;
+
+
+// Makes next_ the next picture of the current serial; false when none is decoded.
+bool Player::TakeNextLocked() {
+    for (;;) {
+        if (has_next_) {
+            // Pictures decoded before a step to 8x or faster may be other than
+            // key frames: they are dropped like those the decoder now skips.
+            const bool skipped_by_speed = state_.SpeedStep() >= kKeyFramesOnlyStep && next_.frame != nullptr &&
+                                          !next_.frame->key_frame;
+            if (next_.serial == state_.Serial() && !(next_.preview && state_.SeekPending()) && !skipped_by_speed) {
+                return true;
+            }
+            av_frame_free(&next_.frame);
+            has_next_ = false;
+        }
+        if (pictures_.Empty()) return false;
+        next_ = pictures_.Pop();
+        has_next_ = true;
+        video_wake_.notify_one();
+    }
+}
+
+void Player::PreRender(QueuedPicture& picture) {
+    window_.With([&](PlayerWindow* window) {
+        if (window->area_size == nullptr) return;
+        int width = 0, height = 0;
+        window->area_size(window->context, &width, &height);
+        rendered_id_ = scaler_.Render(picture.frame, width, height) ? picture.id : 0;
+        rendered_for_ = window;
+    });
+}
+
+// Presents next_ and makes it the picture on screen.
+void Player::Show(QueuedPicture& picture) {
+    // The play time is the picture's before the window can see the picture.
+    if (!picture.preview) {
+        shown_us_ = std::max<int64_t>(0, picture.time_us);
+        last_end_us_ = picture.time_us + picture.duration_us;
+    }
+    // ...and the picture a snapshot takes, so that a snapshot taken once the
+    // window has it is of that picture.
+    {
+        std::lock_guard lock(shown_mutex_);
+        av_frame_unref(shown_);
+        av_frame_ref(shown_, picture.frame);
+    }
+    window_.With([&](PlayerWindow* window) {
+        if (rendered_id_ != picture.id || rendered_for_ != window) {
+            rendered_id_ = 0;
+            if (window->area_size != nullptr) {
+                int width = 0, height = 0;
+                window->area_size(window->context, &width, &height);
+                if (scaler_.Render(picture.frame, width, height)) rendered_id_ = picture.id;
+            }
+            rendered_for_ = window;
+        }
+        if (rendered_id_ == picture.id && window->present != nullptr) {
+            window->present(window->context, scaler_.Pixels(), scaler_.Width(), scaler_.Height(), scaler_.Stride());
+        }
+    });
+    last_present_ = Wall::now();
+    av_frame_free(&picture.frame);
+    has_next_ = false;
+}
+
+bool Player::SoundReadyLocked() const {
+    if (!SoundWantedLocked()) return true;
+    return audio_->HasSound(state_.Serial()) || (read_ended_ && sound_packets_.Empty());
+}
+
+int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {
+    const int serial = state_.Serial();
+    lock.unlock();
+    Show(picture);
+    lock.lock();
+    const auto deadline = Wall::now() + kSoundReadyWait;
+    while (!quit_ && serial == state_.Serial() && !state_.SeekPending() && !state_.Paused() && !SoundReadyLocked() &&
+           Wall::now() < deadline) {
+        presenter_wake_.wait_for(lock, kSoundReadyPoll);
+    }
+    return serial;
+}
+
+bool Player::EndReachedLocked() const {
+    if (clock_.NowUs() < last_end_us_) return false;
+    return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
+}
+
+void Player::PresentLoop() {
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (!state_.Started() || !TakeNextLocked()) {
+            presenter_wake_.wait(lock);
+            continue;
+        }
+        QueuedPicture& picture = next_;
+        if (picture.frame == nullptr) {
+            // Every picture is out: the end comes once the last one has had
+            // its time and the sound has drained.
+            if (state_.SettleAtEnd()) UpdateClockLocked();  // a seek past the last picture, or nothing to show
+            if (state_.Ended() || state_.Paused() || state_.Buffering() || state_.Seeking()) {
+                presenter_wake_.wait(lock);
+                continue;
+            }
+            if (EndReachedLocked()) {
+                state_.End();
+                UpdateClockLocked();
+                lock.unlock();
+                events_.Post(PLAYER_EVENT_END);
+                lock.lock();
+                continue;
+            }
+            presenter_wake_.wait_for(lock, kEndPoll);
+            continue;
+        }
+        if (picture.preview) {
+            lock.unlock();
+            Show(picture);
+            lock.lock();
+            continue;
+        }
+        if (state_.Seeking()) {
+            if (state_.SeekPending()) {
+                presenter_wake_.wait(lock);
+                continue;
+            }
+            // The picture at the target: shown at once; the clock starts from
+            // the target with the sound there.
+            const int64_t target = state_.SerialTargetUs();
+            const int serial = ShowAndAwaitSoundLocked(lock, picture);
+            if (serial == state_.Serial() && !state_.SeekPending()) {
+                state_.SeekLanded();
+                clock_.Set(target);
+                UpdateClockLocked();
+            }
+            continue;
+        }
+        if (state_.phase() == Phase::kStarting) {
+            // The first picture: shown at once, the clock starts with its sound
+            // (the first change of speed may still be loading the stretcher).
+            ShowAndAwaitSoundLocked(lock, picture);
+            state_.FirstPictureShown();
+            UpdateClockLocked();
+            continue;
+        }
+        if (state_.Steps() > 0) {
+            state_.StepShown();
+            lock.unlock();
+            Show(picture);
+            clock_.Set(shown_us_);
+            lock.lock();
+            continue;
+        }
+        const bool held = state_.Paused() || state_.Buffering() || state_.Ended();
+        const auto wait = held ? Wall::duration::max() : clock_.WallUntil(picture.time_us);
+        if (wait > Wall::duration::zero()) {
+            if (rendered_id_ != picture.id) {
+                lock.unlock();
+                PreRender(picture);
+                lock.lock();
+            } else if (held) {
+                presenter_wake_.wait(lock);
+            } else {
+                // Until the picture is due: whatever changes the clock but
+                // the sound's small re-anchoring wakes this thread.
+                presenter_wake_.wait_for(lock, std::min<Wall::duration>(wait, kLongestPresenterSleep));
+            }
+            continue;
+        }
+        // Due. Dropped when the picture after it is due too, unless nothing
+        // has been shown for a while.
+        bool late = false;
+        if (!pictures_.Empty()) {
+            const QueuedPicture& following = pictures_.Front();
+            late = following.frame != nullptr && !following.preview && following.serial == picture.serial &&
+                   clock_.NowUs() >= following.time_us && Wall::now() - last_present_ < kLongestWithoutPicture;
+        }
+        if (late) {
+            last_end_us_ = picture.time_us + picture.duration_us;
+            av_frame_free(&picture.frame);
+            has_next_ = false;
+            continue;
+        }
+        lock.unlock();
+        Show(picture);
+        lock.lock();
+    }
+}
+
+}  // namespace playersdk

@@ -1,0 +1,120 @@
+// The read thread: demultiplexes the input into the bounded packet queues of
+// the picture and sound threads, carries out seeks, and stops at the end.
+#include "core/CutRecorder.h"
+#include "core/EngineBounds.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace playersdk {
+
+// Every packet that is played comes through here, from the open and from the
+// read thread; seeks' own scans for key frames read the container directly.
+// This is where a packet's timestamps become media time: anything that
+// changes them must do so here, before the queues, the cut and the decoders
+// see the packet. Media time is then counted from the first timestamp by
+// PacketTimeUs and FrameTimeUs.
+int Player::ReadMediaPacket(AVPacket* packet) {
+    const int result = av_read_frame(format_, packet);
+    if (result < 0 || !PastHeldEnd(packet)) return result;
+    av_packet_unref(packet);  // the part of a sample cut short
+    return AVERROR_EOF;
+}
+
+bool Player::PastHeldEnd(const AVPacket* packet) const {
+    if (held_end_us_ == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE) return false;
+    return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) >= held_end_us_;
+}
+
+void Player::GrowTotal(const AVPacket* packet) {
+    const int64_t time_us = PacketTimeUs(packet);
+    if (time_us == kUnknownTime) return;
+    const int64_t end_ms = (time_us + PacketDurationUs(packet)) / 1000;
+    if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
+}
+
+int64_t Player::PacketTimeUs(const AVPacket* packet) const {
+    int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (ts == AV_NOPTS_VALUE) return kUnknownTime;
+    return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
+}
+
+int64_t Player::PacketDurationUs(const AVPacket* packet) const {
+    if (packet->duration > 0) {
+        return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
+    }
+    return packet->stream_index == video_stream_ ? frame_interval_us_ : 0;
+}
+
+bool Player::QueuesFullLocked() const {
+    if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
+    return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || sound_packets_.HoldsShare(1.0));
+}
+
+void Player::PacketTakenLocked() {
+    if (!video_packets_.HoldsShare(kRefillShare) || (audio_stream_ >= 0 && !sound_packets_.HoldsShare(kRefillShare))) {
+        reader_wake_.notify_one();
+    }
+}
+
+void Player::RoutePacketLocked(AVPacket* packet) {
+    const int index = packet->stream_index;
+    if (index != video_stream_ && index != audio_stream_) {
+        av_packet_unref(packet);
+        return;
+    }
+    AVPacket* owned = av_packet_alloc();
+    if (owned == nullptr) {
+        av_packet_unref(packet);
+        return;
+    }
+    av_packet_move_ref(owned, packet);
+    if (index == video_stream_) {
+        video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
+        video_wake_.notify_one();
+    } else {
+        sound_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
+        sound_wake_.notify_one();
+    }
+}
+
+void Player::ReadLoop() {
+    AVPacket* packet = av_packet_alloc();
+    std::unique_lock lock(mutex_);
+    while (!quit_ && packet != nullptr) {
+        if (state_.SeekPending()) {
+            SeekLocked(lock);
+            continue;
+        }
+        if (read_ended_ || QueuesFullLocked()) {
+            reader_wake_.wait(lock);
+            continue;
+        }
+        lock.unlock();
+        int result = ReadMediaPacket(packet);
+        if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
+        lock.lock();
+        if (result < 0) {
+            if (result == AVERROR(EAGAIN)) {
+                reader_wake_.wait_for(lock, kReadRetryWait);
+            } else if (!state_.SeekPending()) {
+                read_ended_ = true;
+                video_wake_.notify_all();
+                sound_wake_.notify_all();
+                presenter_wake_.notify_all();
+            }
+            continue;
+        }
+        if (state_.SeekPending()) {
+            av_packet_unref(packet);  // read before the seek
+            continue;
+        }
+        GrowTotal(packet);
+        RoutePacketLocked(packet);
+    }
+    av_packet_free(&packet);
+}
+
+}  // namespace playersdk

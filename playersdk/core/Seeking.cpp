@@ -1,0 +1,116 @@
+// Seeking: a seek asked for by an entry point, merged into one under way
+// when decoding on reaches it, and carried out by the read thread.
+#include <algorithm>
+
+#include "core/AudioOutput.h"
+#include "core/CutRecorder.h"
+#include "core/EngineBounds.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace playersdk {
+
+bool Player::SameKeyFrame(int64_t a_us, int64_t b_us) const {
+    if (key_times_us_.empty()) return false;
+    auto a = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), a_us);
+    auto b = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), b_us);
+    return a == b && a != key_times_us_.begin();
+}
+
+void Player::RequestSeekLocked(int64_t target_us) {
+    // While the picture thread decodes on to an exact target, a target further
+    // on before the next key frame is reached by decoding on: no new seek.
+    const bool decode_on = state_.Seeking() && !state_.SeekPending() && refining_ && target_us >= refined_to_us_ &&
+                           SameKeyFrame(state_.SerialTargetUs(), target_us);
+    state_.RequestSeek(target_us, decode_on);
+    shown_us_ = target_us;
+    UpdateClockLocked();
+    clock_.Set(target_us);
+    reader_wake_.notify_all();
+    video_wake_.notify_all();
+}
+
+// Carries out the latest seek asked for; what was queued before it is dropped.
+void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
+    const int64_t target = state_.BeginSeek();
+    read_ended_ = false;
+    video_packets_.Clear();
+    sound_packets_.Clear();
+    pictures_.Clear();
+    if (audio_) audio_->Flush(state_.Serial());
+    video_wake_.notify_all();
+    sound_wake_.notify_all();
+    presenter_wake_.notify_all();
+    lock.unlock();
+    if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
+        const int64_t ts = start_us_ + target;
+        if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+            avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+        }
+    }
+    cut_->Discontinuity();
+    lock.lock();
+}
+
+// A container without a key-frame index (MPEG-TS, MPEG-PS) seeks by
+// timestamps alone and lands on any picture. So: land a little before the
+// target, read on (demultiplexing only) to the last key frame at or before
+// it, further back until there is one, and go to its byte position. False
+// when no key frame was found that way.
+bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return false;
+    const AVRational video_base = format_->streams[video_stream_]->time_base;
+    const int64_t size = avio_size(format_->pb);
+    int64_t found = -1;
+    bool from_start = false;
+    bool superseded = false;
+    for (int64_t back_us = kKeyFrameSearchStepUs; found < 0 && !superseded; back_us *= 4) {
+        const int64_t from_us = target_us - back_us;
+        if (from_us <= 0) {
+            from_start = true;
+            break;
+        }
+        if (avformat_seek_file(format_, -1, INT64_MIN, start_us_ + from_us, start_us_ + from_us, 0) < 0) {
+            // Timestamps that jump: a guess by the byte position.
+            if (size <= 0 || total_ms_ == 0) break;
+            const auto guess = static_cast<int64_t>(static_cast<double>(size) * from_us / (total_ms_ * 1000.0));
+            if (avformat_seek_file(format_, -1, INT64_MIN, guess, guess, AVSEEK_FLAG_BYTE) < 0) break;
+        }
+        int64_t scanned = 0;
+        for (int n = 0; scanned < kKeyFrameSearchBytes; ++n) {
+            if ((n & 15) == 0) {
+                std::lock_guard lock(mutex_);
+                superseded = quit_ || state_.SeekPending();
+            }
+            if (superseded || av_read_frame(format_, packet) < 0) break;
+            scanned += packet->size;
+            bool passed = false;
+            if (packet->stream_index == video_stream_) {
+                const int64_t pts = PacketTimeUs(packet);
+                if ((packet->flags & AV_PKT_FLAG_KEY) != 0 && packet->pos >= 0 && pts != kUnknownTime &&
+                    pts <= target_us) {
+                    found = packet->pos;
+                }
+                // In decoding order: past the target, no key frame to come is at or before it.
+                const int64_t dts = packet->dts != AV_NOPTS_VALUE
+                                        ? av_rescale_q(packet->dts, video_base, AV_TIME_BASE_Q) - start_us_
+                                        : pts;
+                passed = dts != kUnknownTime && dts > target_us;
+            }
+            av_packet_unref(packet);
+            if (passed) break;
+        }
+    }
+    av_packet_free(&packet);
+    if (superseded) return true;  // the newer seek goes its own way
+    if (from_start) {
+        return avformat_seek_file(format_, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0;
+    }
+    return found >= 0 && avformat_seek_file(format_, -1, INT64_MIN, found, found, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+}  // namespace playersdk

@@ -1,0 +1,239 @@
+// The picture thread: decodes the picture packets into the short picture
+// queue, dropping what an earlier seek left, and decodes on from a seek's key
+// frame to its exact target.
+#include <algorithm>
+
+#include "core/EngineBounds.h"
+#include "core/Player.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace playersdk {
+
+int64_t Player::FrameTimeUs(const AVFrame* frame) const {
+    int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+    if (pts == AV_NOPTS_VALUE) return shown_us_ + frame_interval_us_;
+    return av_rescale_q(pts, format_->streams[video_stream_]->time_base, AV_TIME_BASE_Q) - start_us_;
+}
+
+int64_t Player::FrameDurationUs(const AVFrame* frame) const {
+    if (frame->pkt_duration > 0) {
+        return av_rescale_q(frame->pkt_duration, format_->streams[video_stream_]->time_base, AV_TIME_BASE_Q);
+    }
+    return frame_interval_us_;
+}
+
+AVCodecContext* Player::NewVideoDecoder(const AVCodec* codec, int threads) const {
+    const AVStream* stream = format_->streams[video_stream_];
+    AVCodecContext* decoder = avcodec_alloc_context3(codec);
+    if (decoder == nullptr) return nullptr;
+    decoder->thread_count = threads;
+    decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    decoder->pkt_timebase = stream->time_base;
+    if (avcodec_parameters_to_context(decoder, stream->codecpar) < 0 ||
+        avcodec_open2(decoder, codec, nullptr) < 0) {
+        avcodec_free_context(&decoder);
+    }
+    return decoder;
+}
+
+bool Player::ReplaceVideoDecoder(int threads) {
+    AVCodecContext* replacement = NewVideoDecoder(video_decoder_->codec, threads);
+    if (replacement == nullptr) return false;
+    avcodec_free_context(&video_decoder_);
+    video_decoder_ = replacement;
+    video_decoder_threads_ = threads;
+    return true;
+}
+
+struct Player::DecodeState {
+    int serial = 0;
+    int64_t target_us = 0;
+    bool refining = false;      // decoding on to an exact seek target
+    bool preview_sent = false;
+    bool need_key = false;      // packets are dropped until a key frame
+    bool drained = false;
+    int speed_step = 0;
+    AVFrame* frame = nullptr;
+    AVFrame* held = nullptr;    // the latest picture before the target
+};
+
+void Player::PushPicture(QueuedPicture picture) {
+    std::unique_lock lock(mutex_);
+    video_wake_.wait(lock, [&] {
+        return quit_ || picture.serial != state_.Serial() || state_.SeekPending() || !pictures_.Full();
+    });
+    if (quit_ || picture.serial != state_.Serial() || state_.SeekPending()) {
+        av_frame_free(&picture.frame);
+        return;
+    }
+    pictures_.Push(picture);
+    presenter_wake_.notify_one();
+}
+
+// Hands a decoded picture on: while refining a seek, the first picture is
+// shown at once as a preview and the one at the target follows.
+void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
+    if (state.speed_step >= kKeyFramesOnlyStep && !frame->key_frame) {
+        av_frame_unref(frame);
+        return;
+    }
+    auto make = [&](AVFrame* source, bool preview) {
+        QueuedPicture picture;
+        picture.frame = av_frame_alloc();
+        if (picture.frame == nullptr) return picture;
+        av_frame_move_ref(picture.frame, source);
+        picture.serial = state.serial;
+        picture.time_us = FrameTimeUs(picture.frame);
+        picture.duration_us = FrameDurationUs(picture.frame);
+        picture.preview = preview;
+        return picture;
+    };
+    if (state.refining) {
+        const int64_t time = FrameTimeUs(frame);
+        bool before;
+        {
+            // The target may have moved on meanwhile (a merged seek).
+            std::lock_guard lock(mutex_);
+            if (state.serial == state_.Serial()) state.target_us = state_.SerialTargetUs();
+            before = time + FrameDurationUs(frame) <= state.target_us;
+            refined_to_us_ = std::max(refined_to_us_, time + FrameDurationUs(frame));
+            if (!before) refining_ = false;
+        }
+        if (before) {
+            if (!state.preview_sent) {
+                state.preview_sent = true;
+                AVFrame* copy = av_frame_clone(frame);
+                if (copy != nullptr) {
+                    QueuedPicture preview = make(copy, true);
+                    av_frame_free(&copy);
+                    if (preview.frame != nullptr) PushPicture(preview);
+                }
+            }
+            av_frame_unref(state.held);
+            av_frame_move_ref(state.held, frame);
+            return;
+        }
+        state.refining = false;
+        // A gap in the pictures: the one before the target is on screen at it.
+        if (time > state.target_us && state.held->buf[0] != nullptr) {
+            QueuedPicture before = make(state.held, false);
+            if (before.frame != nullptr) PushPicture(before);
+        }
+        av_frame_unref(state.held);
+    }
+    QueuedPicture picture = make(frame, false);
+    if (picture.frame != nullptr) PushPicture(picture);
+}
+
+void Player::DecodePacket(AVPacket* packet, DecodeState& state) {
+    for (int attempt = 0; attempt < kDecoderSendAttempts && !quit_; ++attempt) {
+        int sent = avcodec_send_packet(video_decoder_, packet);
+        while (avcodec_receive_frame(video_decoder_, state.frame) == 0) OfferPicture(state.frame, state);
+        // EAGAIN: the decoder had pictures to give first; now it takes the packet.
+        if (sent != AVERROR(EAGAIN)) break;
+    }
+}
+
+void Player::VideoLoop() {
+    DecodeState state;
+    state.frame = av_frame_alloc();
+    state.held = av_frame_alloc();
+    std::unique_lock lock(mutex_);
+    while (!quit_ && state.frame != nullptr && state.held != nullptr) {
+        if (state_.SeekPending()) {
+            // A newer seek is coming: nothing queued now is worth decoding.
+            video_wake_.wait(lock);
+            continue;
+        }
+        if (state.serial != state_.Serial()) {
+            state.serial = state_.Serial();
+            state.target_us = state_.SerialTargetUs();
+            state.refining = state_.SerialExact();
+            refining_ = state_.SerialExact();
+            refined_to_us_ = 0;
+            state.preview_sent = false;
+            state.need_key = true;
+            state.drained = false;
+            lock.unlock();
+            if (!state.refining || video_decoder_threads_ == seek_decoder_threads_ ||
+                !ReplaceVideoDecoder(seek_decoder_threads_)) {
+                avcodec_flush_buffers(video_decoder_);
+            }
+            av_frame_unref(state.held);
+            lock.lock();
+            continue;
+        }
+        if (video_packets_.Empty()) {
+            if (read_ended_ && !state.drained) {
+                state.drained = true;
+                state.speed_step = state_.SpeedStep();
+                lock.unlock();
+                DecodePacket(nullptr, state);
+                {
+                    std::lock_guard refining_lock(mutex_);
+                    refining_ = false;
+                }
+                if (state.refining && state.held->buf[0] != nullptr) {
+                    // The target is past the last picture: that one is shown.
+                    state.refining = false;
+                    AVFrame* last = av_frame_alloc();
+                    if (last != nullptr) {
+                        av_frame_move_ref(last, state.held);
+                        QueuedPicture picture;
+                        picture.frame = last;
+                        picture.serial = state.serial;
+                        picture.time_us = FrameTimeUs(last);
+                        picture.duration_us = FrameDurationUs(last);
+                        PushPicture(picture);
+                    }
+                }
+                QueuedPicture end;
+                end.serial = state.serial;
+                PushPicture(end);
+                lock.lock();
+                continue;
+            }
+            video_wake_.wait(lock);
+            continue;
+        }
+        QueuedPacket item = video_packets_.Pop();
+        PacketTakenLocked();
+        if (item.serial != state.serial) {
+            av_packet_free(&item.packet);
+            continue;
+        }
+        state.speed_step = state_.SpeedStep();
+        state.target_us = state_.SerialTargetUs();
+        lock.unlock();
+        AVPacket* packet = item.packet;
+        const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        if (key && !state.refining && video_decoder_threads_ != playback_decoder_threads_) {
+            // The exact seek is over: the pictures before this key frame come
+            // out of the seek's decoder, then playing goes on with fewer threads.
+            DecodePacket(nullptr, state);
+            if (!ReplaceVideoDecoder(playback_decoder_threads_)) avcodec_flush_buffers(video_decoder_);
+        }
+        const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
+        if (key) state.need_key = false;
+        if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first
+        if (key || !state.need_key) {
+            // Pictures before an exact target are never shown: those that no
+            // other picture refers to need no decoding.
+            const int64_t time = PacketTimeUs(packet);
+            const bool before_target = state.refining && time != kUnknownTime &&
+                                       time + PacketDurationUs(packet) <= state.target_us;
+            video_decoder_->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            DecodePacket(packet, state);
+        }
+        av_packet_free(&packet);
+        lock.lock();
+    }
+    av_frame_free(&state.frame);
+    av_frame_free(&state.held);
+}
+
+}  // namespace playersdk
