@@ -34,26 +34,30 @@ public:
     }
     ~Session() { Finish(); }
 
-    // Takes a reference to the packet (nullptr: a discontinuity).
+    // Takes a reference to the packet.
     void Queue(const AVPacket* packet, int64_t time_us) {
-        AVPacket* copy = nullptr;
-        if (packet != nullptr) {
-            copy = av_packet_clone(packet);
-            if (copy == nullptr) return Overflow();
-        }
+        AVPacket* copy = av_packet_clone(packet);
+        if (copy == nullptr) return Overflow();
         std::lock_guard lock(mutex_);
         if (overflowed_ || finishing_) {
             av_packet_free(&copy);
             return;
         }
-        if (copy != nullptr) queued_bytes_ += static_cast<size_t>(copy->size);
+        queued_bytes_ += static_cast<size_t>(copy->size);
         queue_.push_back({copy, time_us});
         if (queued_bytes_ > kMaxQueuedBytes) {
             overflowed_ = true;
-            for (Item& each : queue_) av_packet_free(&each.packet);
-            queue_.clear();
-            queued_bytes_ = 0;
+            ClearLocked();
         }
+        wake_.notify_one();
+    }
+    // The part watched so far ends with the picture at shown_until_us: what
+    // was read beyond it is dropped, and the next part starts at a key frame.
+    void EndPart(int64_t shown_until_us) {
+        std::lock_guard lock(mutex_);
+        if (overflowed_ || finishing_) return;
+        queue_.push_back({nullptr, INT64_MIN});
+        part_ends_.push_back(shown_until_us);
         wake_.notify_one();
     }
     // Writes what is queued up to the picture on screen, then the end of the file.
@@ -76,6 +80,12 @@ private:
         std::lock_guard lock(mutex_);
         overflowed_ = true;
     }
+    void ClearLocked() {
+        for (Item& each : queue_) av_packet_free(&each.packet);
+        queue_.clear();
+        part_ends_.clear();
+        queued_bytes_ = 0;
+    }
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -86,20 +96,32 @@ private:
             }
             const Item& front = queue_.front();
             if (front.packet != nullptr && front.time_us != INT64_MIN) {
-                if (finishing_ && front.time_us > end_us_) {
+                if (!part_ends_.empty()) {
+                    // An earlier part, left by a seek: what was read ahead of
+                    // its last picture was never shown.
+                    if (front.time_us > part_ends_.front()) {
+                        AVPacket* unseen = front.packet;
+                        queue_.pop_front();
+                        queued_bytes_ -= static_cast<size_t>(unseen->size);
+                        av_packet_free(&unseen);
+                        continue;
+                    }
+                } else if (finishing_ && front.time_us > end_us_) {
                     // Read ahead of the picture on screen when the cut ended.
-                    for (Item& each : queue_) av_packet_free(&each.packet);
-                    queue_.clear();
+                    ClearLocked();
                     return;
-                }
-                if (!finishing_ && front.time_us > shown_us_->load()) {
+                } else if (!finishing_ && front.time_us > shown_us_->load()) {
                     wake_.wait_for(lock, std::chrono::milliseconds(20));
                     continue;
                 }
             }
             AVPacket* packet = front.packet;
             queue_.pop_front();
-            if (packet != nullptr) queued_bytes_ -= static_cast<size_t>(packet->size);
+            if (packet != nullptr) {
+                queued_bytes_ -= static_cast<size_t>(packet->size);
+            } else {
+                part_ends_.pop_front();
+            }
             lock.unlock();
             if (packet != nullptr) {
                 writer_->Write(packet);
@@ -120,7 +142,8 @@ private:
     int64_t end_us_ = INT64_MAX;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Item> queue_;
+    std::deque<Item> queue_;          // packets, and a null one where a part ends
+    std::deque<int64_t> part_ends_;   // the last shown time of each part ended in queue_
     size_t queued_bytes_ = 0;
     bool overflowed_ = false;
     bool finishing_ = false;
@@ -172,6 +195,7 @@ void CutRecorder::Add(const AVPacket* packet, int64_t time_us, int64_t shown_us)
     if (packet->stream_index != video_stream_ && packet->stream_index != audio_stream_) return;
     bool key = packet->stream_index == video_stream_ && (packet->flags & AV_PKT_FLAG_KEY) != 0;
     std::lock_guard lock(mutex_);
+    if (seeking_) return;  // read before the seek: never shown
     if (session_) session_->Queue(packet, time_us);
     if (kept_.empty() && !key) return;  // kept packets start with a key frame
     AVPacket* copy = av_packet_clone(packet);
@@ -181,10 +205,17 @@ void CutRecorder::Add(const AVPacket* packet, int64_t time_us, int64_t shown_us)
     TrimLocked(shown_us);
 }
 
-void CutRecorder::Discontinuity() {
+void CutRecorder::SeekAsked(int64_t shown_until_us) {
     std::lock_guard lock(mutex_);
+    if (seeking_) return;  // the part already ended at the first of these seeks
+    seeking_ = true;
     while (!kept_.empty()) DropFrontSegmentLocked();
-    if (session_) session_->Queue(nullptr, INT64_MIN);
+    if (session_) session_->EndPart(shown_until_us);
+}
+
+void CutRecorder::SeekDone() {
+    std::lock_guard lock(mutex_);
+    seeking_ = false;
 }
 
 bool CutRecorder::Start(const std::string& path, int64_t shown_us) {

@@ -36,9 +36,15 @@ public:
     // A packet as read (time_us: its media time), and the media time of the
     // picture on screen.
     void Add(const AVPacket* packet, int64_t time_us, int64_t shown_us);
-    // The input jumped (a seek): what was kept is dropped; a running cut
-    // carries on from the next key frame.
-    void Discontinuity();
+    // A seek was asked for while the picture at shown_until_us was on
+    // screen: a running cut keeps what was shown up to there, and carries on
+    // from the next key frame the seek reads. What was kept is dropped, and so
+    // is every packet added until SeekDone (read before the seek). Further
+    // seeks asked before SeekDone join this one.
+    void SeekAsked(int64_t shown_until_us);
+    // The input has been moved to the seek's place: packets added from now on
+    // are what the seek reads.
+    void SeekDone();
 
     // Starts a cut into `path` (finishing one already running) from the key
     // frame at or before shown_us. False when the file cannot be written.
@@ -61,9 +67,10 @@ private:
     int video_stream_;
     int audio_stream_;
 
-    std::mutex mutex_;  // guards kept_ and session_; no file work under it
+    std::mutex mutex_;  // guards what follows; no file work under it
     std::deque<Kept> kept_;
     size_t kept_bytes_ = 0;
+    bool seeking_ = false;  // between SeekAsked and SeekDone
     std::unique_ptr<Session> session_;
 };
 

@@ -58,8 +58,22 @@ constexpr std::chrono::milliseconds kEndPoll{10};
 constexpr int64_t kKeyFrameSearchStepUs = 1000000;
 constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
 
-// The read thread tries again this soon when the input has nothing yet.
+// The read thread tries again this soon when the input has nothing yet, or
+// after a failed read; a read that fails this many times in a row ends the
+// media (the end of the file ends it at once).
 constexpr std::chrono::milliseconds kReadRetryWait{10};
+constexpr int kReadRetries = 10;
+
+// The open looks for the first picture in at most this much of the file, or
+// this much media time, whichever comes first; the sound read meanwhile is
+// queued for playing. Past half the bytes with no key frame yet, pictures are
+// decoded from whatever comes.
+constexpr int64_t kFirstPictureBytes = 8 << 20;
+constexpr int64_t kFirstPictureUs = 10000000;
+
+// A sound track that has carried nothing for this much of the pictures read
+// counts as silent: it holds back neither reading, nor a start, nor a stream.
+constexpr int64_t kSilentSoundUs = 2000000;
 
 // Picture decoding: one thread per full-HD picture's worth of pixels while
 // playing (a thread decodes full HD several times faster than it plays, and

@@ -38,6 +38,10 @@ public:
     // written.
     virtual void Opened() {}
 
+    // True when reading here and there costs little (a local file): the
+    // player then reads the timestamps across the file at the open.
+    virtual bool Local() const { return false; }
+
     // Called once from PlayerClose, on the caller's thread, before the player
     // joins its threads: a Read blocked for data and every later one must
     // return promptly.
@@ -61,6 +65,7 @@ public:
     int64_t Seek(int64_t offset, int whence) override;
     void Interrupt() override;
     void Opened() override { following_ = true; }
+    bool Local() const override { return true; }
 
 private:
     FileInput(int fd, int64_t size);

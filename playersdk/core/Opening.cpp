@@ -10,6 +10,7 @@
 #include "core/EngineBounds.h"
 #include "core/MediaExtent.h"
 #include "core/Player.h"
+#include "core/Timeline.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -117,10 +118,18 @@ bool Player::OpenMedia(std::string* why) {
     held_end_us_ = HeldEndUs(format_, video_stream_);
     if (held_end_us_ != AV_NOPTS_VALUE && (end_us == AV_NOPTS_VALUE || held_end_us_ < end_us)) end_us = held_end_us_;
     int64_t duration = end_us != AV_NOPTS_VALUE ? end_us - start_us_ : format_->duration;
+    // Timestamps that jump, or none: the length is the sum of the stretches.
+    timeline_ = std::make_unique<Timeline>(format_, video_stream_, audio_stream_, frame_interval_us_);
+    if (timeline_->Enabled() && seekable_ && input_->Local() && timeline_->Scan()) {
+        if (timeline_->Stretches().size() > 1 || timeline_->Raw()) duration = timeline_->EndUs() - start_us_;
+        SeekToByte(0);
+    }
     if (duration == AV_NOPTS_VALUE || duration < 0) duration = 0;
     total_ms_ = static_cast<uint32_t>(std::clamp<int64_t>(duration / 1000, 0, UINT32_MAX));
 
-    seek_by_reading_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    // Key frames are found by reading: in containers without an index, and
+    // in raw streams without timestamps.
+    seek_by_reading_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0 || timeline_->Raw();
     if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
         AVStream* video = format_->streams[video_stream_];
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
@@ -186,13 +195,17 @@ void Player::OpenAudioDecoder() {
     format_->streams[index]->discard = AVDISCARD_DEFAULT;
 }
 
-// Reads and decodes up to the first picture on the opening thread; the sound
-// read meanwhile is queued as the read thread would have.
+// Reads and decodes up to the first picture on the opening thread, from the
+// first key frame on, within kFirstPictureBytes and kFirstPictureUs; the
+// sound read meanwhile is queued as the read thread would have.
 bool Player::DecodeFirstPicture() {
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     bool got = false;
     bool draining = false;
+    bool keyed = false;  // a key frame has gone to the decoder
+    const int64_t first_byte = avio_tell(format_->pb);
+    int64_t first_video_us = kUnknownTime;
     while (packet != nullptr && frame != nullptr) {
         int received = avcodec_receive_frame(video_decoder_, frame);
         if (received == 0) {
@@ -200,15 +213,26 @@ bool Player::DecodeFirstPicture() {
             break;
         }
         if (received == AVERROR_EOF || draining) break;
+        const int64_t bytes = avio_tell(format_->pb) - first_byte;
+        if (bytes > kFirstPictureBytes) break;
         if (ReadMediaPacket(packet) < 0) {
             avcodec_send_packet(video_decoder_, nullptr);
             draining = true;
             read_ended_ = true;
             continue;
         }
-        cut_->Add(packet, PacketTimeUs(packet), 0);
+        const int64_t time = PacketTimeUs(packet);
+        cut_->Add(packet, time, 0);
         if (packet->stream_index == video_stream_) {
-            avcodec_send_packet(video_decoder_, packet);
+            if (first_video_us == kUnknownTime) first_video_us = time;
+            if (time != kUnknownTime && time - first_video_us > kFirstPictureUs) {
+                av_packet_unref(packet);
+                break;
+            }
+            // Pictures before the first key frame lack what they refer to.
+            keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY) != 0 || bytes > kFirstPictureBytes / 2;
+            if (keyed) avcodec_send_packet(video_decoder_, packet);
+            if (time != kUnknownTime) video_read_us_ = time;
             av_packet_unref(packet);
         } else {
             RoutePacketLocked(packet);
@@ -224,18 +248,15 @@ bool Player::DecodeFirstPicture() {
     first.time_us = FrameTimeUs(frame);
     first.duration_us = FrameDurationUs(frame);
     pictures_.Push(first);
-    if (draining) {
-        QueuedPicture end;
-        pictures_.Push(end);
-    }
     return true;
 }
 
 void Player::StartThreads() {
-    // After a drained open the pictures are all queued already.
-    const bool all_decoded = read_ended_;
+    // Also after an open that read the whole file: the picture thread gives
+    // out what the decoder still holds, then the end, and is there for the
+    // next seek.
     reader_ = std::thread([this] { ReadLoop(); });
-    if (!all_decoded) video_ = std::thread([this] { VideoLoop(); });
+    video_ = std::thread([this] { VideoLoop(); });
     if (audio_stream_ >= 0) sound_ = std::thread([this] { SoundLoop(); });
     presenter_ = std::thread([this] { PresentLoop(); });
 }

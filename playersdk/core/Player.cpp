@@ -9,6 +9,7 @@
 #include "core/CutRecorder.h"
 #include "core/DrivePath.h"
 #include "core/EngineBounds.h"
+#include "core/Timeline.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,7 +41,8 @@ void Player::SetHandle(PlayerHandle handle) { events_.SetHandle(handle); }
 int64_t Player::QueuedAheadMs() const {
     std::lock_guard lock(mutex_);
     // Playing needs both: the shallower queue is what is held.
-    const PacketQueue& shallower = audio_stream_ >= 0 && sound_packets_.DurationUs() < video_packets_.DurationUs()
+    const PacketQueue& shallower = audio_stream_ >= 0 && !SoundSilentLocked() &&
+                                           sound_packets_.DurationUs() < video_packets_.DurationUs()
                                      ? sound_packets_
                                      : video_packets_;
     return shallower.DurationUs() / 1000;

@@ -73,6 +73,7 @@ namespace playersdk {
 
 class AudioOutput;
 class CutRecorder;
+class Timeline;
 
 class Player {
 public:
@@ -161,6 +162,11 @@ private:
     // The read thread's part.
     void SeekLocked(std::unique_lock<std::mutex>& lock);
     bool SeekToKeyFrameAtOrBefore(int64_t target_us);
+    // Moves the input to a byte position (a seek); false when it cannot.
+    bool SeekToByte(int64_t pos);
+    // Whether the sound track has carried nothing for kSilentSoundUs of the
+    // pictures read since the latest seek.
+    bool SoundSilentLocked() const;
 
     // --- picture thread (VideoThread.cpp) ---
     void VideoLoop();
@@ -212,6 +218,8 @@ private:
     // Where the media the file holds ends, when its container claims more
     // (a recording cut short); AV_NOPTS_VALUE when it holds all it claims.
     int64_t held_end_us_ = AV_NOPTS_VALUE;
+    // Timestamps that jump, or none at all, made one continuous media time.
+    std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;
     // The container seeks by timestamps to any picture (MPEG-TS, MPEG-PS):
     // seeks find their key frame by reading.
@@ -242,6 +250,9 @@ private:
     std::condition_variable presenter_wake_;
     PlaybackState state_;
     bool read_ended_ = false;       // every packet of the current serial read
+    // Media times of the latest picture and sound packets read since the latest seek.
+    int64_t video_read_us_ = INT64_MIN;
+    int64_t sound_read_us_ = INT64_MIN;
     // The picture thread is decoding on to the serial's target; the pictures
     // it has decoded end at refined_to_us_. A seek further on before the next
     // key frame only moves the target.

@@ -82,7 +82,7 @@ void Player::Show(QueuedPicture& picture) {
 
 bool Player::SoundReadyLocked() const {
     if (!SoundWantedLocked()) return true;
-    return audio_->HasSound(state_.Serial()) || (read_ended_ && sound_packets_.Empty());
+    return audio_->HasSound(state_.Serial()) || (read_ended_ && sound_packets_.Empty()) || SoundSilentLocked();
 }
 
 int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {

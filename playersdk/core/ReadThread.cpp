@@ -3,6 +3,7 @@
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
 #include "core/Player.h"
+#include "core/Timeline.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -18,9 +19,13 @@ namespace playersdk {
 // PacketTimeUs and FrameTimeUs.
 int Player::ReadMediaPacket(AVPacket* packet) {
     const int result = av_read_frame(format_, packet);
-    if (result < 0 || !PastHeldEnd(packet)) return result;
-    av_packet_unref(packet);  // the part of a sample cut short
-    return AVERROR_EOF;
+    if (result < 0) return result;
+    if (PastHeldEnd(packet)) {
+        av_packet_unref(packet);  // the part of a sample cut short
+        return AVERROR_EOF;
+    }
+    timeline_->Normalise(packet);
+    return result;
 }
 
 bool Player::PastHeldEnd(const AVPacket* packet) const {
@@ -50,11 +55,12 @@ int64_t Player::PacketDurationUs(const AVPacket* packet) const {
 
 bool Player::QueuesFullLocked() const {
     if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
-    return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || sound_packets_.HoldsShare(1.0));
+    return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilentLocked() || sound_packets_.HoldsShare(1.0));
 }
 
 void Player::PacketTakenLocked() {
-    if (!video_packets_.HoldsShare(kRefillShare) || (audio_stream_ >= 0 && !sound_packets_.HoldsShare(kRefillShare))) {
+    if (!video_packets_.HoldsShare(kRefillShare) ||
+        (audio_stream_ >= 0 && !SoundSilentLocked() && !sound_packets_.HoldsShare(kRefillShare))) {
         reader_wake_.notify_one();
     }
 }
@@ -71,21 +77,32 @@ void Player::RoutePacketLocked(AVPacket* packet) {
         return;
     }
     av_packet_move_ref(owned, packet);
+    const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
+        if (time != kUnknownTime) video_read_us_ = time;
         video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
         video_wake_.notify_one();
     } else {
+        if (time != kUnknownTime) sound_read_us_ = time;
         sound_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
         sound_wake_.notify_one();
     }
 }
 
+bool Player::SoundSilentLocked() const {
+    if (audio_stream_ < 0 || video_read_us_ == kUnknownTime) return false;
+    const int64_t heard_from = sound_read_us_ != kUnknownTime ? sound_read_us_ : state_.SerialTargetUs();
+    return video_read_us_ - heard_from > kSilentSoundUs;
+}
+
 void Player::ReadLoop() {
     AVPacket* packet = av_packet_alloc();
+    int failures = 0;  // failed reads in a row
     std::unique_lock lock(mutex_);
     while (!quit_ && packet != nullptr) {
         if (state_.SeekPending()) {
             SeekLocked(lock);
+            failures = 0;
             continue;
         }
         if (read_ended_ || QueuesFullLocked()) {
@@ -97,7 +114,10 @@ void Player::ReadLoop() {
         if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
         lock.lock();
         if (result < 0) {
-            if (result == AVERROR(EAGAIN)) {
+            // A damaged packet or index entry is passed over; the end of the
+            // file, or failures that go on, end the media.
+            const bool ended = result != AVERROR(EAGAIN) && (result == AVERROR_EOF || ++failures > kReadRetries);
+            if (!ended) {
                 reader_wake_.wait_for(lock, kReadRetryWait);
             } else if (!state_.SeekPending()) {
                 read_ended_ = true;
@@ -107,6 +127,7 @@ void Player::ReadLoop() {
             }
             continue;
         }
+        failures = 0;
         if (state_.SeekPending()) {
             av_packet_unref(packet);  // read before the seek
             continue;

@@ -6,6 +6,7 @@
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
 #include "core/Player.h"
+#include "core/Timeline.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -25,6 +26,8 @@ void Player::RequestSeekLocked(int64_t target_us) {
     // on before the next key frame is reached by decoding on: no new seek.
     const bool decode_on = state_.Seeking() && !state_.SeekPending() && refining_ && target_us >= refined_to_us_ &&
                            SameKeyFrame(state_.SerialTargetUs(), target_us);
+    // A cut keeps what was shown before the seek, up to the picture on screen.
+    if (!decode_on) cut_->SeekAsked(shown_us_);
     state_.RequestSeek(target_us, decode_on);
     shown_us_ = target_us;
     UpdateClockLocked();
@@ -37,6 +40,7 @@ void Player::RequestSeekLocked(int64_t target_us) {
 void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
     const int64_t target = state_.BeginSeek();
     read_ended_ = false;
+    video_read_us_ = sound_read_us_ = kUnknownTime;
     video_packets_.Clear();
     sound_packets_.Clear();
     pictures_.Clear();
@@ -47,11 +51,15 @@ void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
         const int64_t ts = start_us_ + target;
-        if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+        const int64_t pos = timeline_->PosOf(ts);
+        if (pos >= 0) {
+            SeekToByte(pos);
+        } else if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
             avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
         }
     }
-    cut_->Discontinuity();
+    timeline_->Restart();
+    cut_->SeekDone();
     lock.lock();
 }
 
@@ -74,11 +82,18 @@ bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
             from_start = true;
             break;
         }
-        if (avformat_seek_file(format_, -1, INT64_MIN, start_us_ + from_us, start_us_ + from_us, 0) < 0) {
-            // Timestamps that jump: a guess by the byte position.
+        // Where the file's own timestamps cannot say (they jump, or there
+        // are none), the byte position the timeline gives; else a guess by
+        // the byte position when the timestamps fail.
+        const int64_t known = timeline_->PosOf(start_us_ + from_us);
+        if (known >= 0) {
+            if (!SeekToByte(known)) break;
+        } else if (avformat_seek_file(format_, -1, INT64_MIN, start_us_ + from_us, start_us_ + from_us, 0) >= 0) {
+            timeline_->Restart();
+        } else {
             if (size <= 0 || total_ms_ == 0) break;
             const auto guess = static_cast<int64_t>(static_cast<double>(size) * from_us / (total_ms_ * 1000.0));
-            if (avformat_seek_file(format_, -1, INT64_MIN, guess, guess, AVSEEK_FLAG_BYTE) < 0) break;
+            if (!SeekToByte(guess)) break;
         }
         int64_t scanned = 0;
         for (int n = 0; scanned < kKeyFrameSearchBytes; ++n) {
@@ -87,6 +102,7 @@ bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
                 superseded = quit_ || state_.SeekPending();
             }
             if (superseded || av_read_frame(format_, packet) < 0) break;
+            timeline_->Normalise(packet);
             scanned += packet->size;
             bool passed = false;
             if (packet->stream_index == video_stream_) {
@@ -107,10 +123,14 @@ bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     }
     av_packet_free(&packet);
     if (superseded) return true;  // the newer seek goes its own way
-    if (from_start) {
-        return avformat_seek_file(format_, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0;
-    }
-    return found >= 0 && avformat_seek_file(format_, -1, INT64_MIN, found, found, AVSEEK_FLAG_BYTE) >= 0;
+    if (from_start) return SeekToByte(0);
+    return found >= 0 && SeekToByte(found);
+}
+
+bool Player::SeekToByte(int64_t pos) {
+    const bool moved = avformat_seek_file(format_, -1, INT64_MIN, pos, pos, AVSEEK_FLAG_BYTE) >= 0;
+    timeline_->Restart();
+    return moved;
 }
 
 }  // namespace playersdk

@@ -220,6 +220,53 @@ TEST(StreamPlayer, ReportsAStalledReadAndClosesWhileBlocked) {
     EXPECT_EQ(PlayerClose(h), 1);
 }
 
+// Counts every byte the player reads into a counter that outlives it.
+class CountingInput : public GatedInput {
+public:
+    CountingInput(std::string bytes, std::atomic<int64_t>* read) : GatedInput(std::move(bytes)), read_(read) {}
+    int Read(uint8_t* buffer, int size) override {
+        const int n = GatedInput::Read(buffer, size);
+        if (n > 0) *read_ += n;
+        return n;
+    }
+
+private:
+    std::atomic<int64_t>* read_;
+};
+
+TEST(StreamPlayer, AFileWhosePicturesNeverDecodeIsRefusedAfterABoundedRead) {
+    // 20 s of noisy H.264 at 2 MB/s with its parameter sets removed, and sound.
+    std::string bytes = ReadAll(MakeMedia("no-parameter-sets.ts",
+        "-f lavfi -i testsrc2=s=320x240:r=25:d=20 -f lavfi -i sine=d=20 -vf noise=alls=20:allf=t "
+        "-c:v libx264 -preset ultrafast -qp 10 -bsf:v 'filter_units=remove_types=7|8' -c:a aac"));
+    ASSERT_GT(bytes.size(), 32000000u);
+    const auto size = static_cast<int64_t>(bytes.size());
+    std::atomic<int64_t> read{0};
+    EXPECT_EQ(Player::Open(std::make_unique<CountingInput>(std::move(bytes), &read)), nullptr);
+    EXPECT_LT(read.load(), size / 2) << "read on looking for a picture";
+}
+
+TEST(StreamPlayer, ASoundTrackThatEndsEarlyDoesNotEmptyWhatIsHeldAhead) {
+    // Ten seconds of pictures, one of sound.
+    NumberedClip clip;
+    clip.seconds = 10;
+    clip.container = "ts";
+    std::string bytes = ReadAll(MakeMedia("sound-ends-early.ts", "-i '" + MakeNumberedClip(clip) +
+        "' -f lavfi -i sine=d=1 -map 0:v -map 1:a -c:v copy -c:a aac"));
+    ASSERT_FALSE(bytes.empty());
+    std::shared_ptr<Player> player = Player::Open(std::make_unique<GatedInput>(bytes));
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(player->HasAudio());
+    ASSERT_TRUE(player->SeekToMs(4000));
+    bool held = false;
+    for (int i = 0; i < 800 && !held; ++i) {
+        held = player->QueuedAheadMs() >= 1000;
+        std::this_thread::sleep_for(25ms);
+    }
+    EXPECT_TRUE(held) << "the silent sound track counts as nothing held";
+    player->Close();
+}
+
 }  // namespace
 
 namespace {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -118,6 +119,33 @@ TEST_F(Output, CutStartsAtTheKeyFrameAtOrBeforeThePictureOnScreen) {
     EXPECT_EQ(Capture("ffmpeg -nostdin -v error -i '" + cut + "' -f null - 2>&1"), "");
     std::string first = Capture("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 -read_intervals %+#1 '" + cut + "'");
     EXPECT_NEAR(std::atof(first.c_str()), 0.0, 0.1) << "timestamps start at 0";
+}
+
+TEST_F(Output, ACutAcrossABackwardSeekKeepsBothPartsInTheOrderShown) {
+    PlayerHandle h = Open(MakeNumberedClip(CutSource(6)));
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 50; }));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\across-seek.mp4"), 1);
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 80; }));
+    ASSERT_EQ(PlayerSetPlayTime(h, 480), 1);  // back to picture 12; its key frame is picture 0
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) {
+        const int n = FrameNumberOf(p);
+        return n >= 40 && n < 60;
+    }));
+    ASSERT_EQ(PlayerStopCut(h), 1);
+    const std::vector<int> numbers = FrameNumbersIn(ScratchDir() + "/c/across-seek.mp4");
+    ASSERT_FALSE(numbers.empty());
+    // Two runs of consecutive pictures: from the key frame before the start
+    // to the seek, then from the seek's key frame to the stop.
+    const auto back = std::adjacent_find(numbers.begin(), numbers.end(), [](int a, int b) { return b != a + 1; });
+    ASSERT_NE(back, numbers.end()) << "the part after the seek is missing";
+    const std::vector<int> before(numbers.begin(), back + 1), after(back + 1, numbers.end());
+    EXPECT_EQ(before.front(), 50);
+    EXPECT_GE(before.back(), 80);
+    EXPECT_EQ(after.front(), 0);
+    EXPECT_GE(after.back(), 40);
+    EXPECT_EQ(std::adjacent_find(after.begin(), after.end(), [](int a, int b) { return b != a + 1; }), after.end())
+        << "more than one seek in the cut";
 }
 
 TEST_F(Output, ACutKeepsTheG711SoundOfACamera) {

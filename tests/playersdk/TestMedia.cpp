@@ -63,7 +63,7 @@ namespace {
 // ffmpeg's inputs and encoders for a numbered clip, without the output file.
 std::string NumberedClipArguments(const NumberedClip& clip) {
     std::ostringstream arguments;
-    arguments << "-f lavfi -i \"color=black:s=64x48:r=25:d=" << clip.seconds
+    arguments << "-f lavfi -i \"color=black:s=64x48:r=" << clip.rate << ":d=" << clip.seconds
               << ",format=yuv420p,geq=lum='if(lt(X,W/2),mod(N,32)*" << kLevelStep << "+" << kLevelBase
               << ",floor(N/32)*" << kLevelStep << "+" << kLevelBase << ")':cb=128:cr=128\" ";
     if (!clip.audio.empty()) arguments << "-f lavfi -i \"sine=f=440:r=44100:d=" << clip.seconds << "\" ";
@@ -78,8 +78,8 @@ std::string NumberedClipArguments(const NumberedClip& clip) {
 std::string MakeNumberedClip(const NumberedClip& clip) {
     std::ostringstream name;
     name << "numbered-" << clip.seconds << "s-g" << clip.gop << "-o" << clip.start_offset << "-"
-         << (clip.audio.empty() ? "silent" : clip.audio) << "-" << std::hash<std::string>()(clip.video) << "."
-         << clip.container;
+         << (clip.audio.empty() ? "silent" : clip.audio) << "-" << std::hash<std::string>()(clip.video)
+         << (clip.rate != 25 ? "-r" + std::to_string(clip.rate) : "") << "." << clip.container;
     return MakeMedia(name.str(), NumberedClipArguments(clip));
 }
 
@@ -104,6 +104,47 @@ bool GrowingClip::Finish() {
     const bool waited = waitpid(pid_, &status, 0) == pid_;
     pid_ = -1;
     return waited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string MakeJoinedRecording(double seconds, double jump_seconds) {
+    NumberedClip early;
+    early.seconds = seconds;
+    early.gop = 25;
+    early.audio = "aac";
+    early.container = "ts";
+    early.start_offset = 10;
+    NumberedClip late = early;
+    late.start_offset = early.start_offset + seconds + std::abs(jump_seconds) - (jump_seconds < 0 ? 2 * seconds : 0);
+    const std::string first = MakeNumberedClip(jump_seconds >= 0 ? early : late);
+    const std::string second = MakeNumberedClip(jump_seconds >= 0 ? late : early);
+    if (first.empty() || second.empty()) return "";
+    std::ostringstream name;
+    name << ScratchDir() << "/joined-" << seconds << "s-jump" << jump_seconds << ".ts";
+    const std::string path = name.str();
+    std::lock_guard lock(made_mutex);
+    if (!FileExists(path) && RunShell("cat " + test_support::ShellQuoted(first) + " " + test_support::ShellQuoted(second) +
+                                      " > " + test_support::ShellQuoted(path)) != 0) {
+        return "";
+    }
+    return path;
+}
+
+std::vector<int> FrameNumbersIn(const std::string& path) {
+    constexpr int kWidth = 64, kHeight = 48;
+    const std::string pixels = Capture("ffmpeg -nostdin -v error -i " + test_support::ShellQuoted(path) +
+                                       " -f rawvideo -pix_fmt bgra -s " + std::to_string(kWidth) + "x" +
+                                       std::to_string(kHeight) + " - 2>/dev/null");
+    const size_t frame_bytes = static_cast<size_t>(kWidth) * kHeight * 4;
+    std::vector<int> numbers;
+    for (size_t at = 0; at + frame_bytes <= pixels.size(); at += frame_bytes) {
+        Picture picture;
+        picture.width = kWidth;
+        picture.height = kHeight;
+        picture.stride = kWidth * 4;
+        picture.pixels.assign(pixels.begin() + static_cast<long>(at), pixels.begin() + static_cast<long>(at + frame_bytes));
+        numbers.push_back(FrameNumberOf(picture));
+    }
+    return numbers;
 }
 
 int FrameNumberOf(const Picture& picture) {

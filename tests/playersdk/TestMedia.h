@@ -27,6 +27,7 @@ struct NumberedClip {
     std::string audio;              // "" none, else an ffmpeg audio encoder
     std::string container = "mp4";
     std::string video = "libx264 -qp 0";  // ffmpeg video encoder and its options
+    int rate = 25;                  // pictures a second
 };
 std::string MakeNumberedClip(const NumberedClip& clip);
 
@@ -49,12 +50,23 @@ private:
     int pid_ = -1;
 };
 
+// Two recording sessions of a numbered clip with sound, `seconds` each,
+// joined byte for byte into one MPEG-TS as a recorder restarting would leave
+// them: the second session's timestamps start `jump_seconds` after the
+// first's end (before it when negative; |jump_seconds| > 2 * seconds). Both
+// number their pictures from 0.
+std::string MakeJoinedRecording(double seconds, double jump_seconds);
+
 // Any ffmpeg command line producing `name` in the scratch folder; made once.
 std::string MakeMedia(const std::string& name, const std::string& ffmpeg_arguments);
 
 // The frame number shown in a picture of a numbered clip that fills the
 // window (window aspect 4:3), or -1 when the picture carries none.
 int FrameNumberOf(const Picture& picture);
+
+// The frame numbers of every picture of a numbered clip's file (a cut), in
+// the order ffmpeg decodes them.
+std::vector<int> FrameNumbersIn(const std::string& path);
 
 // A 24-bit BMP read back: pixels as B, G, R top-down.
 struct Bitmap {

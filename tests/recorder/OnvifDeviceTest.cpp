@@ -115,8 +115,9 @@ protected:
     // The units rtspsrc received, from `start` (UTC ms, or none for the
     // recording's start) with the options of onvif_replay_client.py.
     static std::vector<Unit> replay(int channel, std::optional<int64_t> start, const std::string& options) {
+        // The client gives up after 60 s by itself; timeout is the last resort.
         std::istringstream lines(test_support::Capture(
-            std::string(VARNEL_REPLAY_CLIENT) + " " + replayUrl(channel) + " " + kUser + " " + kPassword + " " +
+            std::string("timeout 120 ") + VARNEL_REPLAY_CLIENT + " " + replayUrl(channel) + " " + kUser + " " + kPassword + " " +
             (start ? std::to_string(*start) : std::string("-")) + " " + options));
         std::vector<Unit> units;
         Unit u{};

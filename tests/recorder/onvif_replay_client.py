@@ -9,6 +9,7 @@ START_MS (UTC milliseconds, or - for the recording's start) is asked with
 "Range: clock="; intra asks key frames only ("Frames: intra"), fast
 "Rate-Control: no". Ends at the end of the stream (T bit or end of stream),
 or after 60 s; exits 1 when nothing came."""
+import os
 import sys
 
 import gi
@@ -92,6 +93,7 @@ if start != '-':
 pipeline.set_state(Gst.State.PLAYING)
 GLib.timeout_add_seconds(60, loop.quit)
 loop.run()
-pipeline.set_state(Gst.State.NULL)
-print('\n'.join(units))
-sys.exit(0 if units else 1)
+print('\n'.join(units), flush=True)
+# Tearing the pipeline down can deadlock with a sink callback waiting for
+# Python; the connection closes with the process instead.
+os._exit(0 if units else 1)
