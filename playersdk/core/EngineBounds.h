@@ -59,8 +59,8 @@ constexpr int64_t kKeyFrameSearchStepUs = 1000000;
 constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
 
 // The read thread tries again this soon when the input has nothing yet, or
-// after a failed read; a read that fails this many times in a row ends the
-// media (the end of the file ends it at once).
+// after a failed read; reads that fail (the end of the file included) this
+// many times in a row end the media.
 constexpr std::chrono::milliseconds kReadRetryWait{10};
 constexpr int kReadRetries = 10;
 

@@ -114,11 +114,12 @@ void Player::ReadLoop() {
         if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
         lock.lock();
         if (result < 0) {
-            // A damaged packet or index entry is passed over; the end of the
-            // file, or failures that go on, end the media.
-            const bool ended = result != AVERROR(EAGAIN) && (result == AVERROR_EOF || ++failures > kReadRetries);
+            // A damaged packet or index entry is passed over (a sample
+            // pointing past the end of the file reads as the end, so the end
+            // is read again too, at once); failures that go on end the media.
+            const bool ended = result != AVERROR(EAGAIN) && ++failures > kReadRetries;
             if (!ended) {
-                reader_wake_.wait_for(lock, kReadRetryWait);
+                if (result != AVERROR_EOF) reader_wake_.wait_for(lock, kReadRetryWait);
             } else if (!state_.SeekPending()) {
                 read_ended_ = true;
                 video_wake_.notify_all();

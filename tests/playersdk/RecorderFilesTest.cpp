@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -139,6 +140,37 @@ TEST_F(RecorderFiles, ARawStreamPlaysAtTheRateItsParameterSetsGive) {
     std::this_thread::sleep_for(100ms);  // a picture already on its way may land
     const int frame = FrameNumberOf(window_.Last());
     EXPECT_NEAR(static_cast<double>(PlayerGetPlayTime(h)), frame * 1000.0 / 15, 1.0);
+}
+
+TEST_F(RecorderFiles, APictureWhoseIndexEntryPointsPastTheEndIsPassedOver) {
+    NumberedClip clip;
+    clip.seconds = 4;
+    clip.gop = 25;
+    clip.audio = "aac";
+    const std::string source = MakeNumberedClip(clip);
+    ASSERT_FALSE(source.empty());
+    // The video track's chunk offsets come first; with sound interleaved
+    // each chunk holds one picture. Picture 60's is sent past the end.
+    std::string bytes;
+    {
+        std::ifstream in(source, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const size_t box = bytes.find("stco");
+    ASSERT_NE(box, std::string::npos);
+    const size_t entry = box + 12 + 4 * 60;
+    ASSERT_LT(entry + 4, bytes.size());
+    bytes.replace(entry, 4, "\x7f\xff\xff\xf0", 4);
+    const std::string damaged = ScratchDir() + "/damaged-index.mp4";
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    RecordShown();
+    PlayerHandle h = Open(damaged);
+    PlayerPlay(h, window_.Handle());
+    PlayerFast(h);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    const std::vector<int> shown = Shown();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), 99) << "playing ended at the damaged picture";
 }
 
 TEST_F(RecorderFiles, AClipOfOnePicturePlaysAgainAfterItsEnd) {
