@@ -12,14 +12,17 @@ namespace {
 
 int64_t IndexedEndUs(AVFormatContext* format, int video_stream, int64_t size) {
     AVStream* stream = format->streams[video_stream];
-    const int entries = avformat_index_get_entries_count(stream);
-    for (int i = 0; i < entries; ++i) {
+    // The samples after the last one stored whole; a single entry pointing
+    // past the end among whole ones is damage, not a cut.
+    const AVIndexEntry* first_missing = nullptr;
+    for (int i = avformat_index_get_entries_count(stream) - 1; i >= 0; --i) {
         const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
-        if (entry != nullptr && entry->pos >= 0 && entry->pos + entry->size > size) {
-            return av_rescale_q(entry->timestamp, stream->time_base, AV_TIME_BASE_Q);
-        }
+        if (entry == nullptr || entry->pos < 0) continue;
+        if (entry->pos + entry->size <= size) break;
+        first_missing = entry;
     }
-    return AV_NOPTS_VALUE;
+    return first_missing != nullptr ? av_rescale_q(first_missing->timestamp, stream->time_base, AV_TIME_BASE_Q)
+                                    : AV_NOPTS_VALUE;
 }
 
 // Reads the blocks in the last `window` bytes (the demuxer finds the next
