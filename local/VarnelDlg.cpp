@@ -129,7 +129,8 @@ void CVarnelDlg::OnOpenFile() {
     if (!chosen) return;  // cancelled: a stream that plays goes on
     SetItemText(IDC_FILE_NAME, *chosen);
     Stop();
-    const std::string path = ItemText(IDC_FILE_NAME).substr(0, kMaxPathBytes);
+    // At most 259 bytes of the text the library receives.
+    const std::string path = player::LibraryText(ItemText(IDC_FILE_NAME)).substr(0, kMaxPathBytes);
     OpenAndPlay(path.c_str());
 }
 

@@ -42,7 +42,8 @@ inline constexpr const char* kLibraryName = "PlayerSDK.dll";
 inline constexpr const char* kLibraryName = "libPlayerSDK.so";
 #endif
 
-// Loads the library by name, beside the program first, and resolves every
+// Loads the library by name (beside the program first; on Windows then
+// where the system looks for DLLs), and resolves every
 // entry point (by name on Linux, by number on Windows). On success installs
 // the table and returns an empty string; otherwise returns a message that
 // names what is missing and installs nothing.
@@ -54,16 +55,26 @@ const Table& CurrentTable();
 
 #ifdef _WIN32
 // How the installed entry points return. A table a test installs holds this
-// program's own (cdecl) functions; a loaded DLL's convention is told by its
-// first call that takes arguments, since a stdcall entry point pops them.
+// program's own (cdecl) functions; a loaded DLL's convention is told by the
+// first call the windows make that takes arguments, since a stdcall entry
+// point pops them. Nothing is called to find it out.
 enum class Convention { Unknown, Cdecl, Stdcall };
 Convention EntryPointConvention();
 #endif
 
+// The library's texts are 8-bit: on Windows in the system's ANSI code page,
+// elsewhere UTF-8. They go to the entry points and come back from them byte
+// for byte, so that a name the library gave goes back to it unchanged and
+// the byte limits count what the library receives. These two are the one
+// place where a text of the windows (UTF-8) and one of the library meet:
+// what the user typed or chose becomes the library's with LibraryText, and
+// a text of the library is shown with WindowText.
+std::string LibraryText(const std::string& window_text);
+std::string WindowText(const std::string& library_text);
+
 // The entry points as plain functions, forwarding to the installed table.
-// On Windows they convert texts between UTF-8 and the system's ANSI code
-// page and call through a thunk that keeps the stack pointer whatever the
-// convention.
+// On 32-bit Windows they call through a thunk that keeps the stack pointer
+// whatever the convention.
 #define PLAYER_FORWARD_DECL(number, name, result, params, args) result name params;
 PLAYER_ENTRY_POINTS(PLAYER_FORWARD_DECL)
 #undef PLAYER_FORWARD_DECL

@@ -65,6 +65,10 @@ std::string LoadLibrary(const char* library_name) {
 
 void InstallTable(const Table& table) { detail::InstalledTable() = table; }
 
+// The library's texts are UTF-8, as the windows' are.
+std::string LibraryText(const std::string& window_text) { return window_text; }
+std::string WindowText(const std::string& library_text) { return library_text; }
+
 #define PLAYER_FORWARD_DEF(number, name, result, params, args) \
     result name params { return detail::InstalledTable().name args; }
 PLAYER_ENTRY_POINTS(PLAYER_FORWARD_DEF)

@@ -60,13 +60,13 @@ void ListControl::InsertColumn(int column, const std::string& header, int width_
 void ListControl::SetFullRowSelect() { window_->ListSetFullRowSelect(id_); }
 int ListControl::RowCount() const { return window_->ListRowCount(id_); }
 int ListControl::InsertRow(int index, const std::string& text) {
-    const int row = window_->ListInsertRow(id_, index, text);
+    const int row = window_->ListInsertRow(id_, index, player::WindowText(text));
     if (row >= 0 && static_cast<size_t>(row) <= first_cells_.size())
         first_cells_.insert(first_cells_.begin() + row, text);
     return row;
 }
 void ListControl::SetCell(int row, int column, const std::string& text) {
-    window_->ListSetCell(id_, row, column, text);
+    window_->ListSetCell(id_, row, column, column == 0 ? player::WindowText(text) : text);
     if (column == 0 && row >= 0 && static_cast<size_t>(row) < first_cells_.size())
         first_cells_[static_cast<size_t>(row)] = text;
 }

@@ -121,10 +121,9 @@ private:
     int id_ = 0;
 };
 
-// The list keeps the text of each row's column 0, the recording's name,
-// byte for byte as it was inserted, beside the text shown: a name that is
-// not valid UTF-8 is shown with replacement marks but goes back to the
-// library as the library gave it.
+// Column 0 holds the recording's name as the library gave it: kept byte for
+// byte and read back so, and shown as the library's text reads (a byte that
+// is not valid there shows as a replacement mark but goes back unchanged).
 class ListControl {
 public:
     void Bind(ui::Dialog* window, int id);

@@ -19,8 +19,8 @@ void CDlgNetFile::StartDownload() {
     std::string name;
     if (!SelectedRecordingName(name)) return;
     // The handle is kept unchecked: a failed start ends at the first poll.
-    DownloadHandle = player::NetStartDownload(ServerAddress.c_str(), kLogin, kPassword, name.c_str(),
-                                              kDownloadPath, static_cast<uint16_t>(ServerPort), 0, 0,
+    DownloadHandle = player::NetStartDownload(player::LibraryText(ServerAddress).c_str(), kLogin, kPassword,
+                                              name.c_str(), kDownloadPath, static_cast<uint16_t>(ServerPort), 0, 0,
                                               0);
     Downloading = 1;
     SetItemText(IDC_DOWNLOAD, kStopDownloadCaption);

@@ -44,7 +44,7 @@ void CDlgNetFile::StartSearch() {
     const NetTime start = SearchRecord(StartDate, StartTime);
     const NetTime end = SearchRecord(EndDate, EndTime);
     if (SearchHandle != -1) player::NetStopSearch(SearchHandle);
-    const std::string address = ServerAddress;
+    const std::string address = player::LibraryText(ServerAddress);
     SearchHandle = player::NetSearchFiles(address.c_str(), "", ChannelIndex, kLogin, kPassword,
                                           FileTypeIndex + 1, 1, IsChecked(IDC_TIME_LIMIT) ? 1 : 0,
                                           &start, &end, &SearchResultCallback, WindowHandle(),

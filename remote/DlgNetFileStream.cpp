@@ -24,7 +24,7 @@ void CDlgNetFile::PlayStream() {
     ExchangeFields(Exchange::FromControls);  // a refusal has shown its message; go on
     std::string name;
     if (!SelectedRecordingName(name)) return;
-    StreamHandle = player::NetOpenStream(ServerAddress.c_str(), kLogin, kPassword, name.c_str(),
+    StreamHandle = player::NetOpenStream(player::LibraryText(ServerAddress).c_str(), kLogin, kPassword, name.c_str(),
                                          ItemWindowHandle(IDC_PICTURE),
                                          static_cast<uint16_t>(ServerPort));
     if (StreamHandle == PLAYER_NO_HANDLE) {

@@ -33,6 +33,7 @@ ResultRow MakeResultRow(const char* name, const NetTime* start, const NetTime* e
 void ResultRowRelay::Attach(std::shared_ptr<ui::Mailbox> mailbox, Deliver deliver) {
     std::lock_guard lock(mutex_);
     mailbox_ = std::move(mailbox);
+    window_thread_ = std::this_thread::get_id();
     deliver_ = std::move(deliver);
     pending_.clear();
     drain_posted_ = false;
@@ -52,10 +53,20 @@ void ResultRowRelay::DiscardPending() {
 }
 
 void ResultRowRelay::Push(ResultRow row) {
-    std::lock_guard lock(mutex_);
-    if (!mailbox_) return;
-    pending_.push_back(std::move(row));
-    PostDrainLocked();
+    std::vector<ResultRow> rows;
+    {
+        std::lock_guard lock(mutex_);
+        if (!mailbox_) return;
+        pending_.push_back(std::move(row));
+        if (std::this_thread::get_id() != window_thread_) {
+            PostDrainLocked();
+            return;
+        }
+        // On the window's thread the row goes in at once, after any still
+        // on their way; a drain already posted then finds nothing.
+        rows.swap(pending_);
+    }
+    for (const ResultRow& each : rows) deliver_(each);
 }
 
 void ResultRowRelay::PostDrainLocked() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "player/PlayerSdk.h"
@@ -33,7 +34,8 @@ ResultRow MakeResultRow(const char* name, const NetTime* start, const NetTime* e
 
 // Carries rows to the window that is currently open. Push may be called
 // from any thread; the rows reach the window's thread in the order of the
-// Push calls. Rows pushed while no window is attached, or still pending when
+// Push calls, and a row pushed on the window's own thread is in the list
+// when Push returns. Rows pushed while no window is attached, or still pending when
 // the window detaches, are dropped, so a row never reaches a window that is
 // gone.
 class ResultRowRelay {
@@ -61,6 +63,7 @@ private:
 
     std::mutex mutex_;
     std::shared_ptr<ui::Mailbox> mailbox_;  // guarded by mutex_
+    std::thread::id window_thread_;         // guarded by mutex_
     std::vector<ResultRow> pending_;        // guarded by mutex_
     bool drain_posted_ = false;             // guarded by mutex_
     Deliver deliver_;                       // window thread only

@@ -43,6 +43,32 @@ packages=(
 # emulator where the kernel runs no 32-bit programs.
 windows_packages=(wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix fonts-wine qemu-user-static g++-multilib)
 
+# Where the kernel runs no 32-bit programs, 32-bit Wine runs under QEMU 10's
+# qemu-i386 (bookworm's 7.2 cannot start it). Only that one binary is taken
+# out of bookworm-backports' qemu-user package, with apt's state kept in a
+# folder of its own, so that nothing else on the machine changes.
+qemu_version='1:10.0.2+ds-2+deb13u1~bpo12+1'
+qemu_dir=/opt/varnel-qemu
+install_qemu_i386() {
+  [ -x "$qemu_dir/qemu-i386" ] && "$qemu_dir/qemu-i386" --version | grep -q 'version 10\.' && return 0
+  local work
+  work=$(mktemp -d)
+  mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/preferences.d"
+  echo "deb http://deb.debian.org/debian bookworm-backports main" >"$work/sources.list"
+  local apt_own=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
+    -o Dir::Etc::Preferences=/dev/null -o Dir::Etc::PreferencesParts="$work/preferences.d"
+    -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o APT::Architectures::=amd64
+    -o APT::Sandbox::User=root)
+  apt-get "${apt_own[@]}" update -qq
+  # The pinned build, or whatever 10.x backports has once it is replaced.
+  (cd "$work" && { apt-get "${apt_own[@]}" download -qq "qemu-user=$qemu_version" 2>/dev/null ||
+    apt-get "${apt_own[@]}" download -qq qemu-user/bookworm-backports; })
+  mkdir -p "$work/tree" "$qemu_dir"
+  dpkg-deb --fsys-tarfile "$work"/qemu-user_*.deb | tar -x -C "$work/tree" ./usr/bin/qemu-i386
+  install -m 755 "$work/tree/usr/bin/qemu-i386" "$qemu_dir/qemu-i386"
+  rm -rf "$work"
+}
+
 # npm comes with some builds of nodejs; Debian's own is a package of its own.
 command -v npm >/dev/null || packages+=(npm)
 
@@ -71,6 +97,7 @@ fi
 if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
+install_qemu_i386
 # The npm client the recorder's ONVIF tests drive, as its lock file pins it.
 onvif_client="$(cd "$(dirname "$0")/.." && pwd)/tests/recorder/onvif-client"
 if [ ! -d "$onvif_client/node_modules/onvif" ]; then

@@ -217,12 +217,13 @@ TEST_F(MainWindowTest, CancelledDialogLeavesAPlayingStreamAlone) {
     EXPECT_EQ(window.Handle(), 7);
 }
 
-TEST_F(MainWindowTest, OpenFileCutsALongPathTo259Bytes) {
+TEST_F(MainWindowTest, OpenFileCutsALongPathTo259BytesOfTheLibrarysText) {
     Create();
-    const std::string path = "/" + std::string(299, 'p');
+    std::string path = "/";
+    for (int i = 0; i < 100; ++i) path += "测";  // 300 bytes in UTF-8, 200 in GBK
     OpenThroughDialog(path, 7);
     EXPECT_EQ(lib.CallsNamed("PlayerOpenFile")[0],
-              "PlayerOpenFile(\"" + path.substr(0, 259) + "\", 0)");
+              "PlayerOpenFile(\"" + player::LibraryText(path).substr(0, 259) + "\", 0)");
 }
 
 TEST_F(MainWindowTest, CommandLineOpenPlaysOnceAndIsNotShown) {
@@ -370,6 +371,17 @@ TEST_F(MainWindowTest, AKeyStepOnTheBarSeeksToTheNewPosition) {
     ASSERT_TRUE(ui::testing::StepSeekBar(window, kSeekBarId, ui::testing::Key::Right));
     EXPECT_THAT(lib.Calls(), ElementsAre("PlayerSetPlayTime(7, 11000)"));
     EXPECT_EQ(window.SeekDragging(), 0);
+}
+
+TEST_F(MainWindowTest, HomePressedTwiceAtTheStartSeeksTwice) {
+    Create();
+    lib.Answer("PlayerGetPlayTime", 0);
+    OpenThroughDialog("/media/a.mp4", 7);
+    lib.ClearCalls();
+    lib.Answer("PlayerSetPlayTime", 1);
+    ASSERT_TRUE(ui::testing::StepSeekBar(window, kSeekBarId, ui::testing::Key::Home));
+    ASSERT_TRUE(ui::testing::StepSeekBar(window, kSeekBarId, ui::testing::Key::Home));
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerSetPlayTime(7, 0)", "PlayerSetPlayTime(7, 0)"));
 }
 
 TEST_F(MainWindowTest, EndOfStreamResetsThePositionButKeepsTheStream) {

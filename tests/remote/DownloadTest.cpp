@@ -1,5 +1,6 @@
 // The download of a listed recording to its fixed file.
 #include <string>
+#include <vector>
 
 #include "tests/remote/RemoteWindowFixture.h"
 
@@ -141,19 +142,38 @@ TEST_F(RemoteWindowTest, LongRecordingNameReachesTheLibraryCutToNinetyNineBytes)
                             "\", hwnd(129:1027), 3000)"));
 }
 
-TEST_F(RemoteWindowTest, ANameThatIsNotUtf8GoesBackToTheLibraryByteForByte) {
+TEST_F(RemoteWindowTest, ANameCutToNinetyNineBytesCountsTheBytesTheLibraryGave) {
     OpenOnLoopback();
-    const std::string name = "\xb2\xe2\xca\xd4.mp4";  // "测试" in GBK
+    std::string name = "ch01_";
+    for (int i = 0; i < 40; ++i) name += "测";
+    name = player::LibraryText(name + ".mp4");  // 89 bytes in GBK, 129 in UTF-8
     SearchWithRows(1, {name});
     lib_.ClearCalls();
     Click(IDC_DOWNLOAD);
-    Click(IDC_PLAY);
     EXPECT_THAT(lib_.CallsNamed("NetStartDownload"),
-                ElementsAre("NetStartDownload(\"127.0.0.1\", \"246135\", \"246135\", \"" + name +
+                ElementsAre("NetStartDownload(\"127.0.0.1\", \"246135\", \"246135\", \"" + name.substr(0, 99) +
                             "\", \"d:\\test.mp4\", 3000, 0, 0, 0)"));
-    EXPECT_THAT(lib_.CallsNamed("NetOpenStream"),
-                ElementsAre("NetOpenStream(\"127.0.0.1\", \"246135\", \"246135\", \"" + name +
-                            "\", hwnd(129:1027), 3000)"));
+}
+
+TEST_F(RemoteWindowTest, ANameThatIsNotValidTextGoesBackToTheLibraryByteForByte) {
+    OpenOnLoopback();
+    // GBK (not UTF-8); a GBK lead byte before a space; a lone lead byte at the end.
+    const std::vector<std::string> names = {"\xb2\xe2\xca\xd4.mp4", "\x81\x20.mp4", "a.mp4\xb2"};
+    SearchWithRows(1, names);
+    for (size_t row = 0; row < names.size(); ++row) {
+        SelectRow(static_cast<int>(row));
+        lib_.ClearCalls();
+        Click(IDC_DOWNLOAD);
+        Click(IDC_DOWNLOAD);  // stop
+        Click(IDC_PLAY);
+        Click(IDC_STOP);
+        EXPECT_THAT(lib_.CallsNamed("NetStartDownload"),
+                    ElementsAre("NetStartDownload(\"127.0.0.1\", \"246135\", \"246135\", \"" + names[row] +
+                                "\", \"d:\\test.mp4\", 3000, 0, 0, 0)"));
+        EXPECT_THAT(lib_.CallsNamed("NetOpenStream"),
+                    ElementsAre("NetOpenStream(\"127.0.0.1\", \"246135\", \"246135\", \"" + names[row] +
+                                "\", hwnd(129:1027), 3000)"));
+    }
 }
 
 TEST_F(RemoteWindowTest, ClosingDuringADownloadStopsIt) {

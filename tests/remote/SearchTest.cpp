@@ -57,8 +57,11 @@ TEST(SearchRows, ALongAnswerIsAppendedInSlicesInPushOrder) {
         while (std::chrono::steady_clock::now() < until) {
         }
     });
+    // From a library thread: rows pushed on the window's own go in at once.
     const auto push = [&](int from, int to) {
-        for (int i = from; i < to; ++i) relay.Push(ResultRow{std::to_string(i), "", "", ""});
+        std::thread([&] {
+            for (int i = from; i < to; ++i) relay.Push(ResultRow{std::to_string(i), "", "", ""});
+        }).join();
     };
     push(0, 500);
     ASSERT_EQ(mailbox->tasks.size(), 1u);
@@ -174,6 +177,18 @@ TEST_F(RemoteWindowTest, RowsReportedWhileTheSearchStartsAreNotKept) {
     Report("late.mp4", NetTime{2026, 12, 8, 0, 0, 0, {}}, NetTime{2026, 12, 8, 0, 0, 0, {}}, 1);
     ProcessEvents();
     EXPECT_THAT(ListNames(), ElementsAre("late.mp4"));
+}
+
+TEST_F(RemoteWindowTest, ARowReportedOnTheWindowsThreadIsListedBeforeTheCallbackReturns) {
+    CDlgNetFile& w = OpenOnLoopback();
+    SearchWithRows(6, {});
+    lib_.AnswerWith("NetGetSearchState", [this](const fake::Call&) -> int64_t {
+        const NetTime t{2026, 12, 8, 0, 0, 0, {}};
+        lib_.ReportSearchResult(remote::SearchHandle, "last.mp4", &t, &t, 1);
+        return 1;
+    });
+    ASSERT_TRUE(w.FireTimer(TIMER_SEARCH));
+    EXPECT_THAT(ListNames(), ElementsAre("last.mp4"));  // no events run in between
 }
 
 TEST_F(RemoteWindowTest, SearchThatFindsNothingEndsAtTheFirstPollReadingOne) {

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "player/Binding.h"
 #include "player/CallThunk.h"
@@ -29,6 +31,20 @@ TEST(Win32Binding, DllLackingNumbersNamesEachMissingOne) {
         EXPECT_NE(message.find(missing), std::string::npos) << missing << " in: " << message;
     EXPECT_EQ(message.find("3 PlayerOpenFile"), std::string::npos) << message;
     EXPECT_EQ(player::CurrentTable().PlayerInit, nullptr);
+}
+
+TEST(Win32Binding, ABareNameIsFoundWhereTheSystemLooksForDlls) {
+    ASSERT_EQ(GetModuleHandleW(L"PlayerSDK.dll"), nullptr) << "an earlier test left the DLL loaded";
+    std::string folder = test::FakeSdkPath("cdecl");
+    folder.resize(folder.find_last_of('\\'));
+    char path[32767] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    const std::string saved = path;
+    SetEnvironmentVariableA("PATH", (folder + ";" + saved).c_str());
+    const std::string message = player::LoadLibrary("PlayerSDK.dll");
+    SetEnvironmentVariableA("PATH", saved.c_str());
+    EXPECT_EQ(message, "");
+    player::InstallTable(player::Table{});
 }
 
 class Win32Convention : public ::testing::TestWithParam<const char*> {
@@ -92,32 +108,61 @@ TEST_P(Win32Convention, EveryEntryPointKeepsTheStackPointer) {
               Stdcall() ? player::Convention::Stdcall : player::Convention::Cdecl);
 }
 
-TEST_P(Win32Convention, SearchCallbackIsInTheLibrarysConvention) {
-    static std::string received;
-    received.clear();
-    NetTime start{2011, 5, 6, 7, 8, 9, {}};
-    // The search is the first call with arguments: the binding tells the
-    // convention first with a poll of no search.
-    player::NetSearchFiles("127.0.0.1", "", 0, "246135", "246135", 1, 1, 1, &start, &start,
-                           [](int32_t, int32_t, const char* name, const NetTime*, const NetTime*, uint32_t,
-                              int32_t) { received = name; },
-                           nullptr, 3000);
-    EXPECT_EQ(lib_.Calls().front(), "NetGetSearchState(-1)");
-    // The library calls back as it was built to: seven words.
-    const uint32_t words[7] = {1, 0, static_cast<uint32_t>(reinterpret_cast<uintptr_t>("\xB2\xE2\xCA\xD4.mp4")),
-                               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&start)),
-                               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&start)), 1048576, 0};
+// The library calls back as it was built to: seven words; the bytes the
+// callback popped.
+int CallBack(SearchResultCallback callback, const char* name, const NetTime* time) {
+    const auto word = [](const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); };
+    const uint32_t words[7] = {1, 0, word(name), word(time), word(time), 1048576, 0};
     int popped = -1;
-    varnel_call_words(reinterpret_cast<const void*>(lib_.SearchCallback()), words, 7, &popped);
+    varnel_call_words(reinterpret_cast<const void*>(callback), words, 7, &popped);
+    return popped;
+}
+
+std::string g_received;
+std::atomic<int> g_rows{0};
+void Receive(int32_t, int32_t, const char* name, const NetTime*, const NetTime*, uint32_t, int32_t) {
+    g_received = name;
+    ++g_rows;
+}
+
+TEST_P(Win32Convention, SearchAloneTellsTheConventionOfItsCallback) {
+    g_received.clear();
+    const NetTime start{2011, 5, 6, 7, 8, 9, {}};
+    player::NetSearchFiles("127.0.0.1", "", 0, "246135", "246135", 1, 1, 1, &start, &start, &Receive, nullptr,
+                           3000);
+    EXPECT_EQ(lib_.Calls().size(), 1u);  // nothing but the search reaches the library
+    EXPECT_EQ(CallBack(lib_.SearchCallback(), "\xB2\xE2\xCA\xD4.mp4", &start), Stdcall() ? 28 : 0);
+    EXPECT_EQ(g_received, "\xB2\xE2\xCA\xD4.mp4");  // as the library gave it
+}
+
+TEST_P(Win32Convention, ACallbackFromALibraryThreadDuringTheSearchCallReturnsInTheLibrarysConvention) {
+    const NetTime start{2011, 5, 6, 7, 8, 9, {}};
+    std::thread library;
+    int popped = -1;
+    g_rows = 0;
+    lib_.AnswerWith("NetSearchFiles", [&](const fake::Call&) -> int64_t {
+        library = std::thread([&] { popped = CallBack(lib_.SearchCallback(), "early.mp4", &start); });
+        // The search call returns only once the row has arrived.
+        for (int waited = 0; g_rows == 0 && waited < 10000; waited += 10) Sleep(10);
+        return 1;
+    });
+    player::NetSearchFiles("127.0.0.1", "", 0, "246135", "246135", 1, 1, 1, &start, &start, &Receive, nullptr,
+                           3000);
+    library.join();
     EXPECT_EQ(popped, Stdcall() ? 28 : 0);
-    EXPECT_EQ(received, "测试.mp4");  // from the code page to UTF-8
 }
 #endif
 
-TEST_P(Win32Convention, GbkNameCrossesByteForByte) {
+TEST_P(Win32Convention, APathInTheCodePageCrossesByteForByte) {
+    const std::string path = "C:\\\xC2\xBC\xCF\xF1\\\xCD\xA8\xB5\xC0" "1.mp4";  // C:\录像\通道1.mp4 in GBK
+    player::PlayerOpenFile(path.c_str(), 0);
+    EXPECT_THAT(lib_.Calls(), ElementsAre("PlayerOpenFile(\"" + path + "\", 0)"));
+}
+
+TEST(Win32Text, TextsMeetInTheAnsiCodePage) {
     ASSERT_EQ(GetACP(), 936u) << "run under a Chinese locale (LANG=zh_CN.UTF-8)";
-    player::PlayerOpenFile("d:\\测试.mp4", 0);
-    EXPECT_THAT(lib_.Calls(), ElementsAre("PlayerOpenFile(\"d:\\\xB2\xE2\xCA\xD4.mp4\", 0)"));
+    EXPECT_EQ(player::LibraryText("d:\\测试.mp4"), "d:\\\xB2\xE2\xCA\xD4.mp4");
+    EXPECT_EQ(player::WindowText("d:\\\xB2\xE2\xCA\xD4.mp4"), "d:\\测试.mp4");
 }
 
 TEST_P(Win32Convention, NotifyArrivesFromALibraryThread) {

@@ -1,7 +1,8 @@
 // The scripted behaviour of the demo PlayerSDK.dll, for screenshots of the
 // real programs under Wine: a file "plays" a drawn test picture with a
 // running clock, a search reports a few recordings from a library thread, a
-// stream buffers and then plays the same picture. Nothing is decoded.
+// stream buffers and then plays the same picture. Nothing is decoded. Built
+// in both calling conventions.
 #include <windows.h>
 
 #include <atomic>
@@ -91,7 +92,17 @@ void Post(int code, PlayerHandle h) {
 
 player::Table DemoTable() {
     player::Table t;
-    t.PlayerOpenFile = [](const char*, int32_t) -> PlayerHandle { return kFile; };
+    t.PlayerOpenFile = [](const char* path, int32_t) -> PlayerHandle {
+        // The path's bytes, one line each, where VARNEL_DEMO_OPEN_LOG says.
+        char log[MAX_PATH] = {};
+        if (GetEnvironmentVariableA("VARNEL_DEMO_OPEN_LOG", log, MAX_PATH) > 0) {
+            if (std::FILE* file = std::fopen(log, "ab")) {
+                std::fprintf(file, "%s\n", path);
+                std::fclose(file);
+            }
+        }
+        return kFile;
+    };
     t.PlayerSetNotifyWindow = [](PlayerHandle, PlayerWindowHandle w, uint32_t) -> int32_t {
         g_notify = reinterpret_cast<HWND>(w);
         return 1;

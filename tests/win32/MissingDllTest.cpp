@@ -1,10 +1,13 @@
 // varnel.exe with no PlayerSDK.dll beside it: a message box names the DLL,
-// and once it is closed the program exits with 1. Both programs carry the
-// manifest that asks for version 6 of the common controls.
+// and once it is closed the program exits with 1. With the demo DLL of each
+// calling convention, a path named on the command line reaches the library
+// byte for byte. Both programs carry the manifest that asks for version 6 of
+// the common controls.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -84,5 +87,56 @@ TEST(Win32Program, BothProgramsAskForCommonControls6AndTheSystemCodePage) {
         EXPECT_NE(manifest.find(">Legacy</activeCodePage>"), std::string::npos);
     }
 }
+
+// varnel.exe and a demo DLL of the kind, in a folder of their own.
+std::wstring StageProgram(const std::wstring& kind) {
+    const std::wstring folder = Beside(L"staged-") + kind + L"\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CopyFileW(Beside(L"varnel.exe").c_str(), (folder + L"varnel.exe").c_str(), FALSE);
+    CopyFileW(Beside((kind + L"\\PlayerSDK.dll").c_str()).c_str(), (folder + L"PlayerSDK.dll").c_str(), FALSE);
+    return folder;
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    if (std::FILE* file = _wfopen(path.c_str(), L"rb")) {
+        char chunk[512];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, got);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+class Win32ProgramWithDll : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(Win32ProgramWithDll, AChinesePathOnTheCommandLineReachesTheLibraryByteForByte) {
+    ASSERT_EQ(GetACP(), 936u) << "run under a Chinese locale (LANG=zh_CN.UTF-8)";
+    const std::wstring folder = StageProgram(GetParam());
+    const std::wstring log = folder + L"opened.txt";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"VARNEL_DEMO_OPEN_LOG", log.c_str());
+    const std::string path = "C:\\\xC2\xBC\xCF\xF1\\\xCD\xA8\xB5\xC0" "1.mp4";  // C:\录像\通道1.mp4 in GBK
+    std::string command = "\"";
+    for (wchar_t c : folder) command.push_back(static_cast<char>(c));  // an ASCII build path
+    command += "varnel.exe\" " + path;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    std::string opened;
+    for (DWORD waited = 0; waited < 120000 && opened.empty(); waited += 100) {
+        Sleep(100);
+        opened = FileBytes(log);
+    }
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    SetEnvironmentVariableW(L"VARNEL_DEMO_OPEN_LOG", nullptr);
+    EXPECT_EQ(opened, path + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Conventions, Win32ProgramWithDll, ::testing::Values(L"demo", L"demo-stdcall"));
 
 }  // namespace

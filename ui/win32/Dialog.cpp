@@ -26,6 +26,8 @@ namespace {
 std::atomic<bool> g_manual_timers{false};
 
 constexpr const wchar_t* kTemplateProperty = L"varnel.template";
+// Set on a trackbar while it handles the loss of the mouse capture.
+constexpr const wchar_t* kGivingUpCaptureProperty = L"varnel.giving-up-capture";
 
 // The in-memory template: words, aligned as the dialog manager reads them.
 class TemplateWriter {
@@ -158,6 +160,16 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wparam, LPARA
     return impl->Handle(message, wparam, lparam);
 }
 
+// Marks the trackbar while it gives up the mouse capture: some trackbars end
+// a drag once more then, after the end they sent on the button's release.
+LRESULT CALLBACK TrackbarProcedure(HWND bar, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+    if (message != WM_CAPTURECHANGED) return DefSubclassProc(bar, message, wparam, lparam);
+    SetPropW(bar, kGivingUpCaptureProperty, reinterpret_cast<HANDLE>(1));
+    const LRESULT result = DefSubclassProc(bar, message, wparam, lparam);
+    RemovePropW(bar, kGivingUpCaptureProperty);
+    return result;
+}
+
 std::tm LocalTime(std::time_t value) {
     std::tm local{};
     localtime_s(&local, &value);
@@ -257,6 +269,8 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 if (control.kind == ControlKind::DropDown) {
                     for (const std::string& text : control.items)
                         SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+                } else if (control.kind == ControlKind::Trackbar) {
+                    SetWindowSubclass(child, &TrackbarProcedure, 0, 0);
                 } else if (control.kind == ControlKind::Icon) {
                     if (HICON icon = detail::IconById(std::atoi(control.text.c_str()), 32))
                         SendMessageW(child, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
@@ -299,9 +313,10 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (bar == nullptr) return FALSE;
             const int code = LOWORD(wparam);
             const int id = GetDlgCtrlID(bar);
-            // Some trackbars end a drag twice (again when they give up the
-            // mouse capture): one end of a scroll is all the window hears.
-            const bool repeated_end = code == TB_ENDTRACK && last_scroll_code[id] == TB_ENDTRACK;
+            // One end of a drag is all the window hears; an end of its own,
+            // such as a key's at the end of the range, always reaches it.
+            const bool repeated_end = code == TB_ENDTRACK && last_scroll_code[id] == TB_ENDTRACK &&
+                                      GetPropW(bar, kGivingUpCaptureProperty) != nullptr;
             last_scroll_code[id] = code;
             if (!repeated_end) DialogAccess::HScroll(self, code, id);
             return TRUE;
