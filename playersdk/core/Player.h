@@ -144,7 +144,6 @@ private:
     bool OpenMedia(std::string* why);
     bool OpenVideoDecoder(std::string* why);
     void OpenAudioDecoder();
-    bool LooksTruncated() const;
     bool DecodeFirstPicture();
     void StartThreads();
     // The input behind the demultiplexer.
@@ -158,6 +157,10 @@ private:
     int ReadMediaPacket(AVPacket* packet);
     int64_t PacketTimeUs(const AVPacket* packet) const;
     int64_t PacketDurationUs(const AVPacket* packet) const;
+    // The packet lies past the end of what a file cut short holds.
+    bool PastHeldEnd(const AVPacket* packet) const;
+    // Read thread: the total reaches at least to the end of this packet.
+    void GrowTotal(const AVPacket* packet);
     bool QueuesFullLocked() const;
     // Wakes the read thread once a queue is down to kRefillShare, so that it
     // refills in one go rather than a packet at a time.
@@ -226,7 +229,11 @@ private:
     int audio_stream_ = -1;
     int64_t start_us_ = 0;          // media time 0, in AV_TIME_BASE units
     int64_t frame_interval_us_ = 40000;
-    uint32_t total_ms_ = 0;
+    // Grows as packets past it are read (a recording still being written).
+    std::atomic<uint32_t> total_ms_{0};
+    // Where the media the file holds ends, when its container claims more
+    // (a recording cut short); AV_NOPTS_VALUE when it holds all it claims.
+    int64_t held_end_us_ = AV_NOPTS_VALUE;
     // Timestamps that jump, or none at all, made one continuous media time.
     std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;
