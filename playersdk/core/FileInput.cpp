@@ -29,6 +29,8 @@ std::unique_ptr<FileInput> FileInput::Open(const std::string& path) {
     return std::unique_ptr<FileInput>(new FileInput(fd, info.st_size));
 }
 
+FileInput::FileInput(int fd, int64_t size) : fd_(fd), size_(size), opened_at_(std::chrono::system_clock::now()) {}
+
 FileInput::~FileInput() { ::close(fd_); }
 
 int FileInput::Read(uint8_t* buffer, int size) {
@@ -36,15 +38,50 @@ int FileInput::Read(uint8_t* buffer, int size) {
         ssize_t n = pread(fd_, buffer, static_cast<size_t>(size), position_);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return AVERROR(errno);
-        if (n == 0) return AVERROR_EOF;
+        if (n == 0) {
+            if (following_ && WaitForMore()) continue;
+            std::lock_guard lock(mutex_);
+            return interrupted_ ? AVERROR_EXIT : AVERROR_EOF;
+        }
         position_ += n;
         return static_cast<int>(n);
     }
 }
 
+bool FileInput::Grew() {
+    struct stat info;
+    if (fstat(fd_, &info) != 0 || info.st_size <= size_) return false;
+    size_ = info.st_size;
+    return true;
+}
+
+bool FileInput::WaitForMore() {
+    using std::chrono::system_clock;
+    constexpr auto kLookAgain = std::chrono::milliseconds(100);
+    for (;;) {
+        if (Grew()) return true;
+        struct stat info;
+        if (fstat(fd_, &info) != 0) return false;
+        const auto changed_at = system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
+            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+        // A file left alone since before it was opened is whole; one written
+        // to since is a recording under way until it rests.
+        if (changed_at <= opened_at_ || system_clock::now() - changed_at >= kQuietForEnd) return false;
+        std::unique_lock lock(mutex_);
+        if (interrupted_signal_.wait_for(lock, kLookAgain, [this] { return interrupted_; })) return false;
+    }
+}
+
+void FileInput::Interrupt() {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    interrupted_signal_.notify_all();
+}
+
 int64_t FileInput::Seek(int64_t offset, int whence) {
     switch (whence & ~AVSEEK_FORCE) {
         case AVSEEK_SIZE:
+            Grew();
             return size_;
         case SEEK_SET:
             break;
@@ -52,6 +89,7 @@ int64_t FileInput::Seek(int64_t offset, int whence) {
             offset += position_;
             break;
         case SEEK_END:
+            Grew();
             offset += size_;
             break;
         default:

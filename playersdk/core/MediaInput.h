@@ -4,8 +4,12 @@
 // Seek plays through the same engine.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace playersdk {
@@ -29,6 +33,11 @@ public:
     // refuses time seeks.
     virtual bool Seekable() const { return true; }
 
+    // Called once the player has opened the input, before its threads
+    // start: from then on a read at the end may wait for a file still being
+    // written.
+    virtual void Opened() {}
+
     // True when reading here and there costs little (a local file): the
     // player then reads the timestamps across the file at the open.
     virtual bool Local() const { return false; }
@@ -39,22 +48,41 @@ public:
     virtual void Interrupt() {}
 };
 
-// A regular, non-empty local file.
+// A regular, non-empty local file. Once Opened() was called, a file
+// still being written (changed since it was opened) is followed: at its end
+// a read waits for more, and the end comes once it has rested for
+// kQuietForEnd. Before that (while the player opens it) its end is where it
+// ends now, so that opening never waits for the writer.
 class FileInput final : public MediaInput {
 public:
+    static constexpr std::chrono::milliseconds kQuietForEnd{3000};
+
     // nullptr when the path is missing, unreadable, not a regular file or empty.
     static std::unique_ptr<FileInput> Open(const std::string& path);
     ~FileInput() override;
 
     int Read(uint8_t* buffer, int size) override;
     int64_t Seek(int64_t offset, int whence) override;
+    void Interrupt() override;
+    void Opened() override { following_ = true; }
     bool Local() const override { return true; }
 
 private:
-    explicit FileInput(int fd, int64_t size) : fd_(fd), size_(size) {}
+    FileInput(int fd, int64_t size);
+    // Takes the file's size now; true when it grew.
+    bool Grew();
+    // At the end of what is there: waits while the file is being written.
+    // True when it grew; false at its real end or once interrupted.
+    bool WaitForMore();
+
     int fd_;
     int64_t size_;
     int64_t position_ = 0;
+    const std::chrono::system_clock::time_point opened_at_;
+    std::atomic<bool> following_{false};
+    std::mutex mutex_;
+    std::condition_variable interrupted_signal_;
+    bool interrupted_ = false;
 };
 
 }  // namespace playersdk

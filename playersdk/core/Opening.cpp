@@ -8,6 +8,7 @@
 
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
+#include "core/MediaExtent.h"
 #include "core/Player.h"
 #include "core/Timeline.h"
 
@@ -44,6 +45,10 @@ std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::str
         if (why) *why = reason;
         return nullptr;
     }
+    // What the open read was all there was then; a file still being written
+    // has more by now.
+    player->format_->pb->eof_reached = 0;
+    player->input_->Opened();
     player->StartThreads();
     return player;
 }
@@ -97,10 +102,6 @@ bool Player::OpenMedia(std::string* why) {
     }
     if (!OpenVideoDecoder(why)) return false;
     OpenAudioDecoder();
-    if (LooksTruncated()) {
-        *why = "the file is shorter than its index says";
-        return false;
-    }
     start_us_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
     // The length is where the last stream ends, counted from the first
     // timestamp (a container's own duration may include a leading gap).
@@ -113,6 +114,9 @@ bool Player::OpenMedia(std::string* why) {
         int64_t end = av_rescale_q(first + stream->duration, stream->time_base, AV_TIME_BASE_Q);
         if (end_us == AV_NOPTS_VALUE || end > end_us) end_us = end;
     }
+    // A recording cut short is as long as what it holds.
+    held_end_us_ = HeldEndUs(format_, video_stream_);
+    if (held_end_us_ != AV_NOPTS_VALUE && (end_us == AV_NOPTS_VALUE || held_end_us_ < end_us)) end_us = held_end_us_;
     int64_t duration = end_us != AV_NOPTS_VALUE ? end_us - start_us_ : format_->duration;
     // Timestamps that jump, or none: the length is the sum of the stretches.
     timeline_ = std::make_unique<Timeline>(format_, video_stream_, audio_stream_, frame_interval_us_);
@@ -189,16 +193,6 @@ void Player::OpenAudioDecoder() {
     audio_stream_ = index;
     // Sound packets are read for the cut and for sound output.
     format_->streams[index]->discard = AVDISCARD_DEFAULT;
-}
-
-bool Player::LooksTruncated() const {
-    int64_t size = avio_size(format_->pb);
-    if (size <= 0) return false;
-    AVStream* stream = format_->streams[video_stream_];
-    int entries = avformat_index_get_entries_count(stream);
-    if (entries <= 0) return false;
-    const AVIndexEntry* last = avformat_index_get_entry(stream, entries - 1);
-    return last != nullptr && last->pos >= 0 && last->pos + last->size > size;
 }
 
 // Reads and decodes up to the first picture on the opening thread, from the

@@ -19,8 +19,25 @@ namespace playersdk {
 // PacketTimeUs and FrameTimeUs.
 int Player::ReadMediaPacket(AVPacket* packet) {
     const int result = av_read_frame(format_, packet);
-    if (result >= 0) timeline_->Normalise(packet);
+    if (result < 0) return result;
+    if (PastHeldEnd(packet)) {
+        av_packet_unref(packet);  // the part of a sample cut short
+        return AVERROR_EOF;
+    }
+    timeline_->Normalise(packet);
     return result;
+}
+
+bool Player::PastHeldEnd(const AVPacket* packet) const {
+    if (held_end_us_ == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE) return false;
+    return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) >= held_end_us_;
+}
+
+void Player::GrowTotal(const AVPacket* packet) {
+    const int64_t time_us = PacketTimeUs(packet);
+    if (time_us == kUnknownTime) return;
+    const int64_t end_ms = (time_us + PacketDurationUs(packet)) / 1000;
+    if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
 int64_t Player::PacketTimeUs(const AVPacket* packet) const {
@@ -63,6 +80,11 @@ void Player::RoutePacketLocked(AVPacket* packet) {
     const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
         if (time != kUnknownTime) video_read_us_ = time;
+        // Pictures come in decoding order: one timed behind the mark is a
+        // reordered picture, not progress (a seek goes back in bytes too).
+        if (owned->pos >= 0 && time != kUnknownTime && (time / 1000 >= last_read_.ms || owned->pos < last_read_.pos)) {
+            last_read_ = {owned->pos, time / 1000};
+        }
         video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
         video_wake_.notify_one();
     } else {
@@ -116,6 +138,7 @@ void Player::ReadLoop() {
             av_packet_unref(packet);  // read before the seek
             continue;
         }
+        GrowTotal(packet);
         RoutePacketLocked(packet);
     }
     av_packet_free(&packet);

@@ -61,8 +61,8 @@ TEST_F(BadInput, FilesThatAreNotPlayableMediaAnswerMinusOne) {
         ScratchDir(),  // a folder
         WriteFile("text.mp4", "just some words, not a recording\n"),
         WriteFile("noise.mp4", random_bytes),
+        // Cut short before its index (written last) was: nothing tells what it holds.
         CopyHead(good, "cut-before-index.mp4", size / 2),
-        CopyHead(faststart, "cut-mid-pictures.mp4", FileSize(faststart) * 2 / 3),
         CopyHead(good, "header-only.mp4", 40),
         sound_only,
     };

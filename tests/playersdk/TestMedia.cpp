@@ -1,6 +1,9 @@
 #include "TestMedia.h"
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -55,11 +58,10 @@ std::string MakeMedia(const std::string& name, const std::string& ffmpeg_argumen
     return path;
 }
 
-std::string MakeNumberedClip(const NumberedClip& clip) {
-    std::ostringstream name;
-    name << "numbered-" << clip.seconds << "s-g" << clip.gop << "-o" << clip.start_offset << "-"
-         << (clip.audio.empty() ? "silent" : clip.audio) << "-" << std::hash<std::string>()(clip.video)
-         << (clip.rate != 25 ? "-r" + std::to_string(clip.rate) : "") << "." << clip.container;
+namespace {
+
+// ffmpeg's inputs and encoders for a numbered clip, without the output file.
+std::string NumberedClipArguments(const NumberedClip& clip) {
     std::ostringstream arguments;
     arguments << "-f lavfi -i \"color=black:s=64x48:r=" << clip.rate << ":d=" << clip.seconds
               << ",format=yuv420p,geq=lum='if(lt(X,W/2),mod(N,32)*" << kLevelStep << "+" << kLevelBase
@@ -68,7 +70,40 @@ std::string MakeNumberedClip(const NumberedClip& clip) {
     arguments << "-c:v " << clip.video << " -g " << clip.gop << " -keyint_min " << clip.gop << " -sc_threshold 0 ";
     if (!clip.audio.empty()) arguments << "-c:a " << clip.audio << " -ac 1 ";
     if (clip.start_offset != 0) arguments << "-output_ts_offset " << clip.start_offset << " ";
-    return MakeMedia(name.str(), arguments.str());
+    return arguments.str();
+}
+
+}  // namespace
+
+std::string MakeNumberedClip(const NumberedClip& clip) {
+    std::ostringstream name;
+    name << "numbered-" << clip.seconds << "s-g" << clip.gop << "-o" << clip.start_offset << "-"
+         << (clip.audio.empty() ? "silent" : clip.audio) << "-" << std::hash<std::string>()(clip.video)
+         << (clip.rate != 25 ? "-r" + std::to_string(clip.rate) : "") << "." << clip.container;
+    return MakeMedia(name.str(), NumberedClipArguments(clip));
+}
+
+GrowingClip::GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options)
+    : path_(ScratchDir() + "/" + name) {
+    // -re: the inputs are read, and so the file written, at the pace of playing.
+    const std::string command = "exec ffmpeg -nostdin -v error -y -threads 1 -re " + NumberedClipArguments(clip) +
+                                muxer_options + " -flush_packets 1 " + test_support::ShellQuoted(path_);
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) pid_ = -1;
+}
+
+GrowingClip::~GrowingClip() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+}
+
+bool GrowingClip::Finish() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    const bool waited = waitpid(pid_, &status, 0) == pid_;
+    pid_ = -1;
+    return waited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string MakeJoinedRecording(double seconds, double jump_seconds) {

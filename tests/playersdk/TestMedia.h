@@ -31,6 +31,25 @@ struct NumberedClip {
 };
 std::string MakeNumberedClip(const NumberedClip& clip);
 
+// A numbered clip written into `name` in the scratch folder at the pace of
+// playing, as a recorder writes, so that it grows while a test plays it.
+// `muxer_options` go before the file name (a format, -movflags...). The
+// writer is stopped, if still running, when this is destroyed.
+class GrowingClip {
+public:
+    GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options);
+    ~GrowingClip();
+    GrowingClip(const GrowingClip&) = delete;
+    GrowingClip& operator=(const GrowingClip&) = delete;
+    const std::string& Path() const { return path_; }
+    // Waits for the writer to end; true when it wrote the whole clip.
+    bool Finish();
+
+private:
+    std::string path_;
+    int pid_ = -1;
+};
+
 // Two recording sessions of a numbered clip with sound, `seconds` each,
 // joined byte for byte into one MPEG-TS as a recorder restarting would leave
 // them: the second session's timestamps start `jump_seconds` after the

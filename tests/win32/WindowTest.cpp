@@ -140,6 +140,14 @@ TEST_F(Win32WindowTest, ChinesePathReachesTheDllInTheCodePage) {
     EXPECT_EQ(local_.ItemText(local::IDC_FILE_NAME), "C:\\录像\\通道1.mp4");
 }
 
+TEST_F(Win32WindowTest, TheMainWindowIsDraggedAsItsIcon) {
+    local_.Create();
+    HWND window = reinterpret_cast<HWND>(local_.WindowHandle());
+    const LRESULT icon = SendMessageW(window, WM_GETICON, ICON_BIG, 0);
+    ASSERT_NE(icon, 0);
+    EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0), icon);
+}
+
 TEST_F(Win32WindowTest, RemoteWindowSearchesListsAndAnEmptyClickClearsTheSelection) {
     remote::CDlgNetFile& w = OpenRemote();
     lib_.AnswerOnce("NetSearchFiles", 5);

@@ -321,6 +321,9 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (!repeated_end) DialogAccess::HScroll(self, code, id);
             return TRUE;
         }
+        case WM_QUERYDRAGICON:
+            // The picture dragged for the minimised window: its big icon.
+            return reinterpret_cast<INT_PTR>(icon_big != 0 ? detail::IconById(icon_big, 32) : nullptr);
         case WM_TIMER: {
             const auto id = static_cast<unsigned>(wparam);
             if (timers.count(id) != 0) DialogAccess::Timer(self, id);
