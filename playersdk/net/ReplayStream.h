@@ -46,6 +46,8 @@ public:
     int64_t Seek(int64_t offset, int whence) override;
     void Interrupt() override;
     void NotePlayMs(int64_t play_ms) override;
+    // The laid-out file holds each frame at its time: nothing to learn.
+    void NoteRead(uint64_t, int64_t) override {}
     int64_t BufferedMs() const override;
     bool Full() const override;
     int64_t StarvedMs() const override;

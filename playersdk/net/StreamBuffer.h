@@ -79,7 +79,7 @@ public:
     // Where the player's reading has got to: the byte position of a packet it
     // has just read and that packet's media time. The bit rate of the last
     // stretch read converts the bytes held ahead of it into media time.
-    void NoteRead(uint64_t byte_pos, int64_t media_ms);
+    void NoteRead(uint64_t byte_pos, int64_t media_ms) override;
     // Media that has arrived ahead of the reader, in ms, at the bit rate of
     // the stretch the player read last (the recording's average until it has
     // read some). What the player has read but not yet shown is left out:
