@@ -4,6 +4,10 @@
 //   playback_bench cpu FILE      CPU seconds per second of media, peak RSS
 //   playback_bench latency FILE  open->first picture, seek->target picture,
 //                                step->next picture (medians, ms)
+//   playback_bench seek FILE MS  one exact seek while paused, on a clip whose
+//                                pictures carry their number as 10 bars
+//                                across the middle (bench/heavy): ms to each
+//                                picture shown after it, with its number
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -14,6 +18,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "player/PlayerSdk.h"
@@ -33,6 +38,8 @@ struct Sink {
     int presents = 0;
     int ends = 0;
     std::vector<uint8_t> pixels;
+    int stride = 0;
+    std::vector<std::pair<Clock::time_point, int>> numbers;  // bar-coded number of each picture
 
     Sink() {
         window.context = this;
@@ -42,10 +49,12 @@ struct Sink {
             if (code == PLAYER_EVENT_END) ++sink->ends;
             sink->changed.notify_all();
         };
-        window.present = [](void* self, const uint8_t* pixels, int, int height, int stride) {
+        window.present = [](void* self, const uint8_t* pixels, int width, int height, int stride) {
             auto* sink = static_cast<Sink*>(self);
             std::lock_guard lock(sink->mutex);
             sink->pixels.assign(pixels, pixels + static_cast<size_t>(stride) * height);
+            sink->stride = stride;
+            sink->numbers.emplace_back(Clock::now(), sink->BarCodeLocked(width, height));
             ++sink->presents;
             sink->changed.notify_all();
         };
@@ -53,6 +62,15 @@ struct Sink {
             *w = 553;
             *h = 403;
         };
+    }
+    // Bit i is white or black at the middle of bar i of 10, on the middle row.
+    int BarCodeLocked(int width, int height) const {
+        int number = 0;
+        for (int bit = 0; bit < 10; ++bit) {
+            const size_t at = static_cast<size_t>(height / 2) * stride + static_cast<size_t>((bit + 0.5) * width / 10) * 4;
+            if (pixels[at + 1] > 128) number |= 1 << bit;
+        }
+        return number;
     }
     int Presents() {
         std::lock_guard lock(mutex);
@@ -143,11 +161,49 @@ int Latency(const char* path) {
     return 0;
 }
 
+int Seek(const char* path, uint32_t target_ms) {
+    Sink sink;
+    PlayerHandle h = PlayerOpenFile(path, 0);
+    if (h == PLAYER_NO_HANDLE) return 1;
+    PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
+    PlayerPlay(h, &sink.window);
+    sink.WaitPresents(1);
+    PlayerPause(h);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    size_t before;
+    {
+        std::lock_guard lock(sink.mutex);
+        before = sink.numbers.size();
+    }
+    const auto start = Clock::now();
+    PlayerSetPlayTime(h, target_ms);
+    // Until the picture at the target, or nothing new for 10 s.
+    const int target = static_cast<int>(target_ms / 40);
+    for (;;) {
+        std::unique_lock lock(sink.mutex);
+        const size_t seen = sink.numbers.size();
+        const bool at_target = seen > before && sink.numbers.back().second >= target;
+        if (at_target || !sink.changed.wait_for(lock, std::chrono::seconds(10), [&] { return sink.numbers.size() > seen; }))
+            break;
+    }
+    const uint32_t play_ms = PlayerGetPlayTime(h);
+    PlayerClose(h);
+    std::printf("libPlayerSDK  seek to %u ms (picture %d):", target_ms, target);
+    for (size_t i = before; i < sink.numbers.size(); ++i)
+        std::printf("  picture %d at %.0f ms", sink.numbers[i].second, Ms(sink.numbers[i].first - start));
+    std::printf(";  play time then %u ms\n", play_ms);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "seek") == 0) {
+        PlayerInit();
+        return Seek(argv[2], static_cast<uint32_t>(std::atol(argv[3])));
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: playback_bench cpu|latency FILE\n");
+        std::fprintf(stderr, "usage: playback_bench cpu|latency FILE | seek FILE MS\n");
         return 2;
     }
     PlayerInit();

@@ -5,11 +5,24 @@
 //       Time from launch to the first picture (a coloured pixel in the
 //       window), then the CPU seconds (user + system, all threads) and peak
 //       resident memory of the whole process, which is ended SECONDS after its
-//       first picture unless it has ended by itself.
+//       first picture unless it has ended by itself; and the same CPU split
+//       into start-up (launch to 5 s after the first picture) and steady
+//       state (per second after that).
 //   window_probe seek PAUSE SEEK... -- COMMAND...
 //       After the first picture, sends the PAUSE input, then each SEEK input
 //       in turn and times it until the picture changes (the median is printed).
 //
+//   window_probe av SECONDS SOUND_FILE [START_INPUT] -- COMMAND...
+//       Pictures and sound against each other, for a clip whose pictures
+//       carry their number as a bar code of 10 bits across the middle (bit
+//       0 on the left) and whose sound is a 440 Hz tone with a 50 ms beep of
+//       1000 + 100 k Hz at each whole second k, played through SDL's disk
+//       driver into SOUND_FILE (16-bit mono, 48 kHz). Sends START_INPUT
+//       after the first picture (the sound switch of a window), then watches
+//       until the player ends or SECONDS have passed, and prints pictures
+//       shown per second, the worst lag of the picture behind the sound, the
+//       pace of the picture's time against the wall clock, and the seconds
+//       of sound missing.
 // Inputs are real X events (the XTest extension), at a place given in units
 // of the window's size, so a dialog laid out in dialog units can be aimed at:
 //   key:NAME                      a key (an X keysym name), pointer in the window
@@ -21,12 +34,16 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +149,21 @@ public:
         return pixels;
     }
 
+    // The middle row of the watched part, as grey levels.
+    std::vector<uint8_t> MiddleRow(Window window, const Box& box) {
+        int width, height;
+        Size(window, &width, &height);
+        const int x = static_cast<int>(box.x / box.units_x * width);
+        const int w = std::max(1, static_cast<int>(box.w / box.units_x * width));
+        const int y = static_cast<int>((box.y + box.h / 2) / box.units_y * height);
+        XImage* image = XGetImage(display_, window, x, y, static_cast<unsigned>(w), 1, AllPlanes, ZPixmap);
+        if (image == nullptr) return {};
+        std::vector<uint8_t> grey;
+        for (int i = 0; i < w; ++i) grey.push_back(static_cast<uint8_t>(XGetPixel(image, i, 0) >> 8));
+        XDestroyImage(image);
+        return grey;
+    }
+
     bool Send(Window window, const std::string& input) {
         const std::vector<std::string> parts = Split(input, ':');
         int width, height;
@@ -206,6 +238,21 @@ struct Child {
     }
 };
 
+// Start-up: from launch to this long after the first picture.
+constexpr auto kStartUp = 5s;
+
+// CPU seconds (user + system, every thread) a live process has used; < 0 when
+// it cannot be read.
+double CpuOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t after_name = stat.rfind(')');
+    if (after_name == std::string::npos) return -1;
+    std::vector<std::string> fields = Split(stat.substr(after_name + 2), ' ');
+    if (fields.size() < 13) return -1;  // utime and stime are fields 14 and 15 of the line
+    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / sysconf(_SC_CLK_TCK);
+}
+
 // Waits for the child's window and its first picture; the time since launch.
 std::optional<double> FirstPicture(Screen& screen, Child& child, const Box& watch, Window* window) {
     const auto give_up = child.launched + 30s;
@@ -227,12 +274,29 @@ int Play(double seconds, const Box& watch, char** command) {
         std::fprintf(stderr, "window_probe: no picture from %s\n", command[0]);
         return 1;
     }
-    const auto stop_at = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < stop_at && !child.Exited()) std::this_thread::sleep_for(10ms);
+    const auto shown = Clock::now();
+    const auto stop_at = shown + std::chrono::duration<double>(seconds);
+    const auto steady_from = shown + kStartUp;
+    double startup_cpu = -1, last_cpu = -1;
+    Clock::time_point last_at;
+    while (Clock::now() < stop_at && !child.Exited()) {
+        std::this_thread::sleep_for(10ms);
+        const double cpu = CpuOf(child.pid);
+        if (cpu < 0) continue;
+        if (Clock::now() < steady_from) {
+            startup_cpu = cpu;
+        } else {
+            last_cpu = cpu;
+            last_at = Clock::now();
+        }
+    }
     child.End();
     const rusage& u = child.usage;
     const double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    std::printf("first_picture_ms=%.0f cpu_s=%.3f peak_rss_mb=%.1f\n", *first, cpu, u.ru_maxrss / 1024.0);
+    const double steady_s = std::chrono::duration<double>(last_at - steady_from).count();
+    std::printf("first_picture_ms=%.0f cpu_s=%.3f peak_rss_mb=%.1f startup_cpu_s=%.3f steady_cpu_per_s=%.4f\n", *first,
+                cpu, u.ru_maxrss / 1024.0, startup_cpu,
+                last_cpu >= 0 && steady_s > 1 ? (last_cpu - startup_cpu) / steady_s : -1);
     return 0;
 }
 
@@ -293,13 +357,144 @@ int Seek(const std::string& pause, const std::vector<std::string>& seeks, const 
     return 0;
 }
 
+
+// --- pictures against sound ---------------------------------------------------
+
+constexpr int kBarBits = 10;
+constexpr double kFrameS = 0.04;
+constexpr int kSoundRate = 48000;
+
+// The number a bar-coded picture carries; -1 when a bar is neither black nor white.
+int BarCode(const std::vector<uint8_t>& row) {
+    if (row.size() < 2 * kBarBits) return -1;
+    int number = 0;
+    for (int bit = 0; bit < kBarBits; ++bit) {
+        const uint8_t level = row[static_cast<size_t>((bit + 0.5) * row.size() / kBarBits)];
+        if (level > 80 && level < 176) return -1;
+        if (level >= 176) number |= 1 << bit;
+    }
+    return number;
+}
+
+double Goertzel(const int16_t* samples, size_t count, double hz) {
+    const double coefficient = 2 * std::cos(2 * M_PI * hz / kSoundRate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double s0 = samples[i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+}
+
+struct SoundHeard {
+    double loud_s = 0;
+    // (sample index, media second) of each beep found, in the order heard.
+    std::vector<std::pair<size_t, int>> beeps;
+};
+
+SoundHeard Listen(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> samples(raw.size() / 2);
+    if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    SoundHeard heard;
+    constexpr size_t kWindow = kSoundRate / 50, kHop = kSoundRate / 100;
+    int last_second = -1;
+    for (size_t at = 0; at + kWindow <= samples.size(); at += kHop) {
+        double energy = 0;
+        for (size_t i = at; i < at + kHop; ++i) energy += double(samples[i]) * samples[i];
+        if (std::sqrt(energy / kHop) > 300) heard.loud_s += double(kHop) / kSoundRate;
+        const double tone = Goertzel(&samples[at], kWindow, 440);
+        int best = -1;
+        double best_power = 0;
+        for (int k = 0; k < 40; ++k) {
+            const double power = Goertzel(&samples[at], kWindow, 1000 + 100 * k);
+            if (power > best_power) best_power = power, best = k;
+        }
+        if (best >= 0 && best_power > tone * 0.1 && best != last_second) heard.beeps.emplace_back(at, best);
+        if (best_power <= tone * 0.1) last_second = -1;
+        else last_second = best;
+    }
+    return heard;
+}
+
+int PicturesAgainstSound(double seconds, const std::string& sound_file, const std::string& start_input,
+                         const Box& watch, char** command) {
+    Screen screen;
+    if (!screen.Ok()) return 2;
+    unlink(sound_file.c_str());
+    Child child(command);
+    Window window = 0;
+    if (!FirstPicture(screen, child, watch, &window)) {
+        std::fprintf(stderr, "window_probe: no picture from %s\n", command[0]);
+        return 1;
+    }
+    const auto first = Clock::now();
+    if (!start_input.empty()) screen.Send(window, start_input);
+    std::vector<std::pair<double, int>> samples;   // (s since the first picture, number on screen)
+    std::vector<std::pair<double, int64_t>> sizes;  // (s, bytes in the sound file)
+    const auto stop_at = first + std::chrono::duration<double>(seconds);
+    while (Clock::now() < stop_at && !child.Exited()) {
+        const int number = BarCode(screen.MiddleRow(window, watch));
+        const double now = std::chrono::duration<double>(Clock::now() - first).count();
+        if (number >= 0) samples.emplace_back(now, number);
+        struct stat info {};
+        if (stat(sound_file.c_str(), &info) == 0 && (sizes.empty() || sizes.back().second != info.st_size))
+            sizes.emplace_back(now, info.st_size);
+        std::this_thread::sleep_for(3ms);
+    }
+    child.End();
+    const SoundHeard heard = Listen(sound_file);
+    // When a sample reached the file.
+    auto written = [&](size_t sample) {
+        for (const auto& [at, size] : sizes)
+            if (size >= static_cast<int64_t>(sample + 1) * 2) return at;
+        return -1.0;
+    };
+    std::vector<std::pair<double, double>> marks;  // (s, media time heard)
+    for (const auto& [sample, second] : heard.beeps) {
+        const double at = written(sample);
+        if (at >= 0) marks.emplace_back(at, second);
+    }
+    // The media time heard at `at`: between two beeps in line, interpolated.
+    auto clock = [&](double at) -> double {
+        if (marks.empty()) return NAN;
+        auto next = std::lower_bound(marks.begin(), marks.end(), std::make_pair(at, -1e9));
+        if (next == marks.begin()) return marks.front().second - (marks.front().first - at);
+        if (next == marks.end()) return marks.back().second + (at - marks.back().first);
+        const auto& before = *(next - 1);
+        return before.second + (next->second - before.second) * (at - before.first) / (next->first - before.first);
+    };
+    int shown = 0;
+    double worst_lag = 0, first_change = -1, last_change = 0;
+    int first_number = -1, last_number = -1, on_screen = -1;
+    for (const auto& [at, number] : samples) {
+        if (number != on_screen) {
+            ++shown;
+            if (first_change < 0) first_change = at, first_number = number;
+            last_change = at;
+            last_number = number;
+            on_screen = number;
+        }
+        if (!marks.empty() && at >= marks.front().first && at <= marks.back().first)
+            worst_lag = std::max(worst_lag, clock(at) - on_screen * kFrameS);
+    }
+    const double span = last_change - first_change;
+    std::printf("shown_per_s=%.1f worst_lag_s=%.2f pace=%.2f sound_heard_s=%.1f beeps=%zu pictures=%d wall_s=%.1f\n",
+                span > 0 ? (shown - 1) / span : 0, worst_lag,
+                span > 0 ? (last_number - first_number) * kFrameS / span : 0, heard.loud_s, marks.size(), shown,
+                span);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int dash = 1;
     while (dash < argc && std::strcmp(argv[dash], "--") != 0) ++dash;
     if (argc < 3 || dash >= argc - 1) {
-        std::fprintf(stderr, "usage: window_probe play SECONDS | seek PAUSE SEEK... [--watch BOX] -- COMMAND...\n");
+        std::fprintf(stderr, "usage: window_probe play SECONDS | av SECONDS SOUND_FILE [START] | seek PAUSE SEEK... [--watch BOX] -- COMMAND...\n");
         return 2;
     }
     Box watch;
@@ -317,6 +512,9 @@ int main(int argc, char** argv) {
     char** command = argv + dash + 1;
     const std::string mode = argv[1];
     if (mode == "play" && words.size() == 1) return Play(std::atof(words[0].c_str()), watch, command);
+    if (mode == "av" && (words.size() == 2 || words.size() == 3))
+        return PicturesAgainstSound(std::atof(words[0].c_str()), words[1], words.size() == 3 ? words[2] : "", watch,
+                                    command);
     if (mode == "seek" && words.size() >= 2)
         return Seek(words[0], std::vector<std::string>(words.begin() + 1, words.end()), watch, command);
     std::fprintf(stderr, "window_probe: bad arguments\n");

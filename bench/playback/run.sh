@@ -4,10 +4,12 @@
 # the same clip at the same picture size, in the same run, and one-thread
 # ffmpeg decoding as the floor no player can go under. Whole processes are
 # measured from outside (CPU user + system of all threads, peak resident
-# memory), several runs each, medians. Then time from launch to the first
-# picture, and seeks made with real input events while paused. Not run by the
-# tests.
-#   BENCH_BUILD (default build-release), BENCH_RUNS (3), BENCH_SECONDS (10);
+# memory), several runs each, medians; start-up (launch to 5 s after the first
+# picture) and steady state (CPU per second after that) apart, since users play
+# for hours. Then time from launch to the first picture, and seeks made with
+# real input events while paused. Clips are made once and kept under
+# out/playback. Not run by the tests.
+#   BENCH_BUILD (default build-release), BENCH_RUNS (3), BENCH_SECONDS (60);
 #   BENCH_BIN: a folder of programs already built, used as it is
 set -euo pipefail
 # One X server for the whole run; its own CPU time is counted for no one.
@@ -16,8 +18,8 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BENCH_BUILD:-$here/build-release}
-media=${BENCH_MEDIA:-/tmp/playback-bench-media}
-seconds=${BENCH_SECONDS:-10}
+media=${BENCH_MEDIA:-$here/out/playback}
+seconds=${BENCH_SECONDS:-60}
 runs=${BENCH_RUNS:-3}
 mkdir -p "$media"
 
@@ -29,11 +31,16 @@ fi
 probe=$bin/window_probe
 varnel=$bin/varnel
 
-for size in 1280x720 1920x1080; do
-  clip=$media/clip-$size-${seconds}s.mp4
-  [ -s "$clip" ] || ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=s=$size:r=25:d=$seconds" \
-      -f lavfi -i "sine=f=440:d=$seconds" -c:v libx264 -preset veryfast -crf 23 -g 50 \
-      -pix_fmt yuv420p -c:a aac -shortest "$clip"
+# Clips as NAME:SIZE:ENCODER:PRESET, 25 fps, key frame every 2 s, with sound.
+clips=(h264-720p:1280x720:libx264:veryfast h264-1080p:1920x1080:libx264:veryfast
+       h265-1080p:1920x1080:libx265:ultrafast h265-4k:3840x2160:libx265:ultrafast)
+clip_of() { echo "$media/clip-$1-${seconds}s.mp4"; }
+for entry in "${clips[@]}"; do
+  IFS=: read -r name size encoder preset <<<"$entry"
+  clip=$(clip_of "$name")
+  [ -s "$clip" ] || nice ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=s=$size:r=25:d=$seconds" \
+      -f lavfi -i "sine=f=440:d=$seconds" -c:v "$encoder" -preset "$preset" -crf 23 -g 50 \
+      -x265-params log-level=error -pix_fmt yuv420p -c:a aac -shortest "$clip.part.mp4" && mv "$clip.part.mp4" "$clip"
 done
 
 # The main window is 402x341 dialog units; its picture area is at (18, 7),
@@ -51,25 +58,29 @@ figures=$(mktemp)
 trap 'rm -f "$figures" "$figures.conf"' EXIT
 
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+field() { sed -n "s/.*$1=\([0-9.-]*\).*/\1/p"; }
 # play NAME COMMAND...: one run, its figures appended to $figures as
-# "NAME cpu_per_media_s rss_mb first_picture_ms".
+# "NAME cpu_per_media_s rss_mb first_picture_ms startup_cpu_s steady_cpu_per_s".
 play() {
   local name=$1 out
   shift
   out=$("$probe" play "$seconds" "$@" 2>/dev/null) || { echo "  $name: no picture" >&2; return; }
-  echo "$name $(field cpu_s <<<"$out") $(field peak_rss_mb <<<"$out") $(field first_picture_ms <<<"$out")" |
-    awk -v d="$seconds" '{printf "%s %.4f %s %s\n", $1, $2 / d, $3, $4}' >> "$figures"
+  echo "$name $(field cpu_s <<<"$out") $(field peak_rss_mb <<<"$out") $(field first_picture_ms <<<"$out")" \
+       "$(field startup_cpu_s <<<"$out") $(field steady_cpu_per_s <<<"$out")" |
+    awk -v d="$seconds" '{printf "%s %.4f %s %s %s %s\n", $1, $2 / d, $3, $4, $5, $6}' >> "$figures"
 }
+# One-thread decoding of the whole clip: no start-up to speak of, so its
+# CPU per second of media is its steady state too.
 floor() {
   local out
   out=$( { /usr/bin/time -f "%U %S %M" ffmpeg -nostdin -v error -threads 1 -i "$1" -an -f null - ; } 2>&1 | tail -1)
-  awk -v d="$seconds" '{printf "floor %.4f %.1f -\n", ($1 + $2) / d, $3 / 1024}' <<<"$out" >> "$figures"
+  awk -v d="$seconds" '{c = ($1 + $2) / d; printf "floor %.4f %.1f - - %.4f\n", c, $3 / 1024, c}' <<<"$out" >> "$figures"
 }
 med() { awk -v n="$1" -v c="$2" '$1 == n {print $c}' "$figures" | median; }
 
-for size in 1280x720 1920x1080; do
-  clip=$media/clip-$size-${seconds}s.mp4
+for entry in "${clips[@]}"; do
+  IFS=: read -r name size _ <<<"$entry"
+  clip=$(clip_of "$name")
   : > "$figures"
   # Interleaved, so that a change in the machine's load falls on all alike.
   for _ in $(seq "$runs"); do
@@ -78,26 +89,28 @@ for size in 1280x720 1920x1080; do
     play ffplay -- ffplay "${ffplay_options[@]}" "$clip"
     floor "$clip"
   done
-  ours=$(med varnel 2) mpv_cpu=$(med mpv 2) floor_cpu=$(med floor 2)
-  echo "== $size at 25 fps, H.264, ${seconds}s, picture area ${width}x${height}, medians of $runs runs (CPU s per second of media, whole process)"
-  for name in varnel mpv ffplay floor; do
-    label=$name
-    [ "$name" = varnel ] && label="varnel (its window)"
-    [ "$name" = mpv ] && label="mpv --vo=x11"
-    [ "$name" = floor ] && label="ffmpeg -threads 1 decode (floor)"
-    printf "  %-33s cpu=%s  peak_rss_mb=%s  first_picture_ms=%s  runs:%s\n" "$label" "$(med $name 2)" \
-      "$(med $name 3)" "$(med $name 4)" "$(awk -v n=$name '$1 == n {printf " %s", $2}' "$figures")"
+  ours=$(med varnel 6) mpv_cpu=$(med mpv 6) floor_cpu=$(med floor 6)
+  echo "== $name ($size, 25 fps, ${seconds}s), picture area ${width}x${height}, medians of $runs runs; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "   CPU s per second of media in steady state (from 5 s after the first picture), start-up CPU s apart, whole process"
+  for who in varnel mpv ffplay floor; do
+    label=$who
+    [ "$who" = varnel ] && label="varnel (its window)"
+    [ "$who" = mpv ] && label="mpv --vo=x11"
+    [ "$who" = floor ] && label="ffmpeg -threads 1 decode (floor)"
+    printf "  %-33s steady=%s  startup_cpu_s=%s  whole=%s  peak_rss_mb=%s  first_picture_ms=%s  steady runs:%s\n" \
+      "$label" "$(med $who 6)" "$(med $who 5)" "$(med $who 2)" "$(med $who 3)" "$(med $who 4)" \
+      "$(awk -v n=$who '$1 == n {printf " %s", $6}' "$figures")"
   done
   awk -v a="$ours" -v m="$mpv_cpu" -v f="$floor_cpu" 'BEGIN {
-    printf "  varnel / mpv: %.2fx (goal <= 0.8x); varnel / one-thread decoding: %.2fx (goal <= 1.5x)\n", a / m, a / f }'
-  echo "  in-process (library into a picture sink, no window, no toolkit): $("$bin/playback_bench" cpu "$clip")"
+    printf "  steady state: varnel / mpv: %.2fx (goal <= 0.8x); varnel / one-thread decoding: %.2fx (goal <= 1.4x)\n", a / m, a / f }'
+  echo "  in-process (library into a picture sink, no window, no toolkit, start-up included): $("$bin/playback_bench" cpu "$clip")"
 done
 
 # Seeks while paused: ours dragged from the seek bar (a middle-button click on
 # the bar, which the toolkit's slider takes as grabbing the thumb there and
 # letting go: the same codes as a drag), mpv by keys bound to exact seeks to
 # the same fractions, ffplay by its right-click seek (to a key frame).
-clip=$media/clip-1920x1080-${seconds}s.mp4
+clip=$(clip_of h264-1080p)
 fractions=(0.2 0.7 0.4 0.9 0.3)
 ours_seeks=() mpv_seeks=() ffplay_seeks=()
 : > "$figures.conf"

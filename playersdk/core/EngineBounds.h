@@ -81,6 +81,23 @@ constexpr int64_t kSilentSoundUs = 2000000;
 // an exact seek decodes on every core, up to this many.
 constexpr int64_t kPixelsPerDecoderThread = 1920 * 1088;
 constexpr int64_t kMaxDecoderThreads = 4;
+// Catching up when pictures decode slower than they play (CatchUp.h), by how
+// late the packet to decode is behind the clock, in wall time: the loop
+// filter goes beyond this many frame intervals, the pictures nothing refers
+// to beyond 300 ms, and beyond a second everything up to the next key frame.
+constexpr int64_t kCatchUpLoopFilterLateFrames = 2;
+constexpr int64_t kCatchUpNonReferenceLateUs = 300000;
+constexpr int64_t kCatchUpKeyFrameLateUs = 1000000;
+// ...and only while this much media is queued for the decoder (or all there
+// is): a picture late for want of data (an input that stalled) is not the
+// decoder's to catch up.
+constexpr int64_t kCatchUpQueuedUs = 1000000;
+// An exact seek decodes on from its key frame for about this long: beyond it
+// the seek lands on the picture reached. From kDecodeOnJudgedAfter on, it goes
+// to the next key frame instead when that is nearer the target than decoding
+// on, at its pace so far, would get within the budget.
+constexpr std::chrono::milliseconds kDecodeOnBudget{1000};
+constexpr std::chrono::milliseconds kDecodeOnJudgedAfter{250};
 // A packet the decoder refuses while it has pictures to give is offered again this many times.
 constexpr int kDecoderSendAttempts = 8;
 

@@ -80,6 +80,9 @@ public:
     void RequestSeek(int64_t target_us, bool move_target_only);
     // The read thread takes the pending seek over: a new serial. Its target.
     int64_t BeginSeek();
+    // The picture thread gave up decoding on to the target: the seek lands on
+    // the picture it reached, at landing_us, instead.
+    void LandSeekAt(int64_t landing_us) { serial_target_us_ = landing_us; }
     // The presenter showed the picture at the seek's target.
     void SeekLanded();
     // The presenter showed the first picture and its sound is ready.

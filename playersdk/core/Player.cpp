@@ -48,6 +48,11 @@ int64_t Player::QueuedAheadMs() const {
     return shallower.DurationUs() / 1000;
 }
 
+Player::ReadMark Player::LastRead() const {
+    std::lock_guard lock(mutex_);
+    return last_read_;
+}
+
 void Player::UpdateClockLocked() {
     const bool running = state_.ClockRuns();
     clock_.SetRunning(running);

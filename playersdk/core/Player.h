@@ -44,6 +44,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -100,9 +101,20 @@ public:
     // Media read from the input and queued for decoding, in ms: held ahead of
     // the play position on top of what the input itself holds.
     int64_t QueuedAheadMs() const;
+    // Where reading has got to in the input: the byte position of the latest
+    // picture packet read and its decoding time in ms (pos < 0 before any).
+    // A stream's buffer takes the bit rate of what is read from these.
+    struct ReadMark {
+        int64_t pos = -1;
+        int64_t ms = 0;
+    };
+    ReadMark LastRead() const;
     // An event for the registered notify window (kept until there is one).
     void PostEvent(int code) { events_.Post(code); }
     MediaInput* Input() const { return input_.get(); }
+    // Tests: every picture packet costs this much more to decode, as on a
+    // machine too slow for the media.
+    void SetDecodeCostForTesting(std::chrono::microseconds cost) { decode_cost_us_ = cost.count(); }
 
     // --- the Player* entry points ---
     void SetNotifyWindow(PlayerWindow* window, uint32_t message) { events_.SetTarget(window, message); }
@@ -180,6 +192,10 @@ private:
     struct DecodeState;
     void DecodePacket(AVPacket* packet, DecodeState& state);
     void OfferPicture(AVFrame* frame, DecodeState& state);
+    // Decoding on to an exact target: false once it has had its time and the
+    // seek lands on the picture reached (reached_us) instead; a next key frame
+    // nearer the target becomes a seek of its own.
+    bool DecodeOnWithinBudget(int64_t reached_us, DecodeState& state);
     void PushPicture(QueuedPicture picture);
     int64_t FrameTimeUs(const AVFrame* frame) const;
     int64_t FrameDurationUs(const AVFrame* frame) const;
@@ -241,6 +257,8 @@ private:
     // The play time: the picture on screen, or a seek's target.
     std::atomic<int64_t> shown_us_{0};
     std::atomic<int64_t> read_started_ms_{0};
+    std::atomic<int64_t> decode_cost_us_{0};
+    ReadMark last_read_;  // guarded by mutex_
 
     // Everything below up to the clock is guarded by mutex_.
     mutable std::mutex mutex_;

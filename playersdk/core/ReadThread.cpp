@@ -80,6 +80,11 @@ void Player::RoutePacketLocked(AVPacket* packet) {
     const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
         if (time != kUnknownTime) video_read_us_ = time;
+        // Pictures come in decoding order: one timed behind the mark is a
+        // reordered picture, not progress (a seek goes back in bytes too).
+        if (owned->pos >= 0 && time != kUnknownTime && (time / 1000 >= last_read_.ms || owned->pos < last_read_.pos)) {
+            last_read_ = {owned->pos, time / 1000};
+        }
         video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
         video_wake_.notify_one();
     } else {

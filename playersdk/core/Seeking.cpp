@@ -41,6 +41,7 @@ void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
     const int64_t target = state_.BeginSeek();
     read_ended_ = false;
     video_read_us_ = sound_read_us_ = kUnknownTime;
+    last_read_ = {};
     video_packets_.Clear();
     sound_packets_.Clear();
     pictures_.Clear();

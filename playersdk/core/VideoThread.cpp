@@ -1,8 +1,11 @@
 // The picture thread: decodes the picture packets into the short picture
-// queue, dropping what an earlier seek left, and decodes on from a seek's key
-// frame to its exact target.
+// queue, dropping what an earlier seek left, leaving out what it must to keep
+// up with the clock (CatchUp.h), and decodes on from a seek's key frame to its
+// exact target, for a bounded time.
 #include <algorithm>
+#include <thread>
 
+#include "core/CatchUp.h"
 #include "core/EngineBounds.h"
 #include "core/Player.h"
 
@@ -57,6 +60,10 @@ struct Player::DecodeState {
     bool need_key = false;      // packets are dropped until a key frame
     bool drained = false;
     int speed_step = 0;
+    CatchUp catch_up;
+    // Decoding on to an exact target: since when, and from which picture.
+    PlaybackClock::WallClock::time_point refine_started;
+    int64_t refine_from_us = kUnknownTime;
     AVFrame* frame = nullptr;
     AVFrame* held = nullptr;    // the latest picture before the target
 };
@@ -113,8 +120,15 @@ void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
                     if (preview.frame != nullptr) PushPicture(preview);
                 }
             }
+            if (state.refine_from_us == kUnknownTime) state.refine_from_us = time;
             av_frame_unref(state.held);
             av_frame_move_ref(state.held, frame);
+            if (!DecodeOnWithinBudget(time, state)) {
+                // Landed on the picture reached: it is shown, and playing goes on from it.
+                state.refining = false;
+                QueuedPicture landing = make(state.held, false);
+                if (landing.frame != nullptr) PushPicture(landing);
+            }
             return;
         }
         state.refining = false;
@@ -127,6 +141,28 @@ void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
     }
     QueuedPicture picture = make(frame, false);
     if (picture.frame != nullptr) PushPicture(picture);
+}
+
+bool Player::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
+    const auto spent = PlaybackClock::WallClock::now() - state.refine_started;
+    if (spent < kDecodeOnJudgedAfter) return true;
+    std::lock_guard lock(mutex_);
+    if (state.serial != state_.Serial() || state_.SeekPending() || !state_.Seeking()) return true;
+    const int64_t target = state_.SerialTargetUs();
+    // Where decoding on gets to within the budget, at its pace so far.
+    const double spent_us = std::chrono::duration<double, std::micro>(spent).count();
+    const double budget_us = std::chrono::duration<double, std::micro>(kDecodeOnBudget).count();
+    const double pace = static_cast<double>(reached_us - state.refine_from_us) / spent_us;
+    const auto reachable = reached_us + static_cast<int64_t>(pace * std::max(0.0, budget_us - spent_us));
+    const auto next_key = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), target);
+    if (next_key != key_times_us_.end() && *next_key - target < target - reachable) {
+        RequestSeekLocked(*next_key);  // a new seek: what is decoded now is dropped
+        return true;
+    }
+    if (spent < kDecodeOnBudget) return true;
+    state_.LandSeekAt(reached_us);
+    refining_ = false;
+    return false;
 }
 
 void Player::DecodePacket(AVPacket* packet, DecodeState& state) {
@@ -158,6 +194,9 @@ void Player::VideoLoop() {
             state.preview_sent = false;
             state.need_key = true;
             state.drained = false;
+            state.catch_up.Reset();
+            state.refine_started = PlaybackClock::WallClock::now();
+            state.refine_from_us = kUnknownTime;
             lock.unlock();
             if (!state.refining || video_decoder_threads_ == seek_decoder_threads_ ||
                 !ReplaceVideoDecoder(seek_decoder_threads_)) {
@@ -208,9 +247,21 @@ void Player::VideoLoop() {
         }
         state.speed_step = state_.SpeedStep();
         state.target_us = state_.SerialTargetUs();
+        const bool clock_runs = state_.ClockRuns();
+        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || read_ended_;
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        const int64_t time = PacketTimeUs(packet);
+        // How late this packet is behind the clock, in wall time.
+        CatchUpStep catch_up = CatchUpStep::kNone;
+        if (clock_runs && !state.refining && time != kUnknownTime && decoder_bound) {
+            const auto late_us = static_cast<int64_t>(static_cast<double>(clock_.NowUs() - time) / clock_.Speed());
+            catch_up = state.catch_up.Next(late_us, frame_interval_us_);
+        } else {
+            state.catch_up.Reset();
+        }
+        if (catch_up == CatchUpStep::kToNextKeyFrame && !key) state.need_key = true;
         if (key && !state.refining && video_decoder_threads_ != playback_decoder_threads_) {
             // The exact seek is over: the pictures before this key frame come
             // out of the seek's decoder, then playing goes on with fewer threads.
@@ -223,10 +274,16 @@ void Player::VideoLoop() {
         if (key || !state.need_key) {
             // Pictures before an exact target are never shown: those that no
             // other picture refers to need no decoding.
-            const int64_t time = PacketTimeUs(packet);
             const bool before_target = state.refining && time != kUnknownTime &&
                                        time + PacketDurationUs(packet) <= state.target_us;
-            video_decoder_->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            video_decoder_->skip_frame = before_target || catch_up >= CatchUpStep::kNoNonReference
+                                             ? AVDISCARD_NONREF
+                                             : AVDISCARD_DEFAULT;
+            video_decoder_->skip_loop_filter =
+                catch_up >= CatchUpStep::kNoLoopFilter ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+            if (const int64_t cost = decode_cost_us_.load(); cost > 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(cost));
+            }
             DecodePacket(packet, state);
         }
         av_packet_free(&packet);

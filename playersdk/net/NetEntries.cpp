@@ -12,6 +12,7 @@
 #include "net/OnvifDevice.h"
 #include "net/OnvifReplay.h"
 #include "net/OnvifSearch.h"
+#include "net/ReplayStream.h"
 #include "net/RecorderClient.h"
 #include "net/SearchTask.h"
 #include "net/StreamBuffer.h"
@@ -29,6 +30,12 @@ constexpr auto kAnswerBudget = std::chrono::milliseconds(2000);
 // answers and the media's header and first picture arrive: all of it within
 // this, or the stream is not opened.
 constexpr auto kStreamOpenBudget = std::chrono::seconds(3);
+// An ONVIF replay asks the device for its address, then sets up RTSP; the
+// player's open then reads the stream's timestamps at up to 48 places of the
+// laid-out file, each a new PLAY.
+constexpr auto kReplayOpenBudget = std::chrono::seconds(20);
+// The first request to an address asks which protocol it speaks, within this.
+constexpr auto kProtocolBudget = std::chrono::milliseconds(1000);
 
 TaskTable<SearchTask>& Searches() {
     static TaskTable<SearchTask> table;
@@ -73,7 +80,7 @@ int32_t StartOnvifSearch(const RecorderLogin& login, int32_t channel, int32_t fi
 DownloadJob AnyRecorderJob(RecorderLogin login, std::string name, std::string destination) {
     return [login = std::move(login), name = std::move(name), destination = std::move(destination)](
                const std::atomic<bool>& stopping, DownloadProgress& progress) {
-        switch (ProtocolOf(login, kAnswerBudget)) {
+        switch (ProtocolOf(login, kProtocolBudget)) {
             case RecorderProtocol::Ours: return RecorderFileJob(login, name, destination)(stopping, progress);
             case RecorderProtocol::Onvif:
                 if (const auto stretch = ParseReplayName(name))
@@ -104,7 +111,7 @@ PLAYERSDK_EXPORT int32_t NetSearchFiles(const char* address, const char*, int32_
                               !FormatNetTime(*start, request.from) || !FormatNetTime(*end, request.to)))
             return -1;
         std::unique_ptr<SearchSource> source;
-        switch (ProtocolOf(request.login, kAnswerBudget)) {
+        switch (ProtocolOf(request.login, kProtocolBudget)) {
             case RecorderProtocol::Unreachable: return -3;
             case RecorderProtocol::Onvif:
                 if (const int32_t refused = StartOnvifSearch(request.login, channel, file_type, request.limit,
@@ -182,6 +189,29 @@ PLAYERSDK_EXPORT int32_t NetGetDownloadProgress(int32_t download) {
     });
 }
 
+namespace {
+
+// Opens the player on a stream's bytes once the source has answered, and
+// hands the stream to the supervisor; -1 when it cannot be played.
+template <typename Source>
+PlayerHandle OpenStreamPlayer(std::shared_ptr<Source> source, PlayerWindowHandle picture,
+                              std::chrono::milliseconds answer_budget,
+                              std::chrono::steady_clock::time_point deadline) {
+    if (source->Connect(answer_budget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
+    source->SetReadDeadline(deadline);
+    std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(source));
+    source->ClearReadDeadline();
+    if (!player) return PLAYER_NO_HANDLE;
+    player->AttachPictureWindow(picture);
+    const PlayerHandle handle = RegisterPlayer(player);
+    // Kept by the player until the caller registers its window.
+    player->PostEvent(PLAYER_EVENT_BUFFERING);
+    StreamSupervisor::Instance().Add(handle, player, std::move(source));
+    return handle;
+}
+
+}  // namespace
+
 PLAYERSDK_EXPORT PlayerHandle NetOpenStream(const char* address, const char* login,
                                             const char* password, const char* name,
                                             PlayerWindowHandle picture, uint16_t port) {
@@ -189,20 +219,20 @@ PLAYERSDK_EXPORT PlayerHandle NetOpenStream(const char* address, const char* log
         RecorderLogin recorder;
         if (!MakeLogin(address, port, login, password, recorder) || name == nullptr || name[0] == '\0')
             return PLAYER_NO_HANDLE;
-        const auto deadline = std::chrono::steady_clock::now() + kStreamOpenBudget;
-        auto buffer = std::make_shared<StreamBuffer>(std::move(recorder), name);
-        if (buffer->Connect(kAnswerBudget) != StreamOpen::Ready) return PLAYER_NO_HANDLE;
-
-        buffer->SetReadDeadline(deadline);
-        std::shared_ptr<Player> player = Player::Open(std::make_unique<StreamInput>(buffer));
-        buffer->ClearReadDeadline();
-        if (!player) return PLAYER_NO_HANDLE;
-        player->AttachPictureWindow(picture);
-        const PlayerHandle handle = RegisterPlayer(player);
-        // Kept by the player until the caller registers its window.
-        player->PostEvent(PLAYER_EVENT_BUFFERING);
-        StreamSupervisor::Instance().Add(handle, player, std::move(buffer));
-        return handle;
+        // The question of the protocol counts in the opening's budget.
+        const auto began = std::chrono::steady_clock::now();
+        switch (ProtocolOf(recorder, kProtocolBudget)) {
+            case RecorderProtocol::Ours:
+                return OpenStreamPlayer(std::make_shared<StreamBuffer>(std::move(recorder), name), picture,
+                                        kAnswerBudget, began + kStreamOpenBudget);
+            case RecorderProtocol::Onvif:
+                if (const auto stretch = ParseReplayName(name))
+                    return OpenStreamPlayer(std::make_shared<ReplayStream>(std::move(recorder), *stretch), picture,
+                                            kReplayOpenBudget, began + kReplayOpenBudget);
+                return PLAYER_NO_HANDLE;
+            case RecorderProtocol::Unreachable: break;
+        }
+        return PLAYER_NO_HANDLE;
     });
 }
 

@@ -130,7 +130,9 @@ private:
         // A device that keeps no events has the recording's times only.
         if (!token) return Hand(recording, {{lo, hi}}, deliver);
         bool any = false;
-        std::optional<int64_t> open;
+        // The start of a stretch whose end has not come yet.
+        bool open = false;
+        int64_t open_ms = 0;
         for (;;) {
             pugi::xml_document doc;
             pugi::xml_node response;
@@ -157,15 +159,18 @@ private:
                 if (!time || !item) continue;
                 any = true;
                 const bool present = std::string_view(item.attribute("Value").value()) == "true";
-                if (present && !open) open = std::max(*time, lo);
+                if (present && !open) {
+                    open = true;
+                    open_ms = std::max(*time, lo);
+                }
                 if (!present && open) {
-                    if (std::min(*time, hi) > *open) closed.emplace_back(*open, std::min(*time, hi));
-                    open.reset();
+                    if (std::min(*time, hi) > open_ms) closed.emplace_back(open_ms, std::min(*time, hi));
+                    open = false;
                 }
             }
             const bool completed = std::string_view(Child(list, "SearchState").text().get()) == "Completed";
             if (completed || !list) {
-                if (open && hi > *open) closed.emplace_back(*open, hi);
+                if (open && hi > open_ms) closed.emplace_back(open_ms, hi);
                 if (!any) closed.emplace_back(lo, hi);
                 return Hand(recording, closed, deliver);
             }

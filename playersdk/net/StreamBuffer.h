@@ -28,6 +28,7 @@
 
 #include "core/MediaInput.h"
 #include "net/RecorderClient.h"
+#include "net/StreamSource.h"
 
 namespace playersdk::net {
 
@@ -53,7 +54,7 @@ struct StreamLimits {
     std::chrono::milliseconds read_timeout = std::chrono::seconds(10);
 };
 
-class StreamBuffer {
+class StreamBuffer final : public StreamSource {
 public:
     StreamBuffer(RecorderLogin login, std::string name, StreamLimits limits = {});
     ~StreamBuffer();
@@ -69,12 +70,12 @@ public:
     void ClearReadDeadline();
 
     // MediaInput's operations (see core/MediaInput.h).
-    int Read(uint8_t* buffer, int size);
-    int64_t Seek(int64_t offset, int whence);
-    void Interrupt();
+    int Read(uint8_t* buffer, int size) override;
+    int64_t Seek(int64_t offset, int whence) override;
+    void Interrupt() override;
 
     // The player's play position, in ms, for the bound in seconds ahead.
-    void NotePlayMs(int64_t play_ms);
+    void NotePlayMs(int64_t play_ms) override;
     // Where the player's reading has got to: the byte position of a packet it
     // has just read and that packet's media time. The bit rate of the last
     // stretch read converts the bytes held ahead of it into media time.
@@ -83,22 +84,22 @@ public:
     // the stretch the player read last (the recording's average until it has
     // read some). What the player has read but not yet shown is left out:
     // after a stall there is none.
-    int64_t BufferedMs() const;
+    int64_t BufferedMs() const override;
     // True when the window holds all it may ahead of the reader: the fetch
     // waits for the player to read.
-    bool Full() const;
+    bool Full() const override;
     // How long the reader has been starved, in ms: it caught up with the
     // bytes that have arrived and has not got a little ahead again since.
     // 0 when it is not starved.
-    int64_t StarvedMs() const;
+    int64_t StarvedMs() const override;
     // Forgets a starvation that buffering has just made good.
-    void ResetStarved();
+    void ResetStarved() override;
     // True when nothing more will arrive: all of it has, or the recorder is
     // gone (every reconnection failed).
-    bool FetchOver() const;
+    bool FetchOver() const override;
     uint64_t TotalBytes() const;
     // The recording's length, when the recorder did not give it.
-    void SetDurationIfUnknown(int64_t ms);
+    void SetDurationIfUnknown(int64_t ms) override;
     // Reconnections attempted after lost connections.
     int Reconnections() const;
 
@@ -155,16 +156,5 @@ private:
     std::thread fetcher_;
 };
 
-// The player's view of a StreamBuffer.
-class StreamInput final : public MediaInput {
-public:
-    explicit StreamInput(std::shared_ptr<StreamBuffer> buffer) : buffer_(std::move(buffer)) {}
-    int Read(uint8_t* buffer, int size) override { return buffer_->Read(buffer, size); }
-    int64_t Seek(int64_t offset, int whence) override { return buffer_->Seek(offset, whence); }
-    void Interrupt() override { buffer_->Interrupt(); }
-
-private:
-    std::shared_ptr<StreamBuffer> buffer_;
-};
 
 }  // namespace playersdk::net

@@ -38,7 +38,7 @@ StreamSupervisor::~StreamSupervisor() {
 }
 
 void StreamSupervisor::Add(PlayerHandle handle, const std::shared_ptr<Player>& player,
-                           std::shared_ptr<StreamBuffer> buffer) {
+                           std::shared_ptr<StreamSource> buffer) {
     std::lock_guard lock(mutex_);
     Stream stream;
     stream.player = player;
@@ -76,7 +76,7 @@ void StreamSupervisor::Run() {
         // destruction joins threads of theirs and of their input.
         std::vector<std::function<void()>> actions;
         std::vector<std::shared_ptr<Player>> released;
-        std::vector<std::shared_ptr<StreamBuffer>> released_buffers;
+        std::vector<std::shared_ptr<StreamSource>> released_buffers;
         for (auto it = streams_.begin(); it != streams_.end();) {
             if (Supervise(it->first, it->second, actions)) {
                 ++it;
@@ -102,10 +102,13 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
                                  std::vector<std::function<void()>>& actions) {
     std::shared_ptr<Player> player = stream.player.lock();
     if (!player || FindPlayer(handle) != player) return false;
-    StreamBuffer& buffer = *stream.buffer;
+    StreamSource& buffer = *stream.buffer;
     buffer.SetDurationIfUnknown(player->TotalMs());
     const int64_t play_ms = player->PlayMs();
     buffer.NotePlayMs(play_ms);
+    if (const Player::ReadMark read = player->LastRead(); read.pos >= 0) {
+        buffer.NoteRead(static_cast<uint64_t>(read.pos), read.ms);
+    }
     const bool over = buffer.FetchOver();
     if (stream.buffering) {
         const int seconds = stream.started ? kRebufferSeconds : stream.buffer_seconds;

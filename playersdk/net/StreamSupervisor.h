@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/StreamBuffer.h"
+#include "net/StreamSource.h"
 #include "player/PlayerSdk.h"
 
 namespace playersdk {
@@ -30,7 +30,7 @@ public:
 
     // Takes on a stream just registered as `handle`, in its buffering phase.
     void Add(PlayerHandle handle, const std::shared_ptr<Player>& player,
-             std::shared_ptr<StreamBuffer> buffer);
+             std::shared_ptr<StreamSource> buffer);
     // Seconds of media to buffer, taken into 1..20. False for no such stream.
     bool SetBufferSeconds(PlayerHandle handle, int32_t seconds);
     // Fill percent while buffering; negative otherwise or for no such stream.
@@ -39,7 +39,7 @@ public:
 private:
     struct Stream {
         std::weak_ptr<Player> player;
-        std::shared_ptr<StreamBuffer> buffer;
+        std::shared_ptr<StreamSource> buffer;
         int buffer_seconds = 20;  // until the caller sets it
         bool buffering = true;
         bool started = false;

@@ -416,6 +416,74 @@ TEST(StreamPlayer, AReadThatStallsEveryTwoSecondsLosesNeitherSoundNorPictureTime
     EXPECT_LT(LongestSilence(sound_file), 882u) << "the sound has a gap";
 }
 
+// A picture decoder slower than real time (each picture made to cost 100 ms,
+// 2.5 times its 40): pictures are left out, never the sound, and the picture
+// stays within reach of the sound.
+TEST(SlowDecoder, ThePictureCatchesUpWhileTheSoundPlaysOn) {
+    const std::string sound_file = ScratchDir() + "/slow-decoder-sound.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", sound_file.c_str(), 1);
+    if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";
+    NumberedClip clip;
+    clip.seconds = 8;
+    clip.gop = 25;
+    clip.audio = "aac";  // a steady tone, 44.1 kHz mono
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
+    ASSERT_TRUE(player);
+    player->SetDecodeCostForTesting(100ms);
+    PlayerHandle h = RegisterPlayer(player);
+    FakeWindow window(64, 48);
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::vector<std::pair<int, Clock::time_point>> shown;
+    std::vector<std::pair<Clock::time_point, int64_t>> written;  // the sound file's size over time
+    window.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(mutex);
+        shown.emplace_back(FrameNumberOf(p), Clock::now());
+    });
+    std::atomic<bool> stop{false};
+    std::thread poller([&] {
+        while (!stop) {
+            const int64_t size = FileSize(sound_file);
+            std::lock_guard lock(mutex);
+            if (written.empty() || written.back().second != size) written.emplace_back(Clock::now(), size);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_EQ(PlayerSoundOn(h), 1);
+    PlayerPlay(h, window.Handle());
+    const bool ended = window.WaitForEvents(PLAYER_EVENT_END, 1, 40s);
+    player.reset();
+    PlayerClose(h);
+    stop = true;
+    poller.join();
+    ASSERT_TRUE(ended);
+
+    // The media time heard when each picture was shown: the samples in the
+    // file by then, from the first sound on (the disk driver's own pace, not
+    // the wall clock's).
+    const std::string raw = ReadAll(sound_file);
+    size_t first_sound = 0;
+    while (first_sound + 1 < raw.size() / 2 &&
+           std::abs(static_cast<int>(reinterpret_cast<const int16_t*>(raw.data())[first_sound])) < 1000)
+        ++first_sound;
+    std::lock_guard lock(mutex);
+    double worst_lag_s = 0;
+    for (const auto& [number, at] : shown) {
+        auto after = std::upper_bound(written.begin(), written.end(), at,
+                                      [](Clock::time_point t, const auto& entry) { return t < entry.first; });
+        if (after == written.begin()) continue;
+        const double heard_s = (static_cast<double>((after - 1)->second) / 2 - first_sound) / 44100;
+        worst_lag_s = std::max(worst_lag_s, heard_s - number * 0.04);
+    }
+    EXPECT_LT(worst_lag_s, 2.0) << "the picture fell behind the sound (without catching up, some 12 s)";
+    EXPECT_GE(shown.size(), 24u) << "hardly a picture between the key frames";
+    // The sound never stops (a loaded machine may starve the disk driver for
+    // some tens of ms, which is not this test's business).
+    EXPECT_LT(LongestSilence(sound_file), 22050u) << "the sound stopped";
+}
+
 }  // namespace
 
 namespace {

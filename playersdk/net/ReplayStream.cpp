@@ -1,0 +1,372 @@
+#include "net/ReplayStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/Barrier.h"
+#include "net/OnvifDevice.h"
+#include "net/ReplayMuxer.h"
+#include "net/ReplaySession.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
+
+namespace playersdk::net {
+namespace {
+
+// The laid-out file's bytes per ms of media: above the bit rate of
+// recorders' streams (16 Mbit/s), so that frames mostly land at their times.
+constexpr uint64_t kBytesPerMs = 2000;
+// Media times count from this before the stretch's start, so that the key
+// frame a replay starts from, before the stretch's start, has a time too.
+// The file's bytes count from the stretch's start: such a frame goes first.
+constexpr int64_t kLeadMs = 10000;
+constexpr uint64_t kTsPacket = 188;
+// A read this far beyond what has arrived waits for it instead of asking
+// for a new PLAY.
+constexpr uint64_t kWaitAheadBytes = 3000 * kBytesPerMs;
+// The window ahead of the reader and behind it (real bytes).
+constexpr uint64_t kAheadBytes = 32 * 1024 * 1024;
+constexpr int64_t kAheadMs = 30000;
+constexpr uint64_t kBehindBytes = 8 * 1024 * 1024;
+// A device held back this long is paused.
+constexpr auto kPauseAfter = std::chrono::seconds(2);
+constexpr auto kCallTimeout = std::chrono::seconds(5);
+constexpr auto kConnectTimeout = std::chrono::seconds(2);
+constexpr auto kReadTimeout = std::chrono::seconds(10);
+// Reconnections in a row after a lost connection, and the waits before them.
+constexpr std::chrono::milliseconds kRetryDelays[] = {
+    std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(400),
+    std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
+    std::chrono::milliseconds(500), std::chrono::milliseconds(500)};
+// A starved reader is fed again once this much media is held ahead of it.
+constexpr int64_t kFedAgainMs = 300;
+
+uint64_t AlignDown(uint64_t pos) { return pos / kTsPacket * kTsPacket; }
+uint64_t AlignUp(uint64_t pos) { return (pos + kTsPacket - 1) / kTsPacket * kTsPacket; }
+
+// Byte `at` of an endless run of MPEG-TS null packets.
+uint8_t NullPacketByte(uint64_t at) {
+    switch (at % kTsPacket) {
+        case 0: return 0x47;
+        case 1: return 0x1F;
+        case 2: return 0xFF;
+        case 3: return 0x10;
+        default: return 0xFF;
+    }
+}
+
+}  // namespace
+
+ReplayStream::ReplayStream(RecorderLogin login, ReplayStretch stretch)
+    : login_(std::move(login)),
+      stretch_(std::move(stretch)),
+      size_(AlignUp(static_cast<uint64_t>(stretch_.end_ms - stretch_.start_ms + 1000) * kBytesPerMs)) {}
+
+ReplayStream::~ReplayStream() {
+    Interrupt();
+    if (fetcher_.joinable()) fetcher_.join();
+}
+
+StreamOpen ReplayStream::Connect(std::chrono::milliseconds budget) {
+    std::unique_lock lock(mutex_);
+    if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
+    changed_.wait_for(lock, budget, [this] { return answered_; });
+    return answered_ ? status_ : StreamOpen::Unreachable;
+}
+
+void ReplayStream::SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
+    std::lock_guard lock(mutex_);
+    has_deadline_ = true;
+    deadline_ = deadline;
+}
+
+void ReplayStream::ClearReadDeadline() {
+    std::lock_guard lock(mutex_);
+    has_deadline_ = false;
+}
+
+void ReplayStream::Run() {
+    OnvifDevice device(login_);
+    std::optional<std::string> uri;
+    const SoapResult found = device.FindServices(kCallTimeout);
+    if (found == SoapResult::Ok) uri = ReplayUri(device, stretch_.recording, kCallTimeout);
+    if (!uri) {
+        std::lock_guard lock(mutex_);
+        status_ = found == SoapResult::Refused ? StreamOpen::Refused : StreamOpen::Missing;
+        answered_ = gone_ = true;
+        changed_.notify_all();
+        return;
+    }
+    // The first run starts at the stretch's start.
+    uint64_t from = 0;
+    std::unique_ptr<ReplaySession> replay;
+    for (;;) {
+        const RunEnd end = RunFrom(*uri, device.Login(), from, replay);
+        std::unique_lock lock(mutex_);
+        if (end == RunEnd::Interrupted || interrupted_) return;
+        if (end == RunEnd::Gone) {
+            gone_ = answered_ = true;
+            changed_.notify_all();
+            return;
+        }
+        if (end == RunEnd::Over) {
+            over_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return interrupted_ || restart_; });
+            if (interrupted_) return;
+        }
+        restart_ = false;
+        from = AlignDown(restart_at_);
+        chunks_.clear();
+        held_from_ = cursor_ = from;
+        over_ = false;
+        abandon_ = false;
+    }
+}
+
+ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const RecorderLogin& login, uint64_t from,
+                                           std::unique_ptr<ReplaySession>& replay) {
+    {
+        std::lock_guard lock(mutex_);
+        held_from_ = cursor_ = from;
+    }
+    const int64_t start_ms =
+        std::clamp<int64_t>(static_cast<int64_t>(from / kBytesPerMs), 0, stretch_.end_ms - stretch_.start_ms);
+    std::string pending;
+    std::unique_ptr<ReplayMuxer> muxer;
+    std::optional<int64_t> last_ms;  // media time of the last frame placed
+    std::optional<int64_t> skip_to;  // after a loss: frames up to here were placed
+    size_t losses = 0;
+    for (;;) {
+        // A new position is a new PLAY on the same session; a lost one is
+        // set up again.
+        RtspSession::Result opened = RtspSession::Result::Ok;
+        if (!replay) {
+            replay = std::make_unique<ReplaySession>(abandon_, kConnectTimeout, kReadTimeout);
+            opened = replay->Open(uri, login);
+            if (opened != RtspSession::Result::Ok) replay.reset();
+        }
+        if (opened == RtspSession::Result::Stopped) return Abandoned();
+        if (opened == RtspSession::Result::Ok && !muxer) {
+            muxer = ReplayMuxer::Open(ReplayMuxer::Kind::Stream, replay->Tracks(),
+                                      {[&pending](const uint8_t* data, int size) {
+                                           pending.append(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+                                           return true;
+                                       },
+                                       nullptr});
+            if (!muxer) return RunEnd::Gone;
+        }
+        RtspPlay play;
+        // Resumed after a loss from just past the last time received.
+        play.from_ms = stretch_.start_ms + (last_ms ? *last_ms - kLeadMs + 1 : start_ms);
+        play.to_ms = stretch_.end_ms;
+        play.rate_control = false;
+        if (opened == RtspSession::Result::Ok && replay->Play(play) == RtspSession::Result::Ok) {
+            bool paused = false;
+            for (;;) {
+                if (!WaitForRoom(*replay, paused)) return Abandoned();
+                size_t track = 0;
+                ReplayFrame frame;
+                const ReplaySession::Next next = replay->NextFrame(track, frame);
+                if (next == ReplaySession::Next::Stopped) return Abandoned();
+                if (next == ReplaySession::Next::End) return RunEnd::Over;
+                if (next == ReplaySession::Next::Lost) {
+                    skip_to = last_ms;
+                    replay.reset();
+                    break;
+                }
+                losses = 0;
+                const int64_t ms = *frame.utc_ms - stretch_.start_ms + kLeadMs;
+                if (skip_to && ms <= *skip_to) continue;
+                if (!muxer->Write(track, frame, std::max<int64_t>(ms, 0))) return RunEnd::Gone;
+                if (pending.empty()) continue;
+                std::lock_guard lock(mutex_);
+                PlaceLocked(std::move(pending), ms);
+                pending.clear();
+                last_ms = std::max(ms, last_ms.value_or(ms));
+                if (!answered_) {
+                    status_ = StreamOpen::Ready;
+                    answered_ = true;
+                }
+                changed_.notify_all();
+            }
+        } else if (opened == RtspSession::Result::Refused) {
+            std::lock_guard lock(mutex_);
+            status_ = StreamOpen::Refused;
+            return RunEnd::Gone;
+        } else {
+            replay.reset();
+        }
+        // Lost: tried again from the last time received, a few times.
+        if (losses >= std::size(kRetryDelays)) return RunEnd::Gone;
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, kRetryDelays[losses++], [this] { return interrupted_ || restart_; });
+        if (interrupted_ || restart_) return interrupted_ ? RunEnd::Interrupted : RunEnd::Restart;
+    }
+}
+
+ReplayStream::RunEnd ReplayStream::Abandoned() {
+    std::lock_guard lock(mutex_);
+    return interrupted_ ? RunEnd::Interrupted : RunEnd::Restart;
+}
+
+void ReplayStream::PlaceLocked(std::string bytes, int64_t ms) {
+    const uint64_t at =
+        std::max(cursor_, AlignDown(static_cast<uint64_t>(std::max<int64_t>(ms - kLeadMs, 0)) * kBytesPerMs));
+    cursor_ = at + AlignUp(bytes.size());
+    bytes.resize(AlignUp(bytes.size()), static_cast<char>(0xFF));
+    chunks_.push_back({at, std::move(bytes), ms});
+    // What lies far behind the reader goes.
+    uint64_t behind = 0;
+    for (const auto& chunk : chunks_)
+        if (chunk.pos + chunk.bytes.size() <= read_pos_) behind += chunk.bytes.size();
+    while (behind > kBehindBytes && !chunks_.empty() && chunks_.front().pos + chunks_.front().bytes.size() <= read_pos_) {
+        behind -= chunks_.front().bytes.size();
+        held_from_ = chunks_.front().pos + chunks_.front().bytes.size();
+        chunks_.pop_front();
+    }
+}
+
+bool ReplayStream::WaitForRoom(ReplaySession& replay, bool& paused) {
+    std::unique_lock lock(mutex_);
+    const auto began = std::chrono::steady_clock::now();
+    while (!interrupted_ && !restart_ && (AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs)) {
+        if (!paused && std::chrono::steady_clock::now() - began >= kPauseAfter) {
+            lock.unlock();
+            paused = replay.Pause() == RtspSession::Result::Ok;
+            lock.lock();
+            continue;
+        }
+        changed_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    if (interrupted_ || restart_) return false;
+    if (paused) {
+        lock.unlock();
+        RtspPlay resume;
+        resume.rate_control = false;
+        paused = false;
+        return replay.Play(resume) == RtspSession::Result::Ok;
+    }
+    return true;
+}
+
+int64_t ReplayStream::AheadMsLocked() const {
+    if (chunks_.empty()) return 0;
+    const auto at = std::upper_bound(chunks_.begin(), chunks_.end(), read_pos_,
+                                     [](uint64_t pos, const Chunk& chunk) { return pos < chunk.pos; });
+    const int64_t read_ms = at == chunks_.begin() ? chunks_.front().ms : std::prev(at)->ms;
+    return std::max<int64_t>(chunks_.back().ms - read_ms, 0);
+}
+
+uint64_t ReplayStream::AheadBytesLocked() const {
+    uint64_t ahead = 0;
+    for (auto it = chunks_.rbegin(); it != chunks_.rend() && it->pos >= read_pos_; ++it) ahead += it->bytes.size();
+    return ahead;
+}
+
+void ReplayStream::RequestRestartLocked(uint64_t pos) {
+    restart_ = true;
+    restart_at_ = pos;
+    abandon_ = true;
+    changed_.notify_all();
+}
+
+int ReplayStream::Read(uint8_t* buffer, int size) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (interrupted_) return AVERROR_EXIT;
+        if (read_pos_ >= size_) return AVERROR_EOF;
+        if (!restart_ && read_pos_ >= held_from_ && read_pos_ < cursor_) {
+            const auto next = std::upper_bound(chunks_.begin(), chunks_.end(), read_pos_,
+                                               [](uint64_t pos, const Chunk& chunk) { return pos < chunk.pos; });
+            size_t n = 0;
+            if (next != chunks_.begin() && read_pos_ < std::prev(next)->pos + std::prev(next)->bytes.size()) {
+                const Chunk& chunk = *std::prev(next);
+                const size_t offset = static_cast<size_t>(read_pos_ - chunk.pos);
+                n = std::min(chunk.bytes.size() - offset, static_cast<size_t>(size));
+                std::memcpy(buffer, chunk.bytes.data() + offset, n);
+            } else {
+                const uint64_t gap_end = next != chunks_.end() ? next->pos : cursor_;
+                n = static_cast<size_t>(std::min<uint64_t>(gap_end - read_pos_, static_cast<uint64_t>(size)));
+                for (size_t i = 0; i < n; ++i) buffer[i] = NullPacketByte(read_pos_ + i);
+            }
+            read_pos_ += n;
+            if (starved_ && AheadMsLocked() >= kFedAgainMs) starved_ = false;
+            changed_.notify_all();
+            return static_cast<int>(n);
+        }
+        if (gone_) return AVERROR_EOF;
+        // The run has reached the stretch's end: nothing comes after it.
+        if (!restart_ && over_ && read_pos_ >= cursor_) return AVERROR_EOF;
+        const bool on_its_way = restart_ ? restart_at_ == read_pos_
+                                         : read_pos_ >= held_from_ && read_pos_ <= cursor_ + kWaitAheadBytes;
+        if (!on_its_way) RequestRestartLocked(read_pos_);
+        if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
+        if (!starved_) {
+            starved_ = true;
+            starved_since_ = std::chrono::steady_clock::now();
+        }
+        changed_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+}
+
+int64_t ReplayStream::Seek(int64_t offset, int whence) {
+    std::lock_guard lock(mutex_);
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return static_cast<int64_t>(size_);
+    int64_t target;
+    switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET: target = offset; break;
+        case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
+        case SEEK_END: target = static_cast<int64_t>(size_) + offset; break;
+        default: return -1;
+    }
+    if (target < 0 || static_cast<uint64_t>(target) > size_) return -1;
+    read_pos_ = static_cast<uint64_t>(target);
+    changed_.notify_all();
+    return target;
+}
+
+void ReplayStream::Interrupt() {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    abandon_ = true;
+    changed_.notify_all();
+}
+
+void ReplayStream::NotePlayMs(int64_t play_ms) {
+    std::lock_guard lock(mutex_);
+    play_ms_ = play_ms;
+}
+
+int64_t ReplayStream::BufferedMs() const {
+    std::lock_guard lock(mutex_);
+    if (restart_ || read_pos_ < held_from_ || read_pos_ > cursor_) return 0;
+    return AheadMsLocked();
+}
+
+bool ReplayStream::Full() const {
+    std::lock_guard lock(mutex_);
+    return !restart_ && (AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs);
+}
+
+int64_t ReplayStream::StarvedMs() const {
+    std::lock_guard lock(mutex_);
+    if (!starved_) return 0;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starved_since_)
+        .count();
+}
+
+void ReplayStream::ResetStarved() {
+    std::lock_guard lock(mutex_);
+    starved_ = false;
+}
+
+bool ReplayStream::FetchOver() const {
+    std::lock_guard lock(mutex_);
+    return (over_ && !restart_) || gone_ || interrupted_;
+}
+
+}  // namespace playersdk::net

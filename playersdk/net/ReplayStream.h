@@ -1,0 +1,105 @@
+// A stretch replayed from an ONVIF device as the bytes of an MPEG-TS file the
+// engine reads, with its seeks turned into new PLAYs.
+//
+// The engine seeks by byte position, so the stream is laid out as a file of
+// kBytesPerMs bytes per ms of the stretch: each frame's packets are placed at
+// (or, after a large frame, just past) the position of its time, and the
+// space between is MPEG-TS null packets made up on reading. A read far from
+// what is held asks the device for a new PLAY from the time of that position
+// ("Range: clock=", "Immediate: yes"); the engine's timestamp search then
+// lands where it means to. The replay runs as fast as the link goes
+// ("Rate-Control: no"), held back by the window ahead of the reader: when it
+// stays full the device is paused (PAUSE) and later resumed (PLAY). A lost
+// connection is resumed from the last time received.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/OnvifSearch.h"
+#include "net/ReplaySession.h"
+#include "net/RecorderClient.h"
+#include "net/StreamBuffer.h"
+#include "net/StreamSource.h"
+
+namespace playersdk::net {
+
+class ReplayStream final : public StreamSource {
+public:
+    ReplayStream(RecorderLogin login, ReplayStretch stretch);
+    ~ReplayStream() override;
+    ReplayStream(const ReplayStream&) = delete;
+    ReplayStream& operator=(const ReplayStream&) = delete;
+
+    // Starts the replay and waits, at most `budget`, for its first picture.
+    StreamOpen Connect(std::chrono::milliseconds budget);
+    void SetReadDeadline(std::chrono::steady_clock::time_point deadline);
+    void ClearReadDeadline();
+
+    int Read(uint8_t* buffer, int size) override;
+    int64_t Seek(int64_t offset, int whence) override;
+    void Interrupt() override;
+    void NotePlayMs(int64_t play_ms) override;
+    int64_t BufferedMs() const override;
+    bool Full() const override;
+    int64_t StarvedMs() const override;
+    void ResetStarved() override;
+    bool FetchOver() const override;
+    void SetDurationIfUnknown(int64_t) override {}
+
+private:
+    struct Chunk {
+        uint64_t pos;
+        std::string bytes;
+        int64_t ms;  // media time of its frame
+    };
+    enum class RunEnd { Restart, Over, Gone, Interrupted };
+    void Run();
+    // One run of bytes from `from` on, on the session given (set up anew
+    // when there is none or it was lost).
+    RunEnd RunFrom(const std::string& uri, const RecorderLogin& login, uint64_t from,
+                   std::unique_ptr<ReplaySession>& replay);
+    // Why a run's network wait ended early: Interrupted or Restart.
+    RunEnd Abandoned();
+    // Places a frame's packets; under mutex_.
+    void PlaceLocked(std::string bytes, int64_t ms);
+    // Waits while the window ahead of the reader is full; false when the run
+    // is to end. Pauses the device when the wait is long.
+    bool WaitForRoom(ReplaySession& replay, bool& paused);
+    int64_t AheadMsLocked() const;
+    uint64_t AheadBytesLocked() const;
+    void RequestRestartLocked(uint64_t pos);
+
+    const RecorderLogin login_;
+    const ReplayStretch stretch_;
+    const uint64_t size_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Chunk> chunks_;
+    uint64_t held_from_ = 0;  // bytes [held_from_, cursor_) can be read
+    uint64_t cursor_ = 0;
+    uint64_t read_pos_ = 0;
+    int64_t play_ms_ = 0;
+    bool restart_ = false;
+    uint64_t restart_at_ = 0;
+    bool over_ = false;       // the run reached the stretch's end
+    bool gone_ = false;
+    bool interrupted_ = false;
+    StreamOpen status_ = StreamOpen::Unreachable;
+    bool answered_ = false;
+    bool starved_ = false;
+    std::chrono::steady_clock::time_point starved_since_;
+    bool has_deadline_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    std::atomic<bool> abandon_{false};  // ends the run's network waits
+    std::thread fetcher_;
+};
+
+}  // namespace playersdk::net

@@ -1,0 +1,42 @@
+// What the stream supervisor asks of a network stream's bytes, whichever
+// protocol brings them: our recorder's file over HTTP (StreamBuffer) or an
+// ONVIF device's replay (ReplayStream). See StreamBuffer.h for each.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/MediaInput.h"
+
+namespace playersdk::net {
+
+class StreamSource {
+public:
+    virtual ~StreamSource() = default;
+    // MediaInput's operations (see core/MediaInput.h).
+    virtual int Read(uint8_t* buffer, int size) = 0;
+    virtual int64_t Seek(int64_t offset, int whence) = 0;
+    virtual void Interrupt() = 0;
+
+    virtual void NotePlayMs(int64_t play_ms) = 0;
+    virtual int64_t BufferedMs() const = 0;
+    virtual bool Full() const = 0;
+    virtual int64_t StarvedMs() const = 0;
+    virtual void ResetStarved() = 0;
+    virtual bool FetchOver() const = 0;
+    virtual void SetDurationIfUnknown(int64_t ms) = 0;
+};
+
+// The player's view of a stream's bytes.
+class StreamInput final : public MediaInput {
+public:
+    explicit StreamInput(std::shared_ptr<StreamSource> source) : source_(std::move(source)) {}
+    int Read(uint8_t* buffer, int size) override { return source_->Read(buffer, size); }
+    int64_t Seek(int64_t offset, int whence) override { return source_->Seek(offset, whence); }
+    void Interrupt() override { source_->Interrupt(); }
+
+private:
+    std::shared_ptr<StreamSource> source_;
+};
+
+}  // namespace playersdk::net

@@ -1,0 +1,99 @@
+// Search, download and stream from varnel-recorder as an ONVIF device, through
+// the library's entry points: a channel of two segments with a gap between.
+#include "NetFixture.h"
+
+#include <regex>
+
+#include "TestMedia.h"
+
+using namespace net_test;
+using playersdk_test::FakeWindow;
+
+namespace {
+
+struct Row {
+    std::string name;
+    NetTime start, end;
+};
+std::mutex found_mutex;
+std::vector<Row> found;
+
+void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t, int32_t) {
+    std::lock_guard lock(found_mutex);
+    found.push_back({name, *start, *end});
+}
+
+NetTime At(int hour, int minute, int second) {
+    NetTime t{};
+    t.year = 2026;
+    t.month = 3;
+    t.day = 2;
+    t.hour = static_cast<uint8_t>(hour);
+    t.minute = static_cast<uint8_t>(minute);
+    t.second = static_cast<uint8_t>(second);
+    return t;
+}
+
+class OnvifRecorder : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = new testing_support::TempFolder;
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100000_100008.mp4", 8));
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100020_100028.mp4", 8));
+        recorder = new testing_support::RecorderProcess(folder->path(), {"--rtsp-port", "0"});
+        ASSERT_GT(recorder->port(), 0);
+        const NetTime from = At(9, 0, 0), to = At(11, 0, 0);
+        const int32_t search = NetSearchFiles("127.0.0.1", "", 0, kLogin, kLogin, 1, 1, 1, &from, &to, Collect, nullptr,
+                                              Port());
+        ASSERT_GE(search, 0);
+        ASSERT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
+        NetStopSearch(search);
+    }
+    static void TearDownTestSuite() {
+        delete recorder;
+        delete folder;
+    }
+    static uint16_t Port() { return static_cast<uint16_t>(recorder->port()); }
+
+    static testing_support::TempFolder* folder;
+    static testing_support::RecorderProcess* recorder;
+};
+testing_support::TempFolder* OnvifRecorder::folder = nullptr;
+testing_support::RecorderProcess* OnvifRecorder::recorder = nullptr;
+
+TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
+    std::lock_guard lock(found_mutex);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].start.second, 0);
+    EXPECT_EQ(found[0].end.second, 8);
+    EXPECT_EQ(found[1].start.second, 20);
+    EXPECT_EQ(found[1].end.second, 28);
+}
+
+TEST_F(OnvifRecorder, ARowDownloadsAsAnMp4OfItsStretch) {
+    ASSERT_FALSE(found.empty());
+    const int32_t download =
+        NetStartDownload("127.0.0.1", kLogin, kLogin, found[1].name.c_str(), "d:\\onvif.mp4", Port(), 0, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return NetGetDownloadProgress(download) < 0; }));
+    NetStopDownload(download);
+    const std::string file = (NetEnvironment::DriveRoot() / "d" / "onvif.mp4").string();
+    EXPECT_EQ(playersdk_test::ProbeCodecs(file), "h264,aac");
+    EXPECT_NEAR(playersdk_test::ProbeDuration(file), 8.0, 0.5);
+}
+
+TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
+    ASSERT_FALSE(found.empty());
+    FakeWindow picture(64, 36), window(1, 1);
+    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, found[0].name.c_str(), picture.Handle(), Port());
+    ASSERT_NE(h, -1);
+    NetSetBufferTime(h, 2);
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    EXPECT_NEAR(static_cast<double>(PlayerGetTotalTime(h)), 8000.0, 600.0);
+    EXPECT_NE(PlayerSetPlayTime(h, 5000), 0);
+    EXPECT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 5000; }, 20s));
+    EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    PlayerClose(h);
+}
+
+}  // namespace
