@@ -2,8 +2,10 @@
 // back: ffprobe figures, BMP files, and frame numbers coded into pictures.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeWindow.h"
@@ -32,9 +34,11 @@ struct NumberedClip {
 std::string MakeNumberedClip(const NumberedClip& clip);
 
 // A numbered clip written into `name` in the scratch folder at the pace of
-// playing, as a recorder writes, so that it grows while a test plays it.
-// `muxer_options` go before the file name (a format, -movflags...). The
-// writer is stopped, if still running, when this is destroyed.
+// playing, in pieces of a hundredth of a second, as a recorder
+// writes, so that it grows while a test plays it. The clip is made whole
+// first with `muxer_options` (a format, -movflags...) and its first second is
+// there at once. The writer is stopped, if still running, when this is
+// destroyed.
 class GrowingClip {
 public:
     GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options);
@@ -47,7 +51,9 @@ public:
 
 private:
     std::string path_;
-    int pid_ = -1;
+    std::thread writer_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> whole_{false};
 };
 
 // Two recording sessions of a numbered clip with sound, `seconds` each,
