@@ -87,7 +87,7 @@ private:
                      "</s:Value></s:Subcode></s:Code></s:Fault>";
         } else if (call == "GetServices") {
             answer = "<tds:GetServicesResponse><tds:Service><tds:Namespace>" + std::string(onvif::kNsSearch) +
-                     "</tds:Namespace><tds:XAddr>http://10.0.0.1/onvif/search</tds:XAddr></tds:Service>"
+                     "</tds:Namespace><tds:XAddr>http://127.0.0.2:9/onvif/search</tds:XAddr></tds:Service>"
                      "</tds:GetServicesResponse>";
         } else if (call == "FindRecordings" || call == "FindEvents") {
             answer = "<tse:" + call + "Response><tse:SearchToken>" + call + "</tse:SearchToken></tse:" + call +
