@@ -68,7 +68,7 @@ figures=$(mktemp)
 trap 'rm -f "$figures" "$figures.conf"' EXIT
 
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-field() { sed -n "s/.*$1=\([0-9.-]*\).*/\1/p"; }
+field() { tr " " "\n" | sed -n "s/^$1=//p"; }
 # play NAME COMMAND...: one run, its figures appended to $figures as
 # "NAME cpu_per_media_s rss_mb first_picture_ms startup_cpu_s steady_cpu_per_s".
 play() {
