@@ -144,6 +144,16 @@ bool Player::SeekToRatio(float ratio) {
     return SeekToMs(static_cast<uint32_t>(static_cast<double>(ratio) * total_ms_));
 }
 
+double Player::Speed() const {
+    std::lock_guard lock(mutex_);
+    return state_.Speed();
+}
+
+bool Player::Paused() const {
+    std::lock_guard lock(mutex_);
+    return state_.Paused();
+}
+
 uint32_t Player::PlayMs() const {
     return static_cast<uint32_t>(std::clamp<int64_t>(shown_us_ / 1000, 0, UINT32_MAX));
 }

@@ -109,6 +109,9 @@ public:
         int64_t ms = 0;
     };
     ReadMark LastRead() const;
+    // The pace playing asks of a stream: its speed, and whether it is paused.
+    double Speed() const;
+    bool Paused() const;
     // An event for the registered notify window (kept until there is one).
     void PostEvent(int code) { events_.Post(code); }
     MediaInput* Input() const { return input_.get(); }
