@@ -7,6 +7,12 @@
 #include <regex>
 
 #include "TestMedia.h"
+#include "net/ReplayStream.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -134,6 +140,21 @@ TEST_F(OnvifRecorder, ARowWithALawSoundStreamsItsSound) {
     const auto loud = std::count_if(samples.begin(), samples.end(), [](int16_t s) { return s > 1000 || s < -1000; });
     // The 4 s tone: at least 2 s of it at the 8 kHz it was recorded at.
     EXPECT_GT(loud, 2 * 8000);
+}
+
+// The player's open reads the laid-out stream's tail for its length, before
+// the replay has got there: nothing is there, and the stream plays on.
+TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
+    ASSERT_FALSE(found.empty());
+    const auto stretch = playersdk::net::ParseReplayName(found[0].name);
+    ASSERT_TRUE(stretch);
+    playersdk::net::ReplayStream stream({"127.0.0.1", Port(), kLogin, kLogin}, *stretch);
+    ASSERT_EQ(stream.Connect(20s), playersdk::net::StreamOpen::Ready);
+    uint8_t bytes[188];
+    ASSERT_GT(stream.Seek(stream.Seek(0, AVSEEK_SIZE) - 188, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), AVERROR_EOF);
+    ASSERT_EQ(stream.Seek(0, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), 188);
 }
 
 }  // namespace
