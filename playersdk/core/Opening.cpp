@@ -218,7 +218,8 @@ bool Player::DecodeFirstPicture() {
         if (ReadMediaPacket(packet) < 0) {
             avcodec_send_packet(video_decoder_, nullptr);
             draining = true;
-            read_ended_ = true;
+            video_packets_.MarkEnd();
+            sound_packets_.MarkEnd();
             continue;
         }
         const int64_t time = PacketTimeUs(packet);
@@ -235,7 +236,7 @@ bool Player::DecodeFirstPicture() {
             if (time != kUnknownTime) video_read_us_ = time;
             av_packet_unref(packet);
         } else {
-            RoutePacketLocked(packet);
+            RoutePacket(packet);
         }
     }
     av_packet_free(&packet);

@@ -39,17 +39,14 @@ Player::~Player() {
 void Player::SetHandle(PlayerHandle handle) { events_.SetHandle(handle); }
 
 int64_t Player::QueuedAheadMs() const {
-    std::lock_guard lock(mutex_);
     // Playing needs both: the shallower queue is what is held.
-    const PacketQueue& shallower = audio_stream_ >= 0 && !SoundSilentLocked() &&
-                                           sound_packets_.DurationUs() < video_packets_.DurationUs()
-                                     ? sound_packets_
-                                     : video_packets_;
-    return shallower.DurationUs() / 1000;
+    const int64_t video_us = video_packets_.DurationUs();
+    if (audio_stream_ < 0 || SoundSilent()) return video_us / 1000;
+    return std::min(video_us, sound_packets_.DurationUs()) / 1000;
 }
 
 Player::ReadMark Player::LastRead() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(read_mark_mutex_);
     return last_read_;
 }
 
@@ -57,8 +54,18 @@ void Player::UpdateClockLocked() {
     const bool running = state_.ClockRuns();
     clock_.SetRunning(running);
     if (audio_) audio_->SetActive(running && SoundWantedLocked());
-    presenter_wake_.notify_all();
-    sound_wake_.notify_all();
+    presenter_wake_.Ring();
+    sound_wake_.Ring();
+}
+
+void Player::AwaitLocked(std::unique_lock<std::mutex>& lock, Wakeup& wakeup, PlaybackClock::WallClock::duration longest) {
+    lock.unlock();
+    if (longest == PlaybackClock::WallClock::duration::max()) {
+        wakeup.Wait();
+    } else {
+        wakeup.WaitFor(longest);
+    }
+    lock.lock();
 }
 
 bool Player::Play(PlayerWindow* window) {
@@ -198,11 +205,11 @@ void Player::Close() {
         if (state_.Closed()) return;
         state_.Close();
         quit_ = true;
-        reader_wake_.notify_all();
-        video_wake_.notify_all();
-        sound_wake_.notify_all();
-        presenter_wake_.notify_all();
     }
+    video_packets_.Abort();
+    sound_packets_.Abort();
+    pictures_.Abort();
+    reader_wake_.Ring();
     events_.Close();
     input_->Interrupt();
     for (std::thread* thread : {&reader_, &video_, &sound_, &presenter_}) {

@@ -60,6 +60,7 @@
 #include "core/PictureScaler.h"
 #include "core/PlaybackClock.h"
 #include "core/PlaybackState.h"
+#include "core/Wakeup.h"
 #include "core/WindowGate.h"
 #include "player/PlayerSdk.h"
 
@@ -161,11 +162,8 @@ private:
     bool PastHeldEnd(const AVPacket* packet) const;
     // Read thread: the total reaches at least to the end of this packet.
     void GrowTotal(const AVPacket* packet);
-    bool QueuesFullLocked() const;
-    // Wakes the read thread once a queue is down to kRefillShare, so that it
-    // refills in one go rather than a packet at a time.
-    void PacketTakenLocked();
-    void RoutePacketLocked(AVPacket* packet);
+    bool QueuesFull() const;
+    void RoutePacket(AVPacket* packet);
 
     // --- seeking (Seeking.cpp) ---
     // An entry point's seek.
@@ -178,7 +176,7 @@ private:
     bool SeekToByte(int64_t pos);
     // Whether the sound track has carried nothing for kSilentSoundUs of the
     // pictures read since the latest seek.
-    bool SoundSilentLocked() const;
+    bool SoundSilent() const;
 
     // --- picture thread (VideoThread.cpp) ---
     void VideoLoop();
@@ -196,7 +194,7 @@ private:
     // seek lands on the picture reached (reached_us) instead; a next key frame
     // nearer the target becomes a seek of its own.
     bool DecodeOnWithinBudget(int64_t reached_us, DecodeState& state);
-    void PushPicture(QueuedPicture picture);
+    void PushPicture(QueuedPicture picture) { pictures_.Push(picture); }
     int64_t FrameTimeUs(const AVFrame* frame) const;
     int64_t FrameDurationUs(const AVFrame* frame) const;
 
@@ -218,6 +216,10 @@ private:
     // Runs or holds the clock and the sound as the state says, and wakes the
     // presenter and the sound thread to look again.
     void UpdateClockLocked();
+    // Lets the player's lock go while the thread waits for its wakeup, at
+    // most `longest`.
+    static void AwaitLocked(std::unique_lock<std::mutex>& lock, Wakeup& wakeup,
+                            PlaybackClock::WallClock::duration longest = PlaybackClock::WallClock::duration::max());
 
     static constexpr int64_t kUnknownTime = INT64_MIN;
 
@@ -258,27 +260,36 @@ private:
     std::atomic<int64_t> shown_us_{0};
     std::atomic<int64_t> read_started_ms_{0};
     std::atomic<int64_t> decode_cost_us_{0};
-    ReadMark last_read_;  // guarded by mutex_
 
-    // Everything below up to the clock is guarded by mutex_.
+    // Where reading has got to since the latest seek (the read thread's):
+    // the media times of the latest picture and sound packets, and the
+    // seek's target they count from.
+    std::atomic<int64_t> video_read_us_{kUnknownTime};
+    std::atomic<int64_t> sound_read_us_{kUnknownTime};
+    std::atomic<int64_t> read_from_us_{0};
+    mutable std::mutex read_mark_mutex_;
+    ReadMark last_read_;  // guarded by read_mark_mutex_
+
+    // Each thread's wakeup, rung by whatever changes what it waits for (the
+    // picture thread waits on its queues themselves).
+    Wakeup reader_wake_;
+    Wakeup sound_wake_;
+    Wakeup presenter_wake_;
+
+    // The queues, each under a lock of its own (docs/ENGINE.md: lock order).
+    PacketQueue video_packets_{&reader_wake_};
+    PacketQueue sound_packets_{&reader_wake_, &sound_wake_};
+    PictureQueue pictures_{&presenter_wake_};
+
+    // The player's lock: the playback state, the exact seek's progress and
+    // the sound output.
     mutable std::mutex mutex_;
-    std::condition_variable reader_wake_;
-    std::condition_variable video_wake_;
-    std::condition_variable sound_wake_;
-    std::condition_variable presenter_wake_;
     PlaybackState state_;
-    bool read_ended_ = false;       // every packet of the current serial read
-    // Media times of the latest picture and sound packets read since the latest seek.
-    int64_t video_read_us_ = INT64_MIN;
-    int64_t sound_read_us_ = INT64_MIN;
     // The picture thread is decoding on to the serial's target; the pictures
     // it has decoded end at refined_to_us_. A seek further on before the next
     // key frame only moves the target.
     bool refining_ = false;
     int64_t refined_to_us_ = 0;
-    PacketQueue video_packets_;
-    PacketQueue sound_packets_;
-    PictureQueue pictures_;
     std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
 
     PlaybackClock clock_;

@@ -32,23 +32,25 @@ void Player::RequestSeekLocked(int64_t target_us) {
     shown_us_ = target_us;
     UpdateClockLocked();
     clock_.Set(target_us);
-    reader_wake_.notify_all();
-    video_wake_.notify_all();
+    reader_wake_.Ring();
 }
 
 // Carries out the latest seek asked for; what was queued before it is dropped.
+// The queues go to the new serial under the player's lock, together with the
+// state: whoever reads the serial there finds the queues at it.
 void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
     const int64_t target = state_.BeginSeek();
-    read_ended_ = false;
+    const int serial = state_.Serial();
     video_read_us_ = sound_read_us_ = kUnknownTime;
-    last_read_ = {};
-    video_packets_.Clear();
-    sound_packets_.Clear();
-    pictures_.Clear();
-    if (audio_) audio_->Flush(state_.Serial());
-    video_wake_.notify_all();
-    sound_wake_.notify_all();
-    presenter_wake_.notify_all();
+    read_from_us_ = target;
+    {
+        std::lock_guard mark_lock(read_mark_mutex_);
+        last_read_ = {};
+    }
+    video_packets_.Flush(serial);
+    sound_packets_.Flush(serial);
+    pictures_.Flush(serial);
+    if (audio_) audio_->Flush(serial);
     lock.unlock();
     if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
         const int64_t ts = start_us_ + target;

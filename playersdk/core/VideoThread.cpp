@@ -68,19 +68,6 @@ struct Player::DecodeState {
     AVFrame* held = nullptr;    // the latest picture before the target
 };
 
-void Player::PushPicture(QueuedPicture picture) {
-    std::unique_lock lock(mutex_);
-    video_wake_.wait(lock, [&] {
-        return quit_ || picture.serial != state_.Serial() || state_.SeekPending() || !pictures_.Full();
-    });
-    if (quit_ || picture.serial != state_.Serial() || state_.SeekPending()) {
-        av_frame_free(&picture.frame);
-        return;
-    }
-    pictures_.Push(picture);
-    presenter_wake_.notify_one();
-}
-
 // Hands a decoded picture on: while refining a seek, the first picture is
 // shown at once as a preview and the one at the target follows.
 void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
@@ -182,7 +169,10 @@ void Player::VideoLoop() {
     while (!quit_ && state.frame != nullptr && state.held != nullptr) {
         if (state_.SeekPending()) {
             // A newer seek is coming: nothing queued now is worth decoding.
-            video_wake_.wait(lock);
+            const int serial = state_.Serial();
+            lock.unlock();
+            video_packets_.AwaitSerialChange(serial);
+            lock.lock();
             continue;
         }
         if (state.serial != state_.Serial()) {
@@ -206,11 +196,15 @@ void Player::VideoLoop() {
             lock.lock();
             continue;
         }
-        if (video_packets_.Empty()) {
-            if (read_ended_ && !state.drained) {
+        lock.unlock();
+        QueuedPacket item;
+        if (!video_packets_.Pop(&item)) {
+            if (video_packets_.Finished() && !state.drained) {
                 state.drained = true;
-                state.speed_step = state_.SpeedStep();
-                lock.unlock();
+                {
+                    std::lock_guard speed_lock(mutex_);
+                    state.speed_step = state_.SpeedStep();
+                }
                 DecodePacket(nullptr, state);
                 {
                     std::lock_guard refining_lock(mutex_);
@@ -233,14 +227,13 @@ void Player::VideoLoop() {
                 QueuedPicture end;
                 end.serial = state.serial;
                 PushPicture(end);
-                lock.lock();
-                continue;
+            } else {
+                video_packets_.Await(state.serial, state.drained);
             }
-            video_wake_.wait(lock);
+            lock.lock();
             continue;
         }
-        QueuedPacket item = video_packets_.Pop();
-        PacketTakenLocked();
+        lock.lock();
         if (item.serial != state.serial) {
             av_packet_free(&item.packet);
             continue;
@@ -248,7 +241,7 @@ void Player::VideoLoop() {
         state.speed_step = state_.SpeedStep();
         state.target_us = state_.SerialTargetUs();
         const bool clock_runs = state_.ClockRuns();
-        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || read_ended_;
+        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || video_packets_.EndMarked();
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
