@@ -5,7 +5,7 @@
 
 #include "core/AudioOutput.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -17,7 +17,7 @@ using Wall = PlaybackClock::WallClock;
 
 
 // Makes next_ the next picture of the current serial; false when none is decoded.
-bool Player::TakeNextLocked() {
+bool Engine::TakeNextLocked() {
     for (;;) {
         if (has_next_) {
             // Pictures decoded before a step to 8x or faster may be other than
@@ -35,7 +35,7 @@ bool Player::TakeNextLocked() {
     }
 }
 
-void Player::PreRender(QueuedPicture& picture) {
+void Engine::PreRender(QueuedPicture& picture) {
     window_.With([&](PlayerWindow* window) {
         if (window->area_size == nullptr) return;
         int width = 0, height = 0;
@@ -46,7 +46,7 @@ void Player::PreRender(QueuedPicture& picture) {
 }
 
 // Presents next_ and makes it the picture on screen.
-void Player::Show(QueuedPicture& picture) {
+void Engine::Show(QueuedPicture& picture) {
     // The play time is the picture's before the window can see the picture.
     if (!picture.preview) {
         shown_us_ = std::max<int64_t>(0, picture.time_us);
@@ -78,12 +78,12 @@ void Player::Show(QueuedPicture& picture) {
     has_next_ = false;
 }
 
-bool Player::SoundReadyLocked() const {
+bool Engine::SoundReadyLocked() const {
     if (!SoundWantedLocked()) return true;
     return audio_->HasSound(state_.Serial()) || sound_packets_.Finished() || SoundSilent();
 }
 
-int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {
+int Engine::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {
     const int serial = state_.Serial();
     lock.unlock();
     Show(picture);
@@ -96,12 +96,12 @@ int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPi
     return serial;
 }
 
-bool Player::EndReachedLocked() const {
+bool Engine::EndReachedLocked() const {
     if (clock_.NowUs() < last_end_us_) return false;
     return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
 }
 
-void Player::PresentLoop() {
+void Engine::PresentLoop() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
         if (!state_.Started() || !TakeNextLocked()) {

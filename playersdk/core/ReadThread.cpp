@@ -2,7 +2,7 @@
 // the picture and sound threads, carries out seeks, and stops at the end.
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -17,7 +17,7 @@ namespace playersdk {
 // changes them must do so here, before the queues, the cut and the decoders
 // see the packet. Media time is then counted from the first timestamp by
 // PacketTimeUs and FrameTimeUs.
-int Player::ReadMediaPacket(AVPacket* packet) {
+int Engine::ReadMediaPacket(AVPacket* packet) {
     const int result = av_read_frame(format_, packet);
     if (result < 0) return result;
     if (PastHeldEnd(packet)) {
@@ -28,37 +28,37 @@ int Player::ReadMediaPacket(AVPacket* packet) {
     return result;
 }
 
-bool Player::PastHeldEnd(const AVPacket* packet) const {
+bool Engine::PastHeldEnd(const AVPacket* packet) const {
     if (held_end_us_ == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE) return false;
     return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) >= held_end_us_;
 }
 
-void Player::GrowTotal(const AVPacket* packet) {
+void Engine::GrowTotal(const AVPacket* packet) {
     const int64_t time_us = PacketTimeUs(packet);
     if (time_us == kUnknownTime) return;
     const int64_t end_ms = (time_us + PacketDurationUs(packet)) / 1000;
     if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
-int64_t Player::PacketTimeUs(const AVPacket* packet) const {
+int64_t Engine::PacketTimeUs(const AVPacket* packet) const {
     int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (ts == AV_NOPTS_VALUE) return kUnknownTime;
     return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
-int64_t Player::PacketDurationUs(const AVPacket* packet) const {
+int64_t Engine::PacketDurationUs(const AVPacket* packet) const {
     if (packet->duration > 0) {
         return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
     }
     return packet->stream_index == video_stream_ ? frame_interval_us_ : 0;
 }
 
-bool Player::QueuesFull() const {
+bool Engine::QueuesFull() const {
     if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
     return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilent() || sound_packets_.HoldsShare(1.0));
 }
 
-void Player::RoutePacket(AVPacket* packet) {
+void Engine::RoutePacket(AVPacket* packet) {
     const int index = packet->stream_index;
     if (index != video_stream_ && index != audio_stream_) {
         av_packet_unref(packet);
@@ -89,7 +89,7 @@ void Player::RoutePacket(AVPacket* packet) {
     }
 }
 
-bool Player::SoundSilent() const {
+bool Engine::SoundSilent() const {
     const int64_t video_us = video_read_us_;
     if (audio_stream_ < 0 || video_us == kUnknownTime) return false;
     const int64_t sound_us = sound_read_us_;
@@ -97,7 +97,7 @@ bool Player::SoundSilent() const {
     return video_us - heard_from > kSilentSoundUs;
 }
 
-void Player::ReadLoop() {
+void Engine::ReadLoop() {
     AVPacket* packet = av_packet_alloc();
     int failures = 0;  // failed reads in a row
     while (!quit_ && packet != nullptr) {

@@ -3,17 +3,17 @@
 // unheard sound is dropped in step with the clock.
 #include "core/AudioOutput.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/SoundDecoder.h"
 #include "core/TempoStretcher.h"
 
 namespace playersdk {
 
-bool Player::SoundWantedLocked() const {
+bool Engine::SoundWantedLocked() const {
     return state_.SoundOn() && audio_ != nullptr && HeardAtSpeed(state_.Speed());
 }
 
-void Player::SoundLoop() {
+void Engine::SoundLoop() {
     std::unique_ptr<SoundDecoder> decoder;
     std::unique_ptr<TempoStretcher> stretcher;  // at speeds other than 1
     int decoder_serial = -1;
