@@ -11,18 +11,12 @@
 #    that reach their output through a showinfo/ashowinfo filter; "reached" is
 #    the last picture's own timestamp (a file whose timestamps jump shows it).
 # Every player is stopped after LIMIT seconds (default 25).
-set -euo pipefail
+. "$(dirname "$0")/../support/setup.sh"
 # ffplay needs a display: the whole run goes under one Xvfb.
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BENCH_BUILD:-$here/build-bench}
-media=${BENCH_MEDIA:-/tmp/recorded-bench-media}
+bench_need_display "$@"
+media=$(bench_media /tmp/recorded-bench-media)
 limit=${LIMIT:-25}
-mkdir -p "$media"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_SANITIZE=OFF \
-  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build "$build" -j2 --target recorded_play >/dev/null
-play=$build/bin/recorded_play
+play=$(bench_target recorded_play)
 
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 picture() { echo "-f lavfi -i testsrc2=s=320x240:r=25:d=$1"; }
