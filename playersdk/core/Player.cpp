@@ -1,41 +1,21 @@
-// The entry points: each changes the playback state under the player's lock
-// and wakes the threads that act on it.
+// The entry points, each handed on to the engine.
 #include "core/Player.h"
 
-#include <algorithm>
-
-#include "core/AudioOutput.h"
-#include "core/BmpWriter.h"
-#include "core/CutRecorder.h"
-#include "core/DrivePath.h"
-#include "core/EngineBounds.h"
-#include "core/Timeline.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "core/Engine.h"
 
 namespace playersdk {
 
-Player::Player(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {}
+Player::Player(std::unique_ptr<Engine> engine) : engine_(std::move(engine)) {}
 
-Player::~Player() {
-    Close();
-    cut_.reset();
-    av_frame_free(&next_.frame);
-    pictures_.Clear();
-    video_packets_.Clear();
-    sound_packets_.Clear();
-    av_frame_free(&shown_);
-    avcodec_free_context(&video_decoder_);
-    avformat_close_input(&format_);
-    if (avio_ != nullptr) {
-        av_freep(&avio_->buffer);
-        avio_context_free(&avio_);
-    }
+Player::~Player() = default;
+
+std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::string* why) {
+    std::unique_ptr<Engine> engine = Engine::Open(std::move(input), why);
+    if (!engine) return nullptr;
+    return std::shared_ptr<Player>(new Player(std::move(engine)));
 }
 
+<<<<<<< HEAD
 void Player::SetHandle(PlayerHandle handle) { events_.SetHandle(handle); }
 
 int64_t Player::QueuedAheadMs() const {
@@ -227,5 +207,34 @@ void Player::Close() {
     if (cut_) cut_->Stop();
     window_.Set(nullptr);
 }
+=======
+void Player::SetHandle(PlayerHandle handle) { engine_->SetHandle(handle); }
+void Player::AttachPictureWindow(PlayerWindow* window) { engine_->AttachPictureWindow(window); }
+void Player::Start() { engine_->Start(); }
+void Player::SetBuffering(bool buffering) { engine_->SetBuffering(buffering); }
+int64_t Player::ReadBlockedMs() const { return engine_->ReadBlockedMs(); }
+int64_t Player::QueuedAheadMs() const { return engine_->QueuedAheadMs(); }
+Player::ReadMark Player::LastRead() const { return engine_->LastRead(); }
+void Player::PostEvent(int code) { engine_->PostEvent(code); }
+MediaInput* Player::Input() const { return engine_->Input(); }
+void Player::SetDecodeCostForTesting(std::chrono::microseconds cost) { engine_->SetDecodeCostForTesting(cost); }
+void Player::SetNotifyWindow(PlayerWindow* window, uint32_t message) { engine_->SetNotifyWindow(window, message); }
+bool Player::Play(PlayerWindow* window) { return engine_->Play(window); }
+bool Player::Pause() { return engine_->Pause(); }
+bool Player::StepFrame() { return engine_->StepFrame(); }
+bool Player::Faster() { return engine_->Faster(); }
+bool Player::Slower() { return engine_->Slower(); }
+bool Player::SeekToMs(uint32_t ms) { return engine_->SeekToMs(ms); }
+bool Player::SeekToRatio(float ratio) { return engine_->SeekToRatio(ratio); }
+bool Player::HasAudio() const { return engine_->HasAudio(); }
+bool Player::SoundOn() { return engine_->SoundOn(); }
+bool Player::SoundOff() { return engine_->SoundOff(); }
+uint32_t Player::TotalMs() const { return engine_->TotalMs(); }
+uint32_t Player::PlayMs() const { return engine_->PlayMs(); }
+bool Player::Snapshot(const std::string& path) { return engine_->Snapshot(path); }
+bool Player::StartCut(const std::string& path) { return engine_->StartCut(path); }
+bool Player::StopCut() { return engine_->StopCut(); }
+void Player::Close() { engine_->Close(); }
+>>>>>>> main
 
 }  // namespace playersdk

@@ -1,7 +1,9 @@
 // Search, download and stream from varnel-recorder as an ONVIF device, through
-// the library's entry points: a channel of two segments with a gap between.
+// the library's entry points: a channel of two segments with a gap between,
+// and a second channel of one segment with a camera's A-law sound.
 #include "NetFixture.h"
 
+#include <cstring>
 #include <regex>
 
 #include "TestMedia.h"
@@ -20,13 +22,14 @@ namespace {
 struct Row {
     std::string name;
     NetTime start, end;
+    uint32_t size;
 };
 std::mutex collected_mutex;
 std::vector<Row> collected;  // the rows of the search under way
 
-void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t, int32_t) {
+void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t size, int32_t) {
     std::lock_guard lock(collected_mutex);
-    collected.push_back({name, *start, *end});
+    collected.push_back({name, *start, *end, size});
 }
 
 NetTime At(int hour, int minute, int second) {
@@ -46,25 +49,30 @@ protected:
         folder = new testing_support::TempFolder;
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100000_100008.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100020_100028.mp4", 8));
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / kALawSegment, 4, "-c:a pcm_alaw -f mov"));
         // Longer than a stream's window: its replay still runs while the player plays.
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_120000_120100.mp4", 60));
         recorder = new testing_support::RecorderProcess(folder->path(), {"--rtsp-port", "0"});
         ASSERT_GT(recorder->port(), 0);
-        found = Search(At(9, 0, 0), At(11, 0, 0));
+        found = Search(0, At(9, 0, 0), At(11, 0, 0));
+        const std::vector<Row> second = Search(1, At(9, 0, 0), At(11, 0, 0));
+        ASSERT_EQ(found.size(), 2u);
+        ASSERT_EQ(second.size(), 1u);
+        a_law = second[0];
     }
     static void TearDownTestSuite() {
         delete recorder;
         delete folder;
     }
     static uint16_t Port() { return static_cast<uint16_t>(recorder->port()); }
-    // The rows of channel 1 from..to.
-    static std::vector<Row> Search(const NetTime& from, const NetTime& to) {
+    // The rows of a channel (0 for the first) from..to.
+    static std::vector<Row> Search(int32_t channel, const NetTime& from, const NetTime& to) {
         {
             std::lock_guard lock(collected_mutex);
             collected.clear();
         }
-        const int32_t search = NetSearchFiles("127.0.0.1", "", 0, kLogin, kLogin, 1, 1, 1, &from, &to, Collect, nullptr,
-                                              Port());
+        const int32_t search = NetSearchFiles("127.0.0.1", "", channel, kLogin, kLogin, 1, 1, 1, &from, &to, Collect,
+                                              nullptr, Port());
         EXPECT_GE(search, 0);
         EXPECT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
         NetStopSearch(search);
@@ -72,13 +80,16 @@ protected:
         return collected;
     }
 
+    static constexpr const char* kALawSegment = "ch2/20260302/ch2_20260302_103000_103004.mp4";
     static testing_support::TempFolder* folder;
     static testing_support::RecorderProcess* recorder;
-    static std::vector<Row> found;  // 09:00 to 11:00
+    static std::vector<Row> found;  // channel 1, 09:00 to 11:00
+    static Row a_law;
 };
 testing_support::TempFolder* OnvifRecorder::folder = nullptr;
 testing_support::RecorderProcess* OnvifRecorder::recorder = nullptr;
 std::vector<Row> OnvifRecorder::found;
+Row OnvifRecorder::a_law;
 
 TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
     ASSERT_EQ(found.size(), 2u);
@@ -86,6 +97,13 @@ TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
     EXPECT_EQ(found[0].end.second, 8);
     EXPECT_EQ(found[1].start.second, 20);
     EXPECT_EQ(found[1].end.second, 28);
+}
+
+// ONVIF tells no size: the row's is the device's bit rate times its length,
+// here the segment's own bytes give or take the rounding of the rate.
+TEST_F(OnvifRecorder, ARowsSizeIsEstimatedFromTheDevicesBitRate) {
+    const double bytes = static_cast<double>(std::filesystem::file_size(folder->path() / kALawSegment));
+    EXPECT_NEAR(a_law.size, bytes, bytes * 0.02);
 }
 
 TEST_F(OnvifRecorder, ARowDownloadsAsAnMp4OfItsStretch) {
@@ -114,6 +132,27 @@ TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
     PlayerClose(h);
 }
 
+// MPEG-TS, the stream's container, has no place for G.711: the sound must
+// still come out of the sound device.
+TEST_F(OnvifRecorder, ARowWithALawSoundStreamsItsSound) {
+    FakeWindow picture(64, 36), window(1, 1);
+    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, a_law.name.c_str(), picture.Handle(), Port());
+    ASSERT_NE(h, -1);
+    NetSetBufferTime(h, 2);
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    EXPECT_EQ(PlayerSoundOn(h), 1);
+    EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    PlayerClose(h);
+    const std::string raw = ReadAll(NetEnvironment::SoundFile());
+    ASSERT_FALSE(raw.empty()) << "no sound came out";
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    const auto loud = std::count_if(samples.begin(), samples.end(), [](int16_t s) { return s > 1000 || s < -1000; });
+    // The 4 s tone: at least 2 s of it at the 8 kHz it was recorded at.
+    EXPECT_GT(loud, 2 * 8000);
+}
+
 // The player's open reads the laid-out stream's tail for its length, before
 // the replay has got there: nothing is there, and the stream plays on.
 TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
@@ -132,7 +171,7 @@ TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
 // Once the window ahead is full the device paces the replay: a paused
 // player pauses it, and it resumes at real time, at the player's speed.
 TEST_F(OnvifRecorder, AStreamIsPausedAndPacedByTheDeviceAtThePlayersSpeed) {
-    const std::vector<Row> rows = Search(At(11, 30, 0), At(12, 30, 0));
+    const std::vector<Row> rows = Search(0, At(11, 30, 0), At(12, 30, 0));
     ASSERT_EQ(rows.size(), 1u);
     FakeWindow picture(64, 36), window(1, 1);
     const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, rows[0].name.c_str(), picture.Handle(), Port());
