@@ -98,6 +98,10 @@ int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPi
     return serial;
 }
 
+bool Player::InputStarvedLocked() const {
+    return !read_ended_ && video_packets_.Empty() && input_->AwaitingGrowth();
+}
+
 bool Player::EndReachedLocked() const {
     if (clock_.NowUs() < last_end_us_) return false;
     return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
@@ -107,8 +111,25 @@ void Player::PresentLoop() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
         if (!state_.Started() || !TakeNextLocked()) {
-            presenter_wake_.wait(lock);
+            if (!state_.ClockRuns()) {
+                presenter_wake_.wait(lock);
+                continue;
+            }
+            // Playing with nothing to show: once the picture on screen has
+            // had its time, a file still being written holds the clock until
+            // more of it comes, so that what comes is not late.
+            const auto on_screen_for = clock_.WallUntil(last_end_us_);
+            if (on_screen_for <= Wall::duration::zero() && InputStarvedLocked()) {
+                state_.SetStarved(true);
+                UpdateClockLocked();
+                continue;
+            }
+            presenter_wake_.wait_for(lock, std::clamp<Wall::duration>(on_screen_for, kEndPoll, kLongestPresenterSleep));
             continue;
+        }
+        if (state_.Starved()) {
+            state_.SetStarved(false);
+            UpdateClockLocked();
         }
         QueuedPicture& picture = next_;
         if (picture.frame == nullptr) {
