@@ -364,14 +364,21 @@ constexpr int kBarBits = 10;
 constexpr double kFrameS = 0.04;
 constexpr int kSoundRate = 48000;
 
-// The number a bar-coded picture carries; -1 when a bar is neither black nor white.
+// The number a bar-coded picture carries; -1 when the row is not a bar code:
+// the middle half of every bar must be all black or all white, so that a row
+// through the rest of the picture (a window being laid out, a picture drawn
+// at another size) is not read as a number.
 int BarCode(const std::vector<uint8_t>& row) {
-    if (row.size() < 2 * kBarBits) return -1;
+    if (row.size() < 4 * kBarBits) return -1;
     int number = 0;
     for (int bit = 0; bit < kBarBits; ++bit) {
-        const uint8_t level = row[static_cast<size_t>((bit + 0.5) * row.size() / kBarBits)];
-        if (level > 80 && level < 176) return -1;
-        if (level >= 176) number |= 1 << bit;
+        const size_t from = static_cast<size_t>((bit + 0.25) * row.size() / kBarBits);
+        const size_t to = static_cast<size_t>((bit + 0.75) * row.size() / kBarBits);
+        const auto [low, high] = std::minmax_element(row.begin() + static_cast<long>(from),
+                                                     row.begin() + static_cast<long>(to));
+        if (*high <= 80) continue;
+        if (*low < 176) return -1;
+        number |= 1 << bit;
     }
     return number;
 }

@@ -5,6 +5,12 @@
 #include <regex>
 
 #include "TestMedia.h"
+#include "net/ReplayStream.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -94,6 +100,21 @@ TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
     EXPECT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 5000; }, 20s));
     EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
     PlayerClose(h);
+}
+
+// The player's open reads the laid-out stream's tail for its length, before
+// the replay has got there: nothing is there, and the stream plays on.
+TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
+    ASSERT_FALSE(found.empty());
+    const auto stretch = playersdk::net::ParseReplayName(found[0].name);
+    ASSERT_TRUE(stretch);
+    playersdk::net::ReplayStream stream({"127.0.0.1", Port(), kLogin, kLogin}, *stretch);
+    ASSERT_EQ(stream.Connect(20s), playersdk::net::StreamOpen::Ready);
+    uint8_t bytes[188];
+    ASSERT_GT(stream.Seek(stream.Seek(0, AVSEEK_SIZE) - 188, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), AVERROR_EOF);
+    ASSERT_EQ(stream.Seek(0, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), 188);
 }
 
 }  // namespace
