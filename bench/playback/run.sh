@@ -70,21 +70,21 @@ trap 'rm -f "$figures" "$figures.conf"' EXIT
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 field() { tr " " "\n" | sed -n "s/^$1=//p"; }
 # play NAME COMMAND...: one run, its figures appended to $figures as
-# "NAME cpu_per_media_s rss_mb first_picture_ms startup_cpu_s steady_cpu_per_s".
+# "NAME cpu_per_media_s rss_mb first_picture_ms startup_cpu_s steady_cpu_per_s steady_shown_per_s".
 play() {
   local name=$1 out
   shift
   out=$("$probe" play "$watch" "$@" 2>/dev/null) || { echo "  $name: no picture" >&2; return; }
   echo "$name $(field cpu_s <<<"$out") $(field peak_rss_mb <<<"$out") $(field first_picture_ms <<<"$out")" \
-       "$(field startup_cpu_s <<<"$out") $(field steady_cpu_per_s <<<"$out")" |
-    awk -v d="$watch" '{printf "%s %.4f %s %s %s %s\n", $1, $2 / d, $3, $4, $5, $6}' >> "$figures"
+       "$(field startup_cpu_s <<<"$out") $(field steady_cpu_per_s <<<"$out") $(field steady_shown_per_s <<<"$out")" |
+    awk -v d="$watch" '{printf "%s %.4f %s %s %s %s %s\n", $1, $2 / d, $3, $4, $5, $6, $7}' >> "$figures"
 }
 # One-thread decoding of the same stretch of the clip: no start-up to speak
 # of, so its CPU per second of media is its steady state too.
 floor() {
   local out
   out=$( { /usr/bin/time -f "%U %S %M" ffmpeg -nostdin -v error -threads 1 -i "$1" -t "$watch" -an -f null - ; } 2>&1 | tail -1)
-  awk -v d="$watch" '{c = ($1 + $2) / d; printf "floor %.4f %.1f - - %.4f\n", c, $3 / 1024, c}' <<<"$out" >> "$figures"
+  awk -v d="$watch" '{c = ($1 + $2) / d; printf "floor %.4f %.1f - - %.4f -\n", c, $3 / 1024, c}' <<<"$out" >> "$figures"
 }
 med() { awk -v n="$1" -v c="$2" '$1 == n {print $c}' "$figures" | median; }
 
@@ -100,14 +100,14 @@ for entry in "${clips[@]}"; do
   done
   ours=$(med varnel 6) mpv_cpu=$(med mpv 6) floor_cpu=$(med floor 6)
   echo "== $name ($size, 25 fps, ${seconds}s clip, first ${watch}s watched), picture area ${width}x${height}, medians of $runs runs; load after: $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "   CPU s per second of media in steady state (from 5 s after the first picture), start-up CPU s apart, whole process"
+  echo "   CPU s per second of media in steady state (from 5 s after the first picture; stands only where pictures shown/s is about 25), start-up CPU s apart, whole process"
   for who in varnel mpv floor; do
     label=$who
     [ "$who" = varnel ] && label="varnel (its window)"
     [ "$who" = mpv ] && label="mpv --vo=x11"
     [ "$who" = floor ] && label="ffmpeg -threads 1 decode (floor)"
-    printf "  %-33s steady=%s  startup_cpu_s=%s  whole=%s  peak_rss_mb=%s  first_picture_ms=%s  steady runs:%s\n" \
-      "$label" "$(med $who 6)" "$(med $who 5)" "$(med $who 2)" "$(med $who 3)" "$(med $who 4)" \
+    printf "  %-33s steady=%s  shown/s=%s  startup_cpu_s=%s  whole=%s  peak_rss_mb=%s  first_picture_ms=%s  steady runs:%s\n" \
+      "$label" "$(med $who 6)" "$(med $who 7)" "$(med $who 5)" "$(med $who 2)" "$(med $who 3)" "$(med $who 4)" \
       "$(awk -v n=$who '$1 == n {printf " %s", $6}' "$figures")"
   done
   awk -v a="$ours" -v m="$mpv_cpu" -v f="$floor_cpu" 'BEGIN {
