@@ -8,9 +8,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "res/Templates.h"

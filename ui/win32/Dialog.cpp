@@ -187,7 +187,7 @@ SYSTEMTIME ToSystemTime(std::time_t value) {
 
 // The days a signed 32-bit count of seconds holds, as the date pickers offer them.
 constexpr SYSTEMTIME kFirstPickerDay{1970, 1, 4, 1, 0, 0, 0, 0};
-constexpr SYSTEMTIME kLastPickerDay{2038, 1, 1, 18, 0, 0, 0, 0};
+constexpr SYSTEMTIME kLastPickerDay{2038, 1, 1, 18, 23, 59, 59, 999};
 
 bool DayBefore(const SYSTEMTIME& a, const SYSTEMTIME& b) {
     return std::tie(a.wYear, a.wMonth, a.wDay) < std::tie(b.wYear, b.wMonth, b.wDay);
