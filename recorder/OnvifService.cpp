@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -308,6 +309,7 @@ std::string OnvifService::call(const std::string& action, const std::string& pat
         return searchResults(request, "tse:GetRecordingSearchResultsResponse");
     if (action == "GetEventSearchResults") return searchResults(request, "tse:GetEventSearchResultsResponse");
     if (action == "EndSearch") return endSearch(request);
+    if (action == "GetMediaAttributes") return mediaAttributes(request);
     if (action == "GetReplayUri") {
         const auto channel = channelOfToken(child(request, "RecordingToken").text().get());
         if (!channel) return fault("ter:InvalidArgVal/ter:NoRecording", "no such recording");
@@ -436,6 +438,48 @@ std::string OnvifService::endSearch(const pugi::xml_node& request) {
     searches_.erase(it);
     return "<tse:EndSearchResponse>" + element("tse:Endpoint", onvif::FormatXsDateTime(endpoint)) +
            "</tse:EndSearchResponse>";
+}
+
+std::string OnvifService::mediaAttributes(const pugi::xml_node& request) const {
+    const auto time = onvif::ParseXsDateTime(child(request, "Time").text().get());
+    if (!time) return fault("ter:InvalidArgVal", "Time is needed");
+    const int64_t ms = *time * 1000;
+    std::vector<int> named;
+    for (pugi::xml_node c = request.first_child(); c; c = c.next_sibling()) {
+        if (localName(c) != "RecordingTokens") continue;
+        const auto channel = channelOfToken(c.text().get());
+        if (!channel) return fault("ter:InvalidArgVal/ter:NoRecording", "no such recording");
+        named.push_back(*channel);
+    }
+    std::string out = "<tse:GetMediaAttributesResponse>";
+    for (int channel : named.empty() ? channels() : named) {
+        const auto timeline = ReplayTimeline::ofChannel(index_, channel);
+        // The stretch holding the time, else the next one: its bytes (the
+        // sound's with the pictures') over its length are the bit rate a
+        // client can weigh stretches by.
+        const auto all = timeline.stretches();
+        const auto at = std::find_if(all.begin(), all.end(), [&](const Stretch& s) { return s.endMs > ms; });
+        if (at == all.end()) continue;
+        ReplayReader reader(root_, timeline);
+        const auto format = reader.format();
+        if (!format) continue;
+        const std::string from = xsTime(at->startMs), until = xsTimeUp(at->endMs);
+        const int64_t kbps = at->endMs > at->startMs ? static_cast<int64_t>(at->size * 8 / static_cast<uint64_t>(at->endMs - at->startMs)) : 0;
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.3f", format->video.frameRate);
+        out += "<tse:MediaAttributes>" + element("tt:RecordingToken", recordingToken(channel)) +
+               "<tt:TrackAttributes><tt:TrackInformation>" + element("tt:TrackToken", kTrackToken) +
+               element("tt:TrackType", "Video") +
+               element("tt:Description", format->video.codec == VideoCodec::H264 ? "H264" : "H265") +
+               element("tt:DataFrom", from) + element("tt:DataTo", until) +
+               "</tt:TrackInformation><tt:VideoAttributes>" + element("tt:Bitrate", std::to_string(kbps)) +
+               element("tt:Width", std::to_string(format->video.width)) +
+               element("tt:Height", std::to_string(format->video.height)) +
+               element("tt:Encoding", format->video.codec == VideoCodec::H264 ? "H264" : "H265") +
+               element("tt:Framerate", rate) + "</tt:VideoAttributes></tt:TrackAttributes>" +
+               element("tt:From", from) + element("tt:Until", until) + "</tse:MediaAttributes>";
+    }
+    return out + "</tse:GetMediaAttributesResponse>";
 }
 
 }  // namespace recorder

@@ -63,6 +63,7 @@ private:
     std::string findEvents(const pugi::xml_node& request);
     std::string searchResults(const pugi::xml_node& request, const char* response);
     std::string endSearch(const pugi::xml_node& request);
+    std::string mediaAttributes(const pugi::xml_node& request) const;
     std::string hold(std::vector<std::string> results, const pugi::xml_node& request, int64_t endpoint);
     std::vector<int> channels() const;
     // The recording's tracks as tt:Track elements, with their times when given.

@@ -124,6 +124,10 @@ std::optional<ReplayFormat> ReplayReader::format() {
         if (!s) continue;
         ReplayFormat f;
         f.video.codec = s->codec;
+        const AVStream* video = s->format->streams[s->stream];
+        f.video.width = video->codecpar->width;
+        f.video.height = video->codecpar->height;
+        if (video->avg_frame_rate.num > 0 && video->avg_frame_rate.den > 0) f.video.frameRate = av_q2d(video->avg_frame_rate);
         const AVCodecParameters* out = s->filter->par_out;
         const std::string_view extradata(reinterpret_cast<const char*>(out->extradata),
                                          static_cast<size_t>(out->extradata_size));

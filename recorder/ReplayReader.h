@@ -27,6 +27,9 @@ struct VideoFormat {
     VideoCodec codec = VideoCodec::H264;
     // Parameter sets without start codes: H.264 SPS and PPS, H.265 VPS, SPS and PPS.
     std::vector<std::string> parameterSets;
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;  // 0 when the container gives none
 };
 
 struct AudioFormat {

@@ -26,11 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/PlayerSdk.h"
-
-#define BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
-PLAYER_ENTRY_POINTS(BENCH_DECLARE)
-#undef BENCH_DECLARE
+#include "support/PictureSink.h"
 
 namespace {
 
@@ -97,34 +93,19 @@ struct Flashes {
 };
 
 std::vector<Clock::time_point> LibraryFlashes(const char* file, double seconds) {
-    struct Sink {
-        PlayerWindow window{};
-        std::mutex mutex;
-        Flashes flashes;
-    } sink;
-    sink.window.context = &sink;
-    sink.window.post = [](void*, uint32_t, intptr_t, intptr_t) {};
-    sink.window.present = [](void* self, const uint8_t* pixels, int width, int height, int stride) {
-        const auto now = Clock::now();
-        auto* s = static_cast<Sink*>(self);
-        const uint8_t* p = pixels + static_cast<size_t>(height / 2) * stride + (width / 2) * 4;
-        std::lock_guard lock(s->mutex);
-        s->flashes.See((p[0] + p[1] + p[2]) / 3.0, now);
-    };
-    sink.window.area_size = [](void*, int* w, int* h) {
-        *w = 320;
-        *h = 240;
-    };
+    bench::PictureSink sink(320, 240);
+    Flashes flashes;
+    sink.probe = [&](const bench::PictureSink& s, Clock::time_point at) { flashes.See(s.Grey(s.width / 2, s.height / 2), at); };
     PlayerInit();
     PlayerHandle h = PlayerOpenFile(file, 0);
     if (h == PLAYER_NO_HANDLE) return {};
-    PlayerSetNotifyWindow(h, &sink.window, 0x8001);
+    PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
     PlayerSoundOn(h);
     PlayerPlay(h, &sink.window);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     PlayerClose(h);
     std::lock_guard lock(sink.mutex);
-    return sink.flashes.at;
+    return flashes.at;
 }
 
 std::vector<Clock::time_point> ScreenFlashes(int x, int y, double seconds, char** command) {

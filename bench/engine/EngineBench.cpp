@@ -26,11 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/PlayerSdk.h"
-
-#define BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
-PLAYER_ENTRY_POINTS(BENCH_DECLARE)
-#undef BENCH_DECLARE
+#include "support/PictureSink.h"
 
 namespace {
 
@@ -42,40 +38,7 @@ constexpr int kHeight = 540;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// A picture sink that hands each picture, with the time it arrived, to a probe.
-struct Sink {
-    PlayerWindow window{};
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<uint8_t> pixels;
-    int stride = 0;
-    int presents = 0;
-    std::function<void(const Sink&, Clock::time_point)> probe;
-
-    Sink() {
-        window.context = this;
-        window.post = [](void*, uint32_t, intptr_t, intptr_t) {};
-        window.present = [](void* self, const uint8_t* pixels, int, int height, int stride) {
-            auto now = Clock::now();
-            auto* sink = static_cast<Sink*>(self);
-            std::lock_guard lock(sink->mutex);
-            sink->pixels.assign(pixels, pixels + static_cast<size_t>(stride) * height);
-            sink->stride = stride;
-            ++sink->presents;
-            if (sink->probe) sink->probe(*sink, now);
-            sink->changed.notify_all();
-        };
-        window.area_size = [](void*, int* w, int* h) {
-            *w = kWidth;
-            *h = kHeight;
-        };
-    }
-    // Grey level (0..255) at a point of the last picture.
-    double Grey(int x, int y) const {
-        const uint8_t* p = pixels.data() + static_cast<size_t>(y) * stride + x * 4;
-        return (p[0] + p[1] + p[2]) / 3.0;
-    }
-};
+using Sink = bench::PictureSink;
 
 double Median(std::vector<double> values) {
     if (values.empty()) return NAN;
@@ -139,7 +102,7 @@ int AvSync(const char* file) {
     }
     std::remove(sound_file);
     PlayerInit();
-    Sink sink;
+    Sink sink(kWidth, kHeight);
     std::vector<Clock::time_point> flashes;
     bool white = false;
     sink.probe = [&](const Sink& s, Clock::time_point at) {
@@ -233,7 +196,7 @@ int NumberOf(const Sink& s) {
 
 int Seeks(const char* file) {
     PlayerInit();
-    Sink sink;
+    Sink sink(kWidth, kHeight);
     int number = -1;
     Clock::time_point shown_at;
     sink.probe = [&](const Sink& s, Clock::time_point at) {

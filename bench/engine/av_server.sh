@@ -7,17 +7,11 @@
 # A-law (MOV), SECONDS (default 12) each.
 #  - library: pictures dated when presented to its in-process sink.
 #  - ffplay: pictures dated when its window on Xvfb turns white.
-set -euo pipefail
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BENCH_BUILD:-$here/build-bench}
-media=${BENCH_MEDIA:-/tmp/engine-bench-media}
+. "$(dirname "$0")/../support/setup.sh"
+bench_need_display "$@"
+media=$(bench_media /tmp/engine-bench-media)
 seconds=${SECONDS_EACH:-12}
-mkdir -p "$media"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_SANITIZE=OFF \
-  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build "$build" -j2 --target av_offset_bench >/dev/null
-bench=$build/bin/av_offset_bench
+bench=$(bench_target av_offset_bench)
 
 # A private sound server, gone when this script ends.
 server=$(mktemp -d /tmp/av-server-XXXXXX)

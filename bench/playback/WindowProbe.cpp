@@ -7,7 +7,9 @@
 //       resident memory of the whole process, which is ended SECONDS after its
 //       first picture unless it has ended by itself; and the same CPU split
 //       into start-up (launch to 5 s after the first picture) and steady
-//       state (per second after that).
+//       state (per second after that), with the pictures shown per second
+//       in the steady state: a player short of CPU shows fewer and spends
+//       less, so its CPU figure stands only beside a full picture rate.
 //   window_probe seek PAUSE SEEK... -- COMMAND...
 //       After the first picture, sends the PAUSE input, then each SEEK input
 //       in turn and times it until the picture changes (the median is printed).
@@ -279,24 +281,32 @@ int Play(double seconds, const Box& watch, char** command) {
     const auto steady_from = shown + kStartUp;
     double startup_cpu = -1, last_cpu = -1;
     Clock::time_point last_at;
+    std::vector<uint8_t> on_screen;
+    int changes = 0;
     while (Clock::now() < stop_at && !child.Exited()) {
         std::this_thread::sleep_for(10ms);
         const double cpu = CpuOf(child.pid);
         if (cpu < 0) continue;
+        std::vector<uint8_t> picture = screen.Sample(window, watch);
         if (Clock::now() < steady_from) {
             startup_cpu = cpu;
         } else {
             last_cpu = cpu;
             last_at = Clock::now();
+            if (picture != on_screen) ++changes;
         }
+        on_screen = std::move(picture);
     }
     child.End();
     const rusage& u = child.usage;
     const double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
     const double steady_s = std::chrono::duration<double>(last_at - steady_from).count();
-    std::printf("first_picture_ms=%.0f cpu_s=%.3f peak_rss_mb=%.1f startup_cpu_s=%.3f steady_cpu_per_s=%.4f\n", *first,
-                cpu, u.ru_maxrss / 1024.0, startup_cpu,
-                last_cpu >= 0 && steady_s > 1 ? (last_cpu - startup_cpu) / steady_s : -1);
+    std::printf(
+        "first_picture_ms=%.0f cpu_s=%.3f peak_rss_mb=%.1f startup_cpu_s=%.3f steady_cpu_per_s=%.4f "
+        "steady_shown_per_s=%.1f\n",
+        *first, cpu, u.ru_maxrss / 1024.0, startup_cpu,
+        last_cpu >= 0 && steady_s > 1 ? (last_cpu - startup_cpu) / steady_s : -1,
+        steady_s > 1 ? changes / steady_s : -1);
     return 0;
 }
 
@@ -364,14 +374,21 @@ constexpr int kBarBits = 10;
 constexpr double kFrameS = 0.04;
 constexpr int kSoundRate = 48000;
 
-// The number a bar-coded picture carries; -1 when a bar is neither black nor white.
+// The number a bar-coded picture carries; -1 when the row is not a bar code:
+// the middle half of every bar must be all black or all white, so that a row
+// through the rest of the picture (a window being laid out, a picture drawn
+// at another size) is not read as a number.
 int BarCode(const std::vector<uint8_t>& row) {
-    if (row.size() < 2 * kBarBits) return -1;
+    if (row.size() < 4 * kBarBits) return -1;
     int number = 0;
     for (int bit = 0; bit < kBarBits; ++bit) {
-        const uint8_t level = row[static_cast<size_t>((bit + 0.5) * row.size() / kBarBits)];
-        if (level > 80 && level < 176) return -1;
-        if (level >= 176) number |= 1 << bit;
+        const size_t from = static_cast<size_t>((bit + 0.25) * row.size() / kBarBits);
+        const size_t to = static_cast<size_t>((bit + 0.75) * row.size() / kBarBits);
+        const auto [low, high] = std::minmax_element(row.begin() + static_cast<long>(from),
+                                                     row.begin() + static_cast<long>(to));
+        if (*high <= 80) continue;
+        if (*low < 176) return -1;
+        number |= 1 << bit;
     }
     return number;
 }

@@ -7,7 +7,6 @@
 // A file that does not open yet (a recording still being written) is tried
 // again for a few seconds.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,35 +14,12 @@
 #include <string>
 #include <thread>
 
-#include "player/PlayerSdk.h"
-
-#define BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
-PLAYER_ENTRY_POINTS(BENCH_DECLARE)
-#undef BENCH_DECLARE
+#include "support/PictureSink.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr uint32_t kMessage = 0x8001;
-
-struct Sink {
-    PlayerWindow window{};
-    std::atomic<int> presents{0};
-    std::atomic<bool> ended{false};
-    Sink() {
-        window.context = this;
-        window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
-            if (code == PLAYER_EVENT_END) static_cast<Sink*>(self)->ended = true;
-        };
-        window.present = [](void* self, const uint8_t*, int, int, int) { ++static_cast<Sink*>(self)->presents; };
-        window.area_size = [](void*, int* w, int* h) {
-            *w = 640;
-            *h = 480;
-        };
-    }
-};
 
 bool SoundHeard(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -72,14 +48,14 @@ int main(int argc, char** argv) {
         std::printf("refused (-1)\n");
         return 0;
     }
-    Sink sink;
+    bench::PictureSink sink(640, 480);
     const uint32_t total_at_open = PlayerGetTotalTime(h);
-    PlayerSetNotifyWindow(h, &sink.window, kMessage);
+    PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
     PlayerSoundOn(h);
     PlayerPlay(h, &sink.window);
     uint32_t reached = 0;
     const auto playing = Clock::now();
-    while (!sink.ended && Clock::now() - playing < std::chrono::duration<double>(limit_s)) {
+    while (!sink.Ended() && Clock::now() - playing < std::chrono::duration<double>(limit_s)) {
         reached = std::max(reached, PlayerGetPlayTime(h));
         std::this_thread::sleep_for(50ms);
     }
@@ -87,8 +63,8 @@ int main(int argc, char** argv) {
     const uint32_t total_at_end = PlayerGetTotalTime(h);
     const bool has_audio = PlayerHasAudio(h) == 1;
     PlayerClose(h);
-    std::printf("pictures=%-4d reached=%6.2fs total=%.2f->%.2fs end=%-3s wall=%5.1fs sound=%s\n", sink.presents.load(),
-                reached / 1000.0, total_at_open / 1000.0, total_at_end / 1000.0, sink.ended ? "yes" : "no", wall,
+    std::printf("pictures=%-4d reached=%6.2fs total=%.2f->%.2fs end=%-3s wall=%5.1fs sound=%s\n", sink.Presents(),
+                reached / 1000.0, total_at_open / 1000.0, total_at_end / 1000.0, sink.Ended() ? "yes" : "no", wall,
                 has_audio && SoundHeard(argv[2]) ? "yes" : (has_audio ? "declared, silent" : "no"));
     return 0;
 }

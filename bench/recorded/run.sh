@@ -11,18 +11,12 @@
 #    that reach their output through a showinfo/ashowinfo filter; "reached" is
 #    the last picture's own timestamp (a file whose timestamps jump shows it).
 # Every player is stopped after LIMIT seconds (default 25).
-set -euo pipefail
+. "$(dirname "$0")/../support/setup.sh"
 # ffplay needs a display: the whole run goes under one Xvfb.
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BENCH_BUILD:-$here/build-bench}
-media=${BENCH_MEDIA:-/tmp/recorded-bench-media}
+bench_need_display "$@"
+media=$(bench_media /tmp/recorded-bench-media)
 limit=${LIMIT:-25}
-mkdir -p "$media"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_SANITIZE=OFF \
-  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build "$build" -j2 --target recorded_play >/dev/null
-play=$build/bin/recorded_play
+play=$(bench_target recorded_play)
 
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 picture() { echo "-f lavfi -i testsrc2=s=320x240:r=25:d=$1"; }
@@ -56,13 +50,17 @@ lib() {
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$sound_file "$play" "$1" "$sound_file" "$limit" 2>/dev/null
 }
 # Reads a showinfo/ashowinfo log on standard input; a picture counts once
-# (mpv may pass one through its filter twice).
+# (mpv may pass one through its filter twice): by its timestamp, or by its
+# number when it has none (ffplay on a raw stream).
 summarise() {
   awk -v wall="$1" '
-    /showinfo.*n:/ && !/ashowinfo/ && match($0, /pts_time:[-0-9.e]+/) {
-      t = substr($0, RSTART + 9, RLENGTH - 9); if (!(t in seen)) { seen[t] = 1; n++ }; last = t }
+    /showinfo.*n:/ && !/ashowinfo/ {
+      if (match($0, /pts_time:[-0-9.e]+/)) { key = substr($0, RSTART + 9, RLENGTH - 9); last = key; timed = 1 }
+      else if (match($0, /n: *[0-9]+/)) key = "n" (substr($0, RSTART + 2, RLENGTH - 2) + 0)
+      if (!(key in seen)) { seen[key] = 1; n++ } }
     /ashowinfo.*n:/ { a++ }
-    END { printf "pictures=%-4d reached=%6.2fs (last picture timestamp)  wall=%5.1fs sound=%s\n", n, last, wall, (a > 0 ? "yes" : "no") }'
+    END { reached = timed ? sprintf("%6.2fs (last picture timestamp)", last) : "  none (pictures without timestamps)"
+          printf "pictures=%-4d reached=%s  wall=%5.1fs sound=%s\n", n, reached, wall, (a > 0 ? "yes" : "no") }'
 }
 timed() {
   local start end

@@ -9,7 +9,7 @@
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
 #include "core/MediaExtent.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -34,27 +34,27 @@ int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictio
 
 }  // namespace
 
-std::shared_ptr<Player> Player::Open(std::unique_ptr<MediaInput> input, std::string* why) {
+std::unique_ptr<Engine> Engine::Open(std::unique_ptr<MediaInput> input, std::string* why) {
     if (!input) {
         if (why) *why = "no input";
         return nullptr;
     }
-    std::shared_ptr<Player> player(new Player(std::move(input)));
+    std::unique_ptr<Engine> engine(new Engine(std::move(input)));
     std::string reason;
-    if (!player->OpenMedia(&reason)) {
+    if (!engine->OpenMedia(&reason)) {
         if (why) *why = reason;
         return nullptr;
     }
     // What the open read was all there was then; a file still being written
     // has more by now.
-    player->format_->pb->eof_reached = 0;
-    player->input_->Opened();
-    player->StartThreads();
-    return player;
+    engine->format_->pb->eof_reached = 0;
+    engine->input_->Opened();
+    engine->StartThreads();
+    return engine;
 }
 
-int Player::ReadPacket(void* opaque, uint8_t* buffer, int size) {
-    auto* self = static_cast<Player*>(opaque);
+int Engine::ReadPacket(void* opaque, uint8_t* buffer, int size) {
+    auto* self = static_cast<Engine*>(opaque);
     if (self->quit_) return AVERROR_EXIT;
     self->read_started_ms_ = MsFromWall();
     int n = self->input_->Read(buffer, size);
@@ -63,24 +63,24 @@ int Player::ReadPacket(void* opaque, uint8_t* buffer, int size) {
     return n == 0 ? AVERROR_EOF : n;
 }
 
-int64_t Player::SeekInput(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<Player*>(opaque);
+int64_t Engine::SeekInput(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<Engine*>(opaque);
     return self->input_->Seek(offset, whence);
 }
 
-int Player::Interrupted(void* opaque) { return static_cast<Player*>(opaque)->quit_ ? 1 : 0; }
+int Engine::Interrupted(void* opaque) { return static_cast<Engine*>(opaque)->quit_ ? 1 : 0; }
 
-int64_t Player::ReadBlockedMs() const {
+int64_t Engine::ReadBlockedMs() const {
     int64_t started = read_started_ms_;
     return started == 0 ? 0 : std::max<int64_t>(0, MsFromWall() - started);
 }
 
-bool Player::OpenMedia(std::string* why) {
+bool Engine::OpenMedia(std::string* why) {
     seekable_ = input_->Seekable();
     auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferSize));
     if (buffer == nullptr) return false;
-    avio_ = avio_alloc_context(buffer, kAvioBufferSize, 0, this, &Player::ReadPacket, nullptr,
-                               seekable_ ? &Player::SeekInput : nullptr);
+    avio_ = avio_alloc_context(buffer, kAvioBufferSize, 0, this, &Engine::ReadPacket, nullptr,
+                               seekable_ ? &Engine::SeekInput : nullptr);
     if (avio_ == nullptr) {
         av_free(buffer);
         return false;
@@ -90,7 +90,7 @@ bool Player::OpenMedia(std::string* why) {
     if (format_ == nullptr) return false;
     format_->pb = avio_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-    format_->interrupt_callback = {&Player::Interrupted, this};
+    format_->interrupt_callback = {&Engine::Interrupted, this};
     format_->io_open = &RefuseNestedOpen;
     if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
         *why = "not a media file this library plays";
@@ -151,7 +151,7 @@ bool Player::OpenMedia(std::string* why) {
     return true;
 }
 
-bool Player::OpenVideoDecoder(std::string* why) {
+bool Engine::OpenVideoDecoder(std::string* why) {
     const AVCodec* codec = nullptr;
     video_stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (video_stream_ < 0 || codec == nullptr) {
@@ -179,7 +179,7 @@ bool Player::OpenVideoDecoder(std::string* why) {
     return true;
 }
 
-void Player::OpenAudioDecoder() {
+void Engine::OpenAudioDecoder() {
     const AVCodec* codec = nullptr;
     int index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, video_stream_, &codec, 0);
     if (index < 0 || codec == nullptr) return;
@@ -198,7 +198,7 @@ void Player::OpenAudioDecoder() {
 // Reads and decodes up to the first picture on the opening thread, from the
 // first key frame on, within kFirstPictureBytes and kFirstPictureUs; the
 // sound read meanwhile is queued as the read thread would have.
-bool Player::DecodeFirstPicture() {
+bool Engine::DecodeFirstPicture() {
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     bool got = false;
@@ -218,7 +218,8 @@ bool Player::DecodeFirstPicture() {
         if (ReadMediaPacket(packet) < 0) {
             avcodec_send_packet(video_decoder_, nullptr);
             draining = true;
-            read_ended_ = true;
+            video_packets_.MarkEnd();
+            sound_packets_.MarkEnd();
             continue;
         }
         const int64_t time = PacketTimeUs(packet);
@@ -235,7 +236,7 @@ bool Player::DecodeFirstPicture() {
             if (time != kUnknownTime) video_read_us_ = time;
             av_packet_unref(packet);
         } else {
-            RoutePacketLocked(packet);
+            RoutePacket(packet);
         }
     }
     av_packet_free(&packet);
@@ -251,7 +252,7 @@ bool Player::DecodeFirstPicture() {
     return true;
 }
 
-void Player::StartThreads() {
+void Engine::StartThreads() {
     // Also after an open that read the whole file: the picture thread gives
     // out what the decoder still holds, then the end, and is there for the
     // next seek.

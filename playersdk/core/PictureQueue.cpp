@@ -8,20 +8,66 @@ extern "C" {
 
 namespace playersdk {
 
-void PictureQueue::Push(QueuedPicture picture) {
-    picture.id = next_id_++;
-    items_.push_back(picture);
+bool PictureQueue::Push(QueuedPicture picture) {
+    {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [&] { return aborted_ || picture.serial != serial_ || items_.size() < kPictureQueueSize; });
+        if (aborted_ || picture.serial != serial_) {
+            lock.unlock();
+            av_frame_free(&picture.frame);
+            return false;
+        }
+        picture.id = next_id_++;
+        items_.push_back(picture);
+    }
+    consumer_->Ring();
+    return true;
 }
 
-QueuedPicture PictureQueue::Pop() {
-    QueuedPicture picture = items_.front();
-    items_.pop_front();
-    return picture;
+bool PictureQueue::Pop(QueuedPicture* out) {
+    {
+        std::lock_guard lock(mutex_);
+        if (items_.empty()) return false;
+        *out = items_.front();
+        items_.pop_front();
+    }
+    room_.notify_all();
+    return true;
 }
 
-bool PictureQueue::Full() const { return items_.size() >= kPictureQueueSize; }
+std::optional<QueuedPicture> PictureQueue::Front() const {
+    std::lock_guard lock(mutex_);
+    if (items_.empty()) return std::nullopt;
+    return items_.front();
+}
+
+bool PictureQueue::Empty() const {
+    std::lock_guard lock(mutex_);
+    return items_.empty();
+}
+
+void PictureQueue::Flush(int serial) {
+    {
+        std::lock_guard lock(mutex_);
+        for (QueuedPicture& picture : items_) av_frame_free(&picture.frame);
+        items_.clear();
+        serial_ = serial;
+    }
+    room_.notify_all();
+    consumer_->Ring();
+}
+
+void PictureQueue::Abort() {
+    {
+        std::lock_guard lock(mutex_);
+        aborted_ = true;
+    }
+    room_.notify_all();
+    consumer_->Ring();
+}
 
 void PictureQueue::Clear() {
+    std::lock_guard lock(mutex_);
     for (QueuedPicture& picture : items_) av_frame_free(&picture.frame);
     items_.clear();
 }

@@ -1,10 +1,17 @@
 // The short queue of decoded pictures between the picture thread and the
-// presenter. Each picture carries the serial of the seek it was decoded after.
+// presenter, with a lock of its own. Each picture carries the serial of the
+// seek it was decoded after; the read thread flushes the queue to a new serial
+// at every seek, and a picture of an older one is not taken in.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <mutex>
+#include <optional>
+
+#include "core/Wakeup.h"
 
 struct AVFrame;
 
@@ -19,25 +26,36 @@ struct QueuedPicture {
     uint64_t id = 0;
 };
 
-// Not locked itself: guarded by the player's lock.
 class PictureQueue {
 public:
-    PictureQueue() = default;
+    // `consumer` is rung at every push, flush and abort.
+    explicit PictureQueue(Wakeup* consumer) : consumer_(consumer) {}
     ~PictureQueue() { Clear(); }
     PictureQueue(const PictureQueue&) = delete;
     PictureQueue& operator=(const PictureQueue&) = delete;
 
-    // Takes the picture over and gives it an id of its own.
-    void Push(QueuedPicture picture);
-    QueuedPicture Pop();
-    const QueuedPicture& Front() const { return items_.front(); }
-    bool Empty() const { return items_.empty(); }
-    bool Full() const;
+    // Waits for room, then takes the picture over and gives it an id of its
+    // own. False, with the picture freed, when it is of another serial than
+    // the queue's or the queue is aborted.
+    bool Push(QueuedPicture picture);
+    bool Pop(QueuedPicture* out);
+    // A copy of the front: its frame stays the queue's, to look at, not to keep.
+    std::optional<QueuedPicture> Front() const;
+    bool Empty() const;
+    // Drops every picture; what comes next is of `serial`.
+    void Flush(int serial);
+    // Every wait ends, and nothing is taken in any more.
+    void Abort();
     void Clear();
 
 private:
+    Wakeup* const consumer_;
+    mutable std::mutex mutex_;
+    std::condition_variable room_;
     std::deque<QueuedPicture> items_;
     uint64_t next_id_ = 1;
+    int serial_ = 0;
+    bool aborted_ = false;
 };
 
 }  // namespace playersdk

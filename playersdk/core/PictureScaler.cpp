@@ -33,6 +33,18 @@ AVPixelFormat SameLayoutLimited(AVPixelFormat format) {
 
 bool IsFullRangeFormat(int format) { return SameLayoutLimited(static_cast<AVPixelFormat>(format)) != format; }
 
+// A plane halved by averaging each 2x2 block into one pixel of `to`, which is
+// width x height.
+void HalvePlane(const uint8_t* from, int from_stride, uint8_t* to, int to_stride, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* top = from + static_cast<ptrdiff_t>(2 * y) * from_stride;
+        const uint8_t* bottom = top + from_stride;
+        uint8_t* out = to + static_cast<ptrdiff_t>(y) * to_stride;
+        for (int x = 0; x < width; ++x)
+            out[x] = static_cast<uint8_t>((top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + 2) >> 2);
+    }
+}
+
 }  // namespace
 
 bool UseFrameColours(SwsContext* sws, const AVFrame* frame) {
@@ -54,6 +66,22 @@ void PictureScaler::Release() {
     sws_freeContext(convert_);
     scale_ = convert_ = nullptr;
     av_frame_free(&scaled_);
+    for (AVFrame*& half : halves_) av_frame_free(&half);
+    halves_.clear();
+}
+
+bool PictureScaler::AddHalves(int* width, int* height) {
+    // Sizes divisible by 4 keep both the pixel and the chroma planes whole.
+    while (*width >= 2 * picture_width_ && *height >= 2 * picture_height_ && *width % 4 == 0 && *height % 4 == 0) {
+        AVFrame* half = av_frame_alloc();
+        if (half == nullptr) return false;
+        halves_.push_back(half);
+        half->format = AV_PIX_FMT_YUV420P;
+        half->width = *width /= 2;
+        half->height = *height /= 2;
+        if (av_frame_get_buffer(half, 0) < 0) return false;
+    }
+    return true;
 }
 
 bool PictureScaler::Layout(const AVFrame* frame, const Geometry& geometry) {
@@ -98,7 +126,9 @@ bool PictureScaler::Layout(const AVFrame* frame, const Geometry& geometry) {
     scaled_->width = picture_width_;
     scaled_->height = picture_height_;
     if (av_frame_get_buffer(scaled_, 0) < 0) return false;
-    scale_ = sws_getContext(frame->width, frame->height, source, picture_width_, picture_height_,
+    int scale_width = frame->width, scale_height = frame->height;
+    if (source == AV_PIX_FMT_YUV420P && !AddHalves(&scale_width, &scale_height)) return false;
+    scale_ = sws_getContext(scale_width, scale_height, source, picture_width_, picture_height_,
                             AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
     convert_ = sws_getContext(picture_width_, picture_height_, AV_PIX_FMT_YUV420P, picture_width_,
                               picture_height_, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -125,8 +155,16 @@ bool PictureScaler::Render(const AVFrame* frame, int area_width, int area_height
     const int* source_strides = frame->linesize;
     int source_height = frame->height;
     if (scale_ != nullptr) {
-        if (sws_scale(scale_, frame->data, frame->linesize, 0, frame->height, scaled_->data,
-                      scaled_->linesize) <= 0)
+        const AVFrame* from = frame;
+        for (AVFrame* half : halves_) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const int shift = plane == 0 ? 0 : 1;
+                HalvePlane(from->data[plane], from->linesize[plane], half->data[plane], half->linesize[plane],
+                           half->width >> shift, half->height >> shift);
+            }
+            from = half;
+        }
+        if (sws_scale(scale_, from->data, from->linesize, 0, from->height, scaled_->data, scaled_->linesize) <= 0)
             return false;
         source = scaled_->data;
         source_strides = scaled_->linesize;

@@ -47,11 +47,18 @@ private:
         bool operator==(const Geometry&) const = default;
     };
     bool Layout(const AVFrame* frame, const Geometry& geometry);
+    // Adds halving steps while the YUV 4:2:0 source of *width x *height is
+    // still twice the picture's size or more; the size left for `scale_`.
+    bool AddHalves(int* width, int* height);
     void Release();
 
-    // Scales YUV to YUV at the picture's size (skipped when the sizes match),
-    // then `convert_` turns that into RGB without scaling, which has a fast
-    // path; scaling and converting in one step does not.
+    // Halves a large YUV 4:2:0 picture by 2x2 averages first (`halves_`, each
+    // half the one before), which costs a fraction of the scaler's filter on
+    // the whole picture; then scales YUV to YUV at the picture's size
+    // (skipped when the sizes match), then `convert_` turns that into RGB
+    // without scaling, which has a fast path; scaling and converting in one
+    // step does not.
+    std::vector<AVFrame*> halves_;
     SwsContext* scale_ = nullptr;
     SwsContext* convert_ = nullptr;
     AVFrame* scaled_ = nullptr;

@@ -5,7 +5,7 @@
 
 #include "core/AudioOutput.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -17,7 +17,7 @@ using Wall = PlaybackClock::WallClock;
 
 
 // Makes next_ the next picture of the current serial; false when none is decoded.
-bool Player::TakeNextLocked() {
+bool Engine::TakeNextLocked() {
     for (;;) {
         if (has_next_) {
             // Pictures decoded before a step to 8x or faster may be other than
@@ -30,14 +30,12 @@ bool Player::TakeNextLocked() {
             av_frame_free(&next_.frame);
             has_next_ = false;
         }
-        if (pictures_.Empty()) return false;
-        next_ = pictures_.Pop();
+        if (!pictures_.Pop(&next_)) return false;
         has_next_ = true;
-        video_wake_.notify_one();
     }
 }
 
-void Player::PreRender(QueuedPicture& picture) {
+void Engine::PreRender(QueuedPicture& picture) {
     window_.With([&](PlayerWindow* window) {
         if (window->area_size == nullptr) return;
         int width = 0, height = 0;
@@ -48,7 +46,7 @@ void Player::PreRender(QueuedPicture& picture) {
 }
 
 // Presents next_ and makes it the picture on screen.
-void Player::Show(QueuedPicture& picture) {
+void Engine::Show(QueuedPicture& picture) {
     // The play time is the picture's before the window can see the picture.
     if (!picture.preview) {
         shown_us_ = std::max<int64_t>(0, picture.time_us);
@@ -80,12 +78,12 @@ void Player::Show(QueuedPicture& picture) {
     has_next_ = false;
 }
 
-bool Player::SoundReadyLocked() const {
+bool Engine::SoundReadyLocked() const {
     if (!SoundWantedLocked()) return true;
-    return audio_->HasSound(state_.Serial()) || (read_ended_ && sound_packets_.Empty()) || SoundSilentLocked();
+    return audio_->HasSound(state_.Serial()) || sound_packets_.Finished() || SoundSilent();
 }
 
-int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {
+int Engine::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture) {
     const int serial = state_.Serial();
     lock.unlock();
     Show(picture);
@@ -93,21 +91,21 @@ int Player::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPi
     const auto deadline = Wall::now() + kSoundReadyWait;
     while (!quit_ && serial == state_.Serial() && !state_.SeekPending() && !state_.Paused() && !SoundReadyLocked() &&
            Wall::now() < deadline) {
-        presenter_wake_.wait_for(lock, kSoundReadyPoll);
+        AwaitLocked(lock, presenter_wake_, kSoundReadyPoll);
     }
     return serial;
 }
 
-bool Player::EndReachedLocked() const {
+bool Engine::EndReachedLocked() const {
     if (clock_.NowUs() < last_end_us_) return false;
     return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
 }
 
-void Player::PresentLoop() {
+void Engine::PresentLoop() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
         if (!state_.Started() || !TakeNextLocked()) {
-            presenter_wake_.wait(lock);
+            AwaitLocked(lock, presenter_wake_);
             continue;
         }
         QueuedPicture& picture = next_;
@@ -116,7 +114,7 @@ void Player::PresentLoop() {
             // its time and the sound has drained.
             if (state_.SettleAtEnd()) UpdateClockLocked();  // a seek past the last picture, or nothing to show
             if (state_.Ended() || state_.Paused() || state_.Buffering() || state_.Seeking()) {
-                presenter_wake_.wait(lock);
+                AwaitLocked(lock, presenter_wake_);
                 continue;
             }
             if (EndReachedLocked()) {
@@ -127,7 +125,7 @@ void Player::PresentLoop() {
                 lock.lock();
                 continue;
             }
-            presenter_wake_.wait_for(lock, kEndPoll);
+            AwaitLocked(lock, presenter_wake_, kEndPoll);
             continue;
         }
         if (picture.preview) {
@@ -138,7 +136,7 @@ void Player::PresentLoop() {
         }
         if (state_.Seeking()) {
             if (state_.SeekPending()) {
-                presenter_wake_.wait(lock);
+                AwaitLocked(lock, presenter_wake_);
                 continue;
             }
             // The picture at the target: shown at once; the clock starts from
@@ -176,21 +174,20 @@ void Player::PresentLoop() {
                 PreRender(picture);
                 lock.lock();
             } else if (held) {
-                presenter_wake_.wait(lock);
+                AwaitLocked(lock, presenter_wake_);
             } else {
                 // Until the picture is due: whatever changes the clock but
                 // the sound's small re-anchoring wakes this thread.
-                presenter_wake_.wait_for(lock, std::min<Wall::duration>(wait, kLongestPresenterSleep));
+                AwaitLocked(lock, presenter_wake_, std::min<Wall::duration>(wait, kLongestPresenterSleep));
             }
             continue;
         }
         // Due. Dropped when the picture after it is due too, unless nothing
         // has been shown for a while.
         bool late = false;
-        if (!pictures_.Empty()) {
-            const QueuedPicture& following = pictures_.Front();
-            late = following.frame != nullptr && !following.preview && following.serial == picture.serial &&
-                   clock_.NowUs() >= following.time_us && Wall::now() - last_present_ < kLongestWithoutPicture;
+        if (const std::optional<QueuedPicture> following = pictures_.Front()) {
+            late = following->frame != nullptr && !following->preview && following->serial == picture.serial &&
+                   clock_.NowUs() >= following->time_us && Wall::now() - last_present_ < kLongestWithoutPicture;
         }
         if (late) {
             last_end_us_ = picture.time_us + picture.duration_us;

@@ -2,7 +2,7 @@
 // the picture and sound threads, carries out seeks, and stops at the end.
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -17,7 +17,7 @@ namespace playersdk {
 // changes them must do so here, before the queues, the cut and the decoders
 // see the packet. Media time is then counted from the first timestamp by
 // PacketTimeUs and FrameTimeUs.
-int Player::ReadMediaPacket(AVPacket* packet) {
+int Engine::ReadMediaPacket(AVPacket* packet) {
     const int result = av_read_frame(format_, packet);
     if (result < 0) return result;
     if (PastHeldEnd(packet)) {
@@ -28,44 +28,37 @@ int Player::ReadMediaPacket(AVPacket* packet) {
     return result;
 }
 
-bool Player::PastHeldEnd(const AVPacket* packet) const {
+bool Engine::PastHeldEnd(const AVPacket* packet) const {
     if (held_end_us_ == AV_NOPTS_VALUE || packet->dts == AV_NOPTS_VALUE) return false;
     return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) >= held_end_us_;
 }
 
-void Player::GrowTotal(const AVPacket* packet) {
+void Engine::GrowTotal(const AVPacket* packet) {
     const int64_t time_us = PacketTimeUs(packet);
     if (time_us == kUnknownTime) return;
     const int64_t end_ms = (time_us + PacketDurationUs(packet)) / 1000;
     if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
-int64_t Player::PacketTimeUs(const AVPacket* packet) const {
+int64_t Engine::PacketTimeUs(const AVPacket* packet) const {
     int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (ts == AV_NOPTS_VALUE) return kUnknownTime;
     return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
-int64_t Player::PacketDurationUs(const AVPacket* packet) const {
+int64_t Engine::PacketDurationUs(const AVPacket* packet) const {
     if (packet->duration > 0) {
         return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
     }
     return packet->stream_index == video_stream_ ? frame_interval_us_ : 0;
 }
 
-bool Player::QueuesFullLocked() const {
+bool Engine::QueuesFull() const {
     if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
-    return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilentLocked() || sound_packets_.HoldsShare(1.0));
+    return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilent() || sound_packets_.HoldsShare(1.0));
 }
 
-void Player::PacketTakenLocked() {
-    if (!video_packets_.HoldsShare(kRefillShare) ||
-        (audio_stream_ >= 0 && !SoundSilentLocked() && !sound_packets_.HoldsShare(kRefillShare))) {
-        reader_wake_.notify_one();
-    }
-}
-
-void Player::RoutePacketLocked(AVPacket* packet) {
+void Engine::RoutePacket(AVPacket* packet) {
     const int index = packet->stream_index;
     if (index != video_stream_ && index != audio_stream_) {
         av_packet_unref(packet);
@@ -80,66 +73,74 @@ void Player::RoutePacketLocked(AVPacket* packet) {
     const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
         if (time != kUnknownTime) video_read_us_ = time;
-        // Pictures come in decoding order: one timed behind the mark is a
-        // reordered picture, not progress (a seek goes back in bytes too).
-        if (owned->pos >= 0 && time != kUnknownTime && (time / 1000 >= last_read_.ms || owned->pos < last_read_.pos)) {
-            last_read_ = {owned->pos, time / 1000};
+        {
+            // Pictures come in decoding order: one timed behind the mark is a
+            // reordered picture, not progress (a seek goes back in bytes too).
+            std::lock_guard lock(read_mark_mutex_);
+            if (owned->pos >= 0 && time != kUnknownTime &&
+                (time / 1000 >= last_read_.ms || owned->pos < last_read_.pos)) {
+                last_read_ = {owned->pos, time / 1000};
+            }
         }
-        video_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
-        video_wake_.notify_one();
+        video_packets_.Push(owned, time, PacketDurationUs(owned));
     } else {
         if (time != kUnknownTime) sound_read_us_ = time;
-        sound_packets_.Push(owned, state_.Serial(), PacketDurationUs(owned));
-        sound_wake_.notify_one();
+        sound_packets_.Push(owned, time, PacketDurationUs(owned));
     }
 }
 
-bool Player::SoundSilentLocked() const {
-    if (audio_stream_ < 0 || video_read_us_ == kUnknownTime) return false;
-    const int64_t heard_from = sound_read_us_ != kUnknownTime ? sound_read_us_ : state_.SerialTargetUs();
-    return video_read_us_ - heard_from > kSilentSoundUs;
+bool Engine::SoundSilent() const {
+    const int64_t video_us = video_read_us_;
+    if (audio_stream_ < 0 || video_us == kUnknownTime) return false;
+    const int64_t sound_us = sound_read_us_;
+    const int64_t heard_from = sound_us != kUnknownTime ? sound_us : read_from_us_.load();
+    return video_us - heard_from > kSilentSoundUs;
 }
 
-void Player::ReadLoop() {
+void Engine::ReadLoop() {
     AVPacket* packet = av_packet_alloc();
     int failures = 0;  // failed reads in a row
-    std::unique_lock lock(mutex_);
     while (!quit_ && packet != nullptr) {
-        if (state_.SeekPending()) {
-            SeekLocked(lock);
-            failures = 0;
+        {
+            std::unique_lock lock(mutex_);
+            if (state_.SeekPending()) {
+                SeekLocked(lock);
+                failures = 0;
+                continue;
+            }
+        }
+        if (video_packets_.EndMarked() || QueuesFull()) {
+            reader_wake_.Wait();
             continue;
         }
-        if (read_ended_ || QueuesFullLocked()) {
-            reader_wake_.wait(lock);
-            continue;
-        }
-        lock.unlock();
         int result = ReadMediaPacket(packet);
         if (result >= 0) cut_->Add(packet, PacketTimeUs(packet), shown_us_);
-        lock.lock();
         if (result < 0) {
             // A damaged packet or index entry is passed over (a sample
             // pointing past the end of the file reads as the end, so the end
             // is read again too, at once); failures that go on end the media.
             const bool ended = result != AVERROR(EAGAIN) && ++failures > kReadRetries;
             if (!ended) {
-                if (result != AVERROR_EOF) reader_wake_.wait_for(lock, kReadRetryWait);
-            } else if (!state_.SeekPending()) {
-                read_ended_ = true;
-                video_wake_.notify_all();
-                sound_wake_.notify_all();
-                presenter_wake_.notify_all();
+                if (result != AVERROR_EOF) reader_wake_.WaitFor(kReadRetryWait);
+            } else {
+                std::lock_guard lock(mutex_);
+                if (!state_.SeekPending()) {
+                    video_packets_.MarkEnd();
+                    sound_packets_.MarkEnd();
+                }
             }
             continue;
         }
         failures = 0;
-        if (state_.SeekPending()) {
-            av_packet_unref(packet);  // read before the seek
-            continue;
+        {
+            std::lock_guard lock(mutex_);
+            if (state_.SeekPending()) {
+                av_packet_unref(packet);  // read before the seek
+                continue;
+            }
         }
         GrowTotal(packet);
-        RoutePacketLocked(packet);
+        RoutePacket(packet);
     }
     av_packet_free(&packet);
 }

@@ -5,7 +5,7 @@
 #include "core/AudioOutput.h"
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -14,14 +14,14 @@ extern "C" {
 
 namespace playersdk {
 
-bool Player::SameKeyFrame(int64_t a_us, int64_t b_us) const {
+bool Engine::SameKeyFrame(int64_t a_us, int64_t b_us) const {
     if (key_times_us_.empty()) return false;
     auto a = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), a_us);
     auto b = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), b_us);
     return a == b && a != key_times_us_.begin();
 }
 
-void Player::RequestSeekLocked(int64_t target_us) {
+void Engine::RequestSeekLocked(int64_t target_us) {
     // While the picture thread decodes on to an exact target, a target further
     // on before the next key frame is reached by decoding on: no new seek.
     const bool decode_on = state_.Seeking() && !state_.SeekPending() && refining_ && target_us >= refined_to_us_ &&
@@ -32,23 +32,25 @@ void Player::RequestSeekLocked(int64_t target_us) {
     shown_us_ = target_us;
     UpdateClockLocked();
     clock_.Set(target_us);
-    reader_wake_.notify_all();
-    video_wake_.notify_all();
+    reader_wake_.Ring();
 }
 
 // Carries out the latest seek asked for; what was queued before it is dropped.
-void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
+// The queues go to the new serial under the player's lock, together with the
+// state: whoever reads the serial there finds the queues at it.
+void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
     const int64_t target = state_.BeginSeek();
-    read_ended_ = false;
+    const int serial = state_.Serial();
     video_read_us_ = sound_read_us_ = kUnknownTime;
-    last_read_ = {};
-    video_packets_.Clear();
-    sound_packets_.Clear();
-    pictures_.Clear();
-    if (audio_) audio_->Flush(state_.Serial());
-    video_wake_.notify_all();
-    sound_wake_.notify_all();
-    presenter_wake_.notify_all();
+    read_from_us_ = target;
+    {
+        std::lock_guard mark_lock(read_mark_mutex_);
+        last_read_ = {};
+    }
+    video_packets_.Flush(serial);
+    sound_packets_.Flush(serial);
+    pictures_.Flush(serial);
+    if (audio_) audio_->Flush(serial);
     lock.unlock();
     if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
         const int64_t ts = start_us_ + target;
@@ -69,7 +71,7 @@ void Player::SeekLocked(std::unique_lock<std::mutex>& lock) {
 // target, read on (demultiplexing only) to the last key frame at or before
 // it, further back until there is one, and go to its byte position. False
 // when no key frame was found that way.
-bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
+bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return false;
     const AVRational video_base = format_->streams[video_stream_]->time_base;
@@ -128,7 +130,7 @@ bool Player::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     return found >= 0 && SeekToByte(found);
 }
 
-bool Player::SeekToByte(int64_t pos) {
+bool Engine::SeekToByte(int64_t pos) {
     const bool moved = avformat_seek_file(format_, -1, INT64_MIN, pos, pos, AVSEEK_FLAG_BYTE) >= 0;
     timeline_->Restart();
     return moved;

@@ -3,56 +3,53 @@
 // unheard sound is dropped in step with the clock.
 #include "core/AudioOutput.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 #include "core/SoundDecoder.h"
 #include "core/TempoStretcher.h"
 
 namespace playersdk {
 
-bool Player::SoundWantedLocked() const {
+bool Engine::SoundWantedLocked() const {
     return state_.SoundOn() && audio_ != nullptr && HeardAtSpeed(state_.Speed());
 }
 
-void Player::SoundLoop() {
+void Engine::SoundLoop() {
     std::unique_ptr<SoundDecoder> decoder;
     std::unique_ptr<TempoStretcher> stretcher;  // at speeds other than 1
     int decoder_serial = -1;
     const AVStream* stream = format_->streams[audio_stream_];
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        if (sound_packets_.Empty()) {
-            sound_wake_.wait(lock);
+        const std::optional<QueuedPacket> front = sound_packets_.Front();
+        if (!front) {
+            AwaitLocked(lock, sound_wake_);
             continue;
         }
-        const QueuedPacket& front = sound_packets_.Front();
         const int64_t clock_us = clock_.NowUs();
-        int64_t time = PacketTimeUs(front.packet);
-        if (time == kUnknownTime) time = clock_us;
-        const int64_t end = time + front.duration_us;
+        const int64_t time = front->time_us != kUnknownTime ? front->time_us : clock_us;
+        const int64_t end = time + front->duration_us;
+        QueuedPacket item;
         if (!SoundWantedLocked()) {
             // Unheard sound goes in step with the clock, so that it is there
             // when sound is turned on.
-            if (end <= clock_us || front.serial != state_.Serial()) {
-                QueuedPacket item = sound_packets_.Pop();
-                av_packet_free(&item.packet);
-                PacketTakenLocked();
+            if (end <= clock_us || front->serial != state_.Serial()) {
+                if (sound_packets_.PopOf(front->serial, &item)) av_packet_free(&item.packet);
                 continue;
             }
             // Back once a few packets are behind the clock, to drop them together.
-            sound_wake_.wait_for(lock, clock_.WallUntil(end + kUnheardSoundBatchUs));
+            AwaitLocked(lock, sound_wake_, clock_.WallUntil(end + kUnheardSoundBatchUs));
             continue;
         }
         AudioOutput* audio = audio_.get();  // lives until the threads are joined
         if (const int64_t buffered = audio->BufferedUs(); buffered >= kSoundAheadUs) {
             // Topped up: back when half of it is heard, to refill in one go
             // rather than wake for every piece.
-            sound_wake_.wait_for(lock, std::chrono::microseconds(buffered - kSoundAheadUs / 2));
+            AwaitLocked(lock, sound_wake_, std::chrono::microseconds(buffered - kSoundAheadUs / 2));
             continue;
         }
-        QueuedPacket item = sound_packets_.Pop();
-        PacketTakenLocked();
         const int serial = state_.Serial();
         const double speed = state_.Speed();
+        if (!sound_packets_.PopOf(front->serial, &item)) continue;
         if (item.serial != serial) {
             av_packet_free(&item.packet);
             continue;
@@ -102,7 +99,7 @@ void Player::SoundLoop() {
         }
         av_packet_free(&item.packet);
         lock.lock();
-        if (state_.Seeking() || state_.Starting()) presenter_wake_.notify_one();  // the clock waits for this sound
+        if (state_.Seeking() || state_.Starting()) presenter_wake_.Ring();  // the clock waits for this sound
     }
 }
 

@@ -7,7 +7,7 @@
 
 #include "core/CatchUp.h"
 #include "core/EngineBounds.h"
-#include "core/Player.h"
+#include "core/Engine.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,20 +16,20 @@ extern "C" {
 
 namespace playersdk {
 
-int64_t Player::FrameTimeUs(const AVFrame* frame) const {
+int64_t Engine::FrameTimeUs(const AVFrame* frame) const {
     int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
     if (pts == AV_NOPTS_VALUE) return shown_us_ + frame_interval_us_;
     return av_rescale_q(pts, format_->streams[video_stream_]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
-int64_t Player::FrameDurationUs(const AVFrame* frame) const {
+int64_t Engine::FrameDurationUs(const AVFrame* frame) const {
     if (frame->pkt_duration > 0) {
         return av_rescale_q(frame->pkt_duration, format_->streams[video_stream_]->time_base, AV_TIME_BASE_Q);
     }
     return frame_interval_us_;
 }
 
-AVCodecContext* Player::NewVideoDecoder(const AVCodec* codec, int threads) const {
+AVCodecContext* Engine::NewVideoDecoder(const AVCodec* codec, int threads) const {
     const AVStream* stream = format_->streams[video_stream_];
     AVCodecContext* decoder = avcodec_alloc_context3(codec);
     if (decoder == nullptr) return nullptr;
@@ -43,7 +43,7 @@ AVCodecContext* Player::NewVideoDecoder(const AVCodec* codec, int threads) const
     return decoder;
 }
 
-bool Player::ReplaceVideoDecoder(int threads) {
+bool Engine::ReplaceVideoDecoder(int threads) {
     AVCodecContext* replacement = NewVideoDecoder(video_decoder_->codec, threads);
     if (replacement == nullptr) return false;
     avcodec_free_context(&video_decoder_);
@@ -52,7 +52,7 @@ bool Player::ReplaceVideoDecoder(int threads) {
     return true;
 }
 
-struct Player::DecodeState {
+struct Engine::DecodeState {
     int serial = 0;
     int64_t target_us = 0;
     bool refining = false;      // decoding on to an exact seek target
@@ -68,22 +68,9 @@ struct Player::DecodeState {
     AVFrame* held = nullptr;    // the latest picture before the target
 };
 
-void Player::PushPicture(QueuedPicture picture) {
-    std::unique_lock lock(mutex_);
-    video_wake_.wait(lock, [&] {
-        return quit_ || picture.serial != state_.Serial() || state_.SeekPending() || !pictures_.Full();
-    });
-    if (quit_ || picture.serial != state_.Serial() || state_.SeekPending()) {
-        av_frame_free(&picture.frame);
-        return;
-    }
-    pictures_.Push(picture);
-    presenter_wake_.notify_one();
-}
-
 // Hands a decoded picture on: while refining a seek, the first picture is
 // shown at once as a preview and the one at the target follows.
-void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
+void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
     if (state.speed_step >= kKeyFramesOnlyStep && !frame->key_frame) {
         av_frame_unref(frame);
         return;
@@ -143,7 +130,7 @@ void Player::OfferPicture(AVFrame* frame, DecodeState& state) {
     if (picture.frame != nullptr) PushPicture(picture);
 }
 
-bool Player::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
+bool Engine::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
     const auto spent = PlaybackClock::WallClock::now() - state.refine_started;
     if (spent < kDecodeOnJudgedAfter) return true;
     std::lock_guard lock(mutex_);
@@ -165,7 +152,7 @@ bool Player::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
     return false;
 }
 
-void Player::DecodePacket(AVPacket* packet, DecodeState& state) {
+void Engine::DecodePacket(AVPacket* packet, DecodeState& state) {
     for (int attempt = 0; attempt < kDecoderSendAttempts && !quit_; ++attempt) {
         int sent = avcodec_send_packet(video_decoder_, packet);
         while (avcodec_receive_frame(video_decoder_, state.frame) == 0) OfferPicture(state.frame, state);
@@ -174,7 +161,7 @@ void Player::DecodePacket(AVPacket* packet, DecodeState& state) {
     }
 }
 
-void Player::VideoLoop() {
+void Engine::VideoLoop() {
     DecodeState state;
     state.frame = av_frame_alloc();
     state.held = av_frame_alloc();
@@ -182,7 +169,10 @@ void Player::VideoLoop() {
     while (!quit_ && state.frame != nullptr && state.held != nullptr) {
         if (state_.SeekPending()) {
             // A newer seek is coming: nothing queued now is worth decoding.
-            video_wake_.wait(lock);
+            const int serial = state_.Serial();
+            lock.unlock();
+            video_packets_.AwaitSerialChange(serial);
+            lock.lock();
             continue;
         }
         if (state.serial != state_.Serial()) {
@@ -206,11 +196,15 @@ void Player::VideoLoop() {
             lock.lock();
             continue;
         }
-        if (video_packets_.Empty()) {
-            if (read_ended_ && !state.drained) {
+        lock.unlock();
+        QueuedPacket item;
+        if (!video_packets_.Pop(&item)) {
+            if (video_packets_.Finished() && !state.drained) {
                 state.drained = true;
-                state.speed_step = state_.SpeedStep();
-                lock.unlock();
+                {
+                    std::lock_guard speed_lock(mutex_);
+                    state.speed_step = state_.SpeedStep();
+                }
                 DecodePacket(nullptr, state);
                 {
                     std::lock_guard refining_lock(mutex_);
@@ -233,14 +227,13 @@ void Player::VideoLoop() {
                 QueuedPicture end;
                 end.serial = state.serial;
                 PushPicture(end);
-                lock.lock();
-                continue;
+            } else {
+                video_packets_.Await(state.serial, state.drained);
             }
-            video_wake_.wait(lock);
+            lock.lock();
             continue;
         }
-        QueuedPacket item = video_packets_.Pop();
-        PacketTakenLocked();
+        lock.lock();
         if (item.serial != state.serial) {
             av_packet_free(&item.packet);
             continue;
@@ -248,7 +241,7 @@ void Player::VideoLoop() {
         state.speed_step = state_.SpeedStep();
         state.target_us = state_.SerialTargetUs();
         const bool clock_runs = state_.ClockRuns();
-        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || read_ended_;
+        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || video_packets_.EndMarked();
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;

@@ -1,7 +1,9 @@
 #include "net/OnvifSearch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "OnvifTime.h"
@@ -181,9 +183,39 @@ private:
         }
     }
 
+    // The recording's bit rate in kbit/s as the device gives it for a time
+    // (GetMediaAttributes, all tracks' together), asked once a search:
+    // ONVIF tells no stretch's size, so it is this times its length.
+    // Nothing when the device gives none.
+    std::optional<int64_t> Kbps(const std::string& recording, int64_t at_ms) {
+        const auto known = kbps_.find(recording);
+        if (known != kbps_.end()) return known->second;
+        std::optional<int64_t>& kbps = kbps_[recording];
+        pugi::xml_document doc;
+        pugi::xml_node response;
+        if (device_->Call(device_->SearchPath(),
+                          "<tse:GetMediaAttributes><tse:RecordingTokens>" + onvif::XmlEscape(recording) +
+                              "</tse:RecordingTokens><tse:Time>" + Xs(at_ms) + "</tse:Time></tse:GetMediaAttributes>",
+                          doc, response, kCallTimeout) != SoapResult::Ok)
+            return kbps;
+        for (pugi::xml_node media = response.first_child(); media; media = media.next_sibling()) {
+            if (LocalName(media) != "MediaAttributes" || Child(media, "RecordingToken").text().get() != recording)
+                continue;
+            for (pugi::xml_node track = media.first_child(); track; track = track.next_sibling()) {
+                if (LocalName(track) != "TrackAttributes") continue;
+                for (const char* kind : {"VideoAttributes", "AudioAttributes"}) {
+                    const pugi::xml_node bitrate = Child(Child(track, kind), "Bitrate");
+                    if (bitrate && bitrate.text().as_llong(-1) > 0) kbps = kbps.value_or(0) + bitrate.text().as_llong();
+                }
+            }
+        }
+        return kbps;
+    }
+
     bool Hand(const Recording& recording, const std::vector<std::pair<int64_t, int64_t>>& stretches,
               const Deliver& deliver) {
         std::vector<FoundRecording> rows;
+        const auto kbps = stretches.empty() ? std::nullopt : Kbps(recording.token, stretches.front().first);
         for (const auto& [start, end] : stretches) {
             const auto name = ReplayName({recording.token, start, end});
             if (!name) continue;
@@ -191,6 +223,8 @@ private:
             row.name = *name;
             row.start = UtcMsToLocalNetTime(start);
             row.end = UtcMsToLocalNetTime(end);
+            // kbit/s times ms is bits; the column holds at most 4 GiB.
+            if (kbps) row.size = static_cast<uint32_t>(std::min<int64_t>(*kbps * (end - start) / 8, UINT32_MAX));
             rows.push_back(std::move(row));
         }
         return deliver(rows);
@@ -198,6 +232,7 @@ private:
 
     std::shared_ptr<OnvifDevice> device_;
     const OnvifSearchRequest request_;
+    std::map<std::string, std::optional<int64_t>> kbps_;
 };
 
 }  // namespace

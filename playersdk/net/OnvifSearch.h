@@ -4,8 +4,10 @@
 // The channel (0-based) is the device's N-th video source, counted in the
 // order its recordings with a video track are listed. A stretch comes from
 // the recording's data-present events (IsDataPresent true .. false) within
-// the range, else from its earliest and latest times. Rows are handed on a
-// page of events at a time. Stopped early, the device's searches are ended
+// the range, else from its earliest and latest times. A row's size is an
+// estimate: the recording's bit rate as the device gives it at the first
+// stretch found (GetMediaAttributes) times the stretch's length; 0 when it
+// gives none. Rows are handed on a page of events at a time. Stopped early, the device's searches are ended
 // (EndSearch).
 #pragma once
 

@@ -45,12 +45,19 @@ std::unique_ptr<ReplayMuxer> ReplayMuxer::Open(Kind kind, const std::vector<MuxT
     const char* format = kind == Kind::Stream ? "mpegts" : g711 ? "mov" : "mp4";
     if (avformat_alloc_output_context2(&muxer->format_, nullptr, format, nullptr) < 0) return nullptr;
     int streams = 0;
-    for (const auto& track : tracks) {
-        // MPEG-TS has no place for G.711: a stream goes without that sound.
+    for (const auto& given : tracks) {
+        MuxTrack track = given;
+        // MPEG-TS has no place for G.711: a stream carries it as AAC.
+        std::unique_ptr<G711ToAac> to_aac;
+        if (kind == Kind::Stream && IsG711(track.codec)) {
+            to_aac = G711ToAac::Open(track.codec == TrackCodec::Pcma, track.clock_rate, track.channels);
+            if (to_aac) track = {TrackCodec::Aac, to_aac->Config(), to_aac->SampleRate(), track.channels};
+        }
         const bool carried = CodecIdOf(track.codec) != AV_CODEC_ID_NONE && !(kind == Kind::Stream && IsG711(track.codec));
         AVStream* stream = carried ? avformat_new_stream(muxer->format_, nullptr) : nullptr;
         muxer->stream_of_track_.push_back(stream != nullptr ? streams++ : -1);
         muxer->last_dts_.push_back(INT64_MIN);
+        muxer->to_aac_.push_back(std::move(to_aac));
         if (stream == nullptr) continue;
         AVCodecParameters* par = stream->codecpar;
         par->codec_id = CodecIdOf(track.codec);
@@ -151,20 +158,29 @@ bool ReplayMuxer::Write(size_t track, const ReplayFrame& frame, int64_t time_ms)
         if (!video || !frame.key) return true;
         if (!WriteHeader(track, frame)) return false;
     }
+    if (to_aac_[track])
+        return to_aac_[track]->Push(frame.data, time_ms, [&](const uint8_t* data, int size, int64_t aac_ms) {
+            return WriteOne(track, data, size, true, aac_ms);
+        });
+    return WriteOne(track, reinterpret_cast<const uint8_t*>(frame.data.data()), static_cast<int>(frame.data.size()),
+                       frame.key, time_ms);
+}
+
+bool ReplayMuxer::WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t time_ms) {
     // Times as given, in decoding order: one that would go back is moved on
     // just past the last (the replay sends no reordered pictures).
     int64_t& last = last_dts_[track];
     const int64_t dts = last != INT64_MIN && time_ms <= last ? last + 1 : time_ms;
     last = dts;
     AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || av_new_packet(packet, static_cast<int>(frame.data.size())) < 0) {
+    if (packet == nullptr || av_new_packet(packet, size) < 0) {
         av_packet_free(&packet);
         return false;
     }
-    std::memcpy(packet->data, frame.data.data(), frame.data.size());
+    std::memcpy(packet->data, data, static_cast<size_t>(size));
     packet->stream_index = stream_of_track_[track];
     packet->pts = packet->dts = av_rescale_q(dts, {1, 1000}, format_->streams[packet->stream_index]->time_base);
-    if (frame.key) packet->flags |= AV_PKT_FLAG_KEY;
+    if (key) packet->flags |= AV_PKT_FLAG_KEY;
     const int result = av_interleaved_write_frame(format_, packet);
     av_packet_free(&packet);
     return result >= 0 && !failed_;

@@ -1,6 +1,7 @@
 // Frames of a replay written into a container by libavformat: MP4 for a
 // download (MOV's variant of it when G.711 sound has to go in), MPEG-TS for
-// a stream the engine reads. Frame times are ms from the replay's start.
+// a stream the engine reads (G.711 sound turned into AAC there, as MPEG-TS
+// has no place for it). Frame times are ms from the replay's start.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "net/G711ToAac.h"
 #include "net/RtpDepacketizer.h"
 
 struct AVFormatContext;
@@ -57,8 +59,10 @@ private:
     AVIOContext* avio_ = nullptr;
     std::vector<int> stream_of_track_;  // -1: not carried
     std::vector<int64_t> last_dts_;
+    std::vector<std::unique_ptr<G711ToAac>> to_aac_;  // per track, where its sound is turned into AAC
     // Starts the container once the first key picture is there.
     bool WriteHeader(size_t video_track, const ReplayFrame& key_frame);
+    bool WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t time_ms);
 
     Kind kind_ = Kind::File;
     std::vector<MuxTrack> tracks_;

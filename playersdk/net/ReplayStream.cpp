@@ -114,6 +114,10 @@ void ReplayStream::Run() {
         }
         if (end == RunEnd::Over) {
             over_ = true;
+            if (!answered_) {
+                status_ = StreamOpen::Missing;
+                answered_ = true;
+            }
             changed_.notify_all();
             changed_.wait(lock, [this] { return interrupted_ || restart_; });
             if (interrupted_) return;
@@ -133,8 +137,10 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         std::lock_guard lock(mutex_);
         held_from_ = cursor_ = from;
     }
-    const int64_t start_ms =
-        std::clamp<int64_t>(static_cast<int64_t>(from / kBytesPerMs), 0, stretch_.end_ms - stretch_.start_ms);
+    // Past the stretch's last moment lies nothing a PLAY could bring: the
+    // player's open reads there for the length before the replay arrives.
+    const auto start_ms = static_cast<int64_t>(from / kBytesPerMs);
+    if (start_ms >= stretch_.end_ms - stretch_.start_ms) return RunEnd::Over;
     std::string pending;
     std::unique_ptr<ReplayMuxer> muxer;
     std::optional<int64_t> last_ms;  // media time of the last frame placed
@@ -164,7 +170,10 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         play.from_ms = stretch_.start_ms + (last_ms ? *last_ms - kLeadMs + 1 : start_ms);
         play.to_ms = stretch_.end_ms;
         play.rate_control = false;
-        if (opened == RtspSession::Result::Ok && replay->Play(play) == RtspSession::Result::Ok) {
+        const RtspSession::Result played = opened == RtspSession::Result::Ok ? replay->Play(play) : opened;
+        // A device that declines the range holds nothing more of the stretch.
+        if (played == RtspSession::Result::Declined && opened == RtspSession::Result::Ok) return RunEnd::Over;
+        if (played == RtspSession::Result::Ok) {
             bool paused = false;
             for (;;) {
                 if (!WaitForRoom(*replay, paused)) return Abandoned();

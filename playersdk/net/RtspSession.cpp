@@ -258,7 +258,7 @@ RtspSession::Result RtspSession::Request(const std::string& method, const std::s
         basic_ = !digest_ && challenge.rfind("Basic", 0) == 0;
         if (!digest_ && !basic_) return Result::Refused;
     }
-    return answer.status >= 200 && answer.status < 300 ? Result::Ok : Result::Failed;
+    return answer.status >= 200 && answer.status < 300 ? Result::Ok : Result::Declined;
 }
 
 RtspSession::Result RtspSession::Describe(const std::string& url, const std::string& user,

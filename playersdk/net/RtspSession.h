@@ -52,7 +52,9 @@ public:
     RtspSession(const RtspSession&) = delete;
     RtspSession& operator=(const RtspSession&) = delete;
 
-    enum class Result { Ok, Refused, Failed, Stopped };
+    // Declined: the server answered with an error status (a PLAY of a range
+    // it holds nothing of, say); Failed: no answer, the connection is lost.
+    enum class Result { Ok, Refused, Declined, Failed, Stopped };
     // Connects and asks for the tracks.
     Result Describe(const std::string& url, const std::string& user, const std::string& password);
     const std::vector<RtspTrack>& Tracks() const { return tracks_; }

@@ -60,6 +60,13 @@ TEST_F(Colour, ScreenAndSnapshotUseTheClipsMatrixAndRange) {
         ASSERT_TRUE(ReadBmp(ScratchDir() + "/c/colour.bmp", &bitmap));
         ExpectNear(&bitmap.bgr[(24 * 64 + 32) * 3], reference, clip + " in the snapshot");
         PlayerClose(h);
+        // Shown at a quarter of its size, which averages 2x2 blocks first.
+        FakeWindow small(16, 12);
+        const PlayerHandle again = PlayerOpenFile(clip.c_str(), 0);
+        PlayerPlay(again, small.Handle());
+        ASSERT_TRUE(small.WaitForPresents(1)) << clip;
+        ExpectNear(small.Last().At(8, 6), reference, clip + " on a small screen");
+        PlayerClose(again);
     }
 }
 

@@ -116,15 +116,14 @@ bool RecorderProcess::waitForLog(const std::string& text, std::chrono::milliseco
     }) && !logClosed_;
 }
 
-bool makeTestMp4(const std::filesystem::path& file, int seconds) {
+bool makeTestMp4(const std::filesystem::path& file, int seconds, const std::string& sound) {
     std::filesystem::create_directories(file.parent_path());
     const std::string command =
         "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=160x90:rate=10 "
         "-f lavfi -i sine=frequency=440:sample_rate=8000 -t " +
         std::to_string(seconds) +
-        " -map 0:v -map 1:a -c:v libx264 -preset ultrafast -g 10 -pix_fmt yuv420p -c:a aac "
-        "-b:a 16k -ac 1 -threads 1 -movflags +faststart '" +
-        file.string() + "'";
+        " -map 0:v -map 1:a -c:v libx264 -preset ultrafast -g 10 -pix_fmt yuv420p " + sound +
+        " -ac 1 -threads 1 -movflags +faststart '" + file.string() + "'";
     return runCommand(command) == 0;
 }
 

@@ -47,8 +47,10 @@ private:
 // The recorder executable and the test tools, from the build.
 std::filesystem::path recorderExecutable();
 
-// Makes a small MPEG-4 recording (H.264 + AAC, moov first) of `seconds`.
-bool makeTestMp4(const std::filesystem::path& file, int seconds);
+// Makes a small MPEG-4 recording (H.264 + AAC, moov first) of `seconds`,
+// a 440 Hz tone for its sound; `sound` other ffmpeg options for the sound
+// and the container (as a camera's "-c:a pcm_alaw -f mov").
+bool makeTestMp4(const std::filesystem::path& file, int seconds, const std::string& sound = "-c:a aac -b:a 16k");
 
 // A fresh empty folder under the system's temporary folder, removed by the
 // destructor.

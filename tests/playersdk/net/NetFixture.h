@@ -48,15 +48,20 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout = 30s) {
 }
 
 // One process-wide library initialisation and drive root for the binary.
+// Sound goes into a file (SDL's disk driver, 16-bit samples) for the tests
+// that listen to it; the library brings the sound device up in PlayerInit.
 class NetEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         drive_ = std::make_unique<testing_support::TempFolder>();
         ::setenv("PLAYERSDK_DRIVE_ROOT", drive_->path().c_str(), 1);
+        ::setenv("SDL_AUDIODRIVER", "disk", 1);
+        ::setenv("SDL_DISKAUDIOFILE", SoundFile().c_str(), 1);
         PlayerInit();
     }
     void TearDown() override { drive_.reset(); }
     static fs::path DriveRoot() { return std::getenv("PLAYERSDK_DRIVE_ROOT"); }
+    static fs::path SoundFile() { return DriveRoot() / "sound.raw"; }
 
 private:
     std::unique_ptr<testing_support::TempFolder> drive_;

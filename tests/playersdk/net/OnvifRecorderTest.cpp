@@ -1,10 +1,18 @@
 // Search, download and stream from varnel-recorder as an ONVIF device, through
-// the library's entry points: a channel of two segments with a gap between.
+// the library's entry points: a channel of two segments with a gap between,
+// and a second channel of one segment with a camera's A-law sound.
 #include "NetFixture.h"
 
+#include <cstring>
 #include <regex>
 
 #include "TestMedia.h"
+#include "net/ReplayStream.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -14,13 +22,14 @@ namespace {
 struct Row {
     std::string name;
     NetTime start, end;
+    uint32_t size;
 };
 std::mutex found_mutex;
 std::vector<Row> found;
 
-void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t, int32_t) {
+void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t size, int32_t) {
     std::lock_guard lock(found_mutex);
-    found.push_back({name, *start, *end});
+    found.push_back({name, *start, *end, size});
 }
 
 NetTime At(int hour, int minute, int second) {
@@ -40,14 +49,20 @@ protected:
         folder = new testing_support::TempFolder;
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100000_100008.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100020_100028.mp4", 8));
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / kALawSegment, 4, "-c:a pcm_alaw -f mov"));
         recorder = new testing_support::RecorderProcess(folder->path(), {"--rtsp-port", "0"});
         ASSERT_GT(recorder->port(), 0);
-        const NetTime from = At(9, 0, 0), to = At(11, 0, 0);
-        const int32_t search = NetSearchFiles("127.0.0.1", "", 0, kLogin, kLogin, 1, 1, 1, &from, &to, Collect, nullptr,
-                                              Port());
-        ASSERT_GE(search, 0);
-        ASSERT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
-        NetStopSearch(search);
+        for (int channel : {0, 1}) {
+            const NetTime from = At(9, 0, 0), to = At(11, 0, 0);
+            const int32_t search = NetSearchFiles("127.0.0.1", "", channel, kLogin, kLogin, 1, 1, 1, &from, &to,
+                                                  Collect, nullptr, Port());
+            ASSERT_GE(search, 0);
+            ASSERT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
+            NetStopSearch(search);
+        }
+        ASSERT_EQ(found.size(), 3u);
+        a_law = found.back();
+        found.pop_back();
     }
     static void TearDownTestSuite() {
         delete recorder;
@@ -55,11 +70,14 @@ protected:
     }
     static uint16_t Port() { return static_cast<uint16_t>(recorder->port()); }
 
+    static constexpr const char* kALawSegment = "ch2/20260302/ch2_20260302_103000_103004.mp4";
     static testing_support::TempFolder* folder;
     static testing_support::RecorderProcess* recorder;
+    static Row a_law;
 };
 testing_support::TempFolder* OnvifRecorder::folder = nullptr;
 testing_support::RecorderProcess* OnvifRecorder::recorder = nullptr;
+Row OnvifRecorder::a_law;
 
 TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
     std::lock_guard lock(found_mutex);
@@ -68,6 +86,13 @@ TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
     EXPECT_EQ(found[0].end.second, 8);
     EXPECT_EQ(found[1].start.second, 20);
     EXPECT_EQ(found[1].end.second, 28);
+}
+
+// ONVIF tells no size: the row's is the device's bit rate times its length,
+// here the segment's own bytes give or take the rounding of the rate.
+TEST_F(OnvifRecorder, ARowsSizeIsEstimatedFromTheDevicesBitRate) {
+    const double bytes = static_cast<double>(std::filesystem::file_size(folder->path() / kALawSegment));
+    EXPECT_NEAR(a_law.size, bytes, bytes * 0.02);
 }
 
 TEST_F(OnvifRecorder, ARowDownloadsAsAnMp4OfItsStretch) {
@@ -94,6 +119,42 @@ TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
     EXPECT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 5000; }, 20s));
     EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
     PlayerClose(h);
+}
+
+// MPEG-TS, the stream's container, has no place for G.711: the sound must
+// still come out of the sound device.
+TEST_F(OnvifRecorder, ARowWithALawSoundStreamsItsSound) {
+    FakeWindow picture(64, 36), window(1, 1);
+    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, a_law.name.c_str(), picture.Handle(), Port());
+    ASSERT_NE(h, -1);
+    NetSetBufferTime(h, 2);
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    EXPECT_EQ(PlayerSoundOn(h), 1);
+    EXPECT_TRUE(window.WaitForEvents(PLAYER_EVENT_END, 1));
+    PlayerClose(h);
+    const std::string raw = ReadAll(NetEnvironment::SoundFile());
+    ASSERT_FALSE(raw.empty()) << "no sound came out";
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    const auto loud = std::count_if(samples.begin(), samples.end(), [](int16_t s) { return s > 1000 || s < -1000; });
+    // The 4 s tone: at least 2 s of it at the 8 kHz it was recorded at.
+    EXPECT_GT(loud, 2 * 8000);
+}
+
+// The player's open reads the laid-out stream's tail for its length, before
+// the replay has got there: nothing is there, and the stream plays on.
+TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
+    ASSERT_FALSE(found.empty());
+    const auto stretch = playersdk::net::ParseReplayName(found[0].name);
+    ASSERT_TRUE(stretch);
+    playersdk::net::ReplayStream stream({"127.0.0.1", Port(), kLogin, kLogin}, *stretch);
+    ASSERT_EQ(stream.Connect(20s), playersdk::net::StreamOpen::Ready);
+    uint8_t bytes[188];
+    ASSERT_GT(stream.Seek(stream.Seek(0, AVSEEK_SIZE) - 188, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), AVERROR_EOF);
+    ASSERT_EQ(stream.Seek(0, SEEK_SET), 0);
+    EXPECT_EQ(stream.Read(bytes, sizeof bytes), 188);
 }
 
 }  // namespace
