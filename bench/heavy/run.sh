@@ -6,7 +6,10 @@
 # tone with a beep at every second; window_probe reads both back and prints
 # pictures shown per second, the worst lag of the picture behind the sound,
 # the pace of the picture's time against the wall clock and the sound heard.
-# Beside them, how many pictures per second ffmpeg decodes on two threads.
+# ffplay's own status line (pictures it dropped, its A-V drift) is printed
+# beside its row: a player that drops nearly every picture leaves few bar
+# codes to read. Beside them, how many pictures per second ffmpeg decodes on
+# two threads.
 # Then one exact seek 9.9 s into a 10 s GOP of 4K H.265 with the library.
 # Clips are made once and kept under out/heavy (encoding 4K takes minutes).
 # Not run by the tests.
@@ -47,7 +50,8 @@ area_box=18:7:370:270:$dialog
 audio_switch=click:1:282:326:$dialog
 width=555 height=405
 sound=$(mktemp --suffix=.raw)
-trap 'rm -f "$sound"' EXIT
+ffplay_status=$(mktemp)
+trap 'rm -f "$sound" "$ffplay_status"' EXIT
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$sound QT_QPA_PLATFORM=xcb
 
 clip=$media/grain-4k-gop2s.mp4
@@ -68,8 +72,12 @@ report() {  # NAME PROBE-OUTPUT
 for _ in $(seq "$runs"); do
   report "varnel (its window)" "$("$bin/window_probe" av 40 "$sound" "$audio_switch" --watch "$area_box" -- \
       "$bin/varnel" "$clip" 2>/dev/null || true)"
-  report "ffplay" "$("$bin/window_probe" av 40 "$sound" -- ffplay -v quiet -autoexit -x "$width" -y "$height" "$clip" \
-      2>/dev/null || true)"
+  report "ffplay" "$("$bin/window_probe" av 40 "$sound" -- bash -c 'exec ffplay "$@" 2>"$0"' "$ffplay_status" \
+      -v quiet -stats -autoexit -x "$width" -y "$height" "$clip" 2>/dev/null || true)"
+  tr '\r' '\n' < "$ffplay_status" | awk '$2 == "A-V:" && $3 ~ /^-?[0-9.]+$/ {
+      d = $3 < 0 ? -$3 : $3; if (d > worst) worst = d
+      if (match($0, /fd= *[0-9]+/)) { dropped = substr($0, RSTART + 3, RLENGTH - 3) + 0 } }
+    END { printf "    (ffplay by its own status line: %d pictures dropped, worst A-V %.2fs)\n", dropped, worst }'
   report "mpv --ao=sdl" "$("$bin/window_probe" av 40 "$sound" -- mpv --no-config --vo=x11 --ao=sdl --audio-format=s16 \
       --audio-channels=mono --audio-samplerate=48000 --osd-level=0 --osc=no --geometry=${width}x${height} \
       --autofit=${width}x${height} --really-quiet "$clip" 2>/dev/null || true)"
