@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/DrivePath.h"
 
@@ -19,12 +20,18 @@ namespace {
 constexpr const char* kFragmentFlags = "frag_keyframe+empty_moov+default_base_moof";
 
 bool Carries(const AVOutputFormat* format, const AVStream* stream) {
-    return avformat_query_codec(format, stream->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+    if (avformat_query_codec(format, stream->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 1) return true;
+    // QuickTime also keeps sound that has a WAV format tag, as an "ms" sample
+    // entry: the G.726 of cameras, which no native entry holds.
+    const AVCodecTag* const wav_tags[] = {avformat_get_riff_audio_tags(), nullptr};
+    return std::strcmp(format->name, "mov") == 0 && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+           av_codec_get_tag(wav_tags, stream->codecpar->codec_id) != 0;
 }
 
 // MP4 when it carries every stream; else its QuickTime sibling, whose sample
-// entries also hold the G.711 sound of cameras ("alaw", "ulaw"), when that
-// keeps more of them. Both are the same ISO file layout and play alike.
+// entries also hold the sound of cameras (G.711 as "alaw", "ulaw"; G.726 as
+// an "ms" entry), when that keeps more of them. Both are the same ISO file
+// layout and play alike.
 const AVOutputFormat* CutFormat(const AVFormatContext* input, int video_stream, int audio_stream) {
     const AVOutputFormat* mp4 = av_guess_format("mp4", nullptr, nullptr);
     if (audio_stream < 0 || Carries(mp4, input->streams[audio_stream])) return mp4;
@@ -47,7 +54,7 @@ std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFor
         const AVStream* source = input->streams[index];
         if (!Carries(format, source)) {
             if (index == video_stream) return nullptr;
-            continue;  // sound neither layout can carry (G.726) is left out
+            continue;  // sound neither layout can carry is left out
         }
         AVStream* target = avformat_new_stream(cut->output_, nullptr);
         if (target == nullptr || avcodec_parameters_copy(target->codecpar, source->codecpar) < 0) {

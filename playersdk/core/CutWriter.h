@@ -1,7 +1,7 @@
 // Copies the packets of a playing stream, without re-encoding, into a
 // fragmented MP4 file: from the first video key frame it is given on,
-// timestamps shifted to start at 0, sound included when MP4 or, for G.711,
-// its QuickTime variant can carry its codec. Each key frame closes a fragment and reaches the disk, so a process
+// timestamps shifted to start at 0, sound included when MP4 or, for a
+// camera's G.711 or G.726, its QuickTime variant can carry its codec. Each key frame closes a fragment and reaches the disk, so a process
 // killed mid-cut leaves a file that plays up to its last fragment; a cut that
 // fails (a full disk) removes its file.
 #pragma once

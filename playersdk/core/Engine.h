@@ -162,6 +162,9 @@ private:
     // ready, for a bounded time; the serial it was shown under.
     int ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPicture& picture);
     bool EndReachedLocked() const;
+    // Every picture packet read has been decoded and the input waits for
+    // more of a file still being written.
+    bool InputStarvedLocked() const;
 
     // Runs or holds the clock and the sound as the state says, and wakes the
     // presenter and the sound thread to look again.
@@ -186,6 +189,8 @@ private:
     // Where the media the file holds ends, when its container claims more
     // (a recording cut short); AV_NOPTS_VALUE when it holds all it claims.
     int64_t held_end_us_ = AV_NOPTS_VALUE;
+    // The container can be read further as its file grows.
+    bool may_grow_ = true;
     // Timestamps that jump, or none at all, made one continuous media time.
     std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;
@@ -193,7 +198,7 @@ private:
     // seeks find their key frame by reading.
     bool seek_by_reading_ = false;
     // Media times of the key frames, when the container's index is whole at
-    // the open (MP4); empty otherwise.
+    // the open (MP4 but a fragmented one still being written); empty otherwise.
     std::vector<int64_t> key_times_us_;
 
     // The picture thread's decoder. Playing needs few decoding threads (each

@@ -29,7 +29,7 @@ std::unique_ptr<FileInput> FileInput::Open(const std::string& path) {
     return std::unique_ptr<FileInput>(new FileInput(fd, info.st_size));
 }
 
-FileInput::FileInput(int fd, int64_t size) : fd_(fd), size_(size), opened_at_(std::chrono::system_clock::now()) {}
+FileInput::FileInput(int fd, int64_t size) : fd_(fd), size_(size) {}
 
 FileInput::~FileInput() { ::close(fd_); }
 
@@ -55,21 +55,35 @@ bool FileInput::Grew() {
     return true;
 }
 
-bool FileInput::WaitForMore() {
+bool FileInput::ChangedWithin(std::chrono::milliseconds span) const {
     using std::chrono::system_clock;
+    struct stat info;
+    if (fstat(fd_, &info) != 0) return false;
+    const auto changed_at = system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    return system_clock::now() - changed_at < span;
+}
+
+bool FileInput::BeingWritten() const { return ChangedWithin(kQuietForEnd); }
+
+bool FileInput::WaitForMore() {
     constexpr auto kLookAgain = std::chrono::milliseconds(100);
-    for (;;) {
-        if (Grew()) return true;
-        struct stat info;
-        if (fstat(fd_, &info) != 0) return false;
-        const auto changed_at = system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
-            std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
-        // A file left alone since before it was opened is whole; one written
-        // to since is a recording under way until it rests.
-        if (changed_at <= opened_at_ || system_clock::now() - changed_at >= kQuietForEnd) return false;
+    awaiting_growth_ = true;
+    bool grew = false;
+    // Changed a moment ago, before the open or since: a writer between two
+    // bursts. Left alone for kQuietForEnd: whole.
+    while (!(grew = Grew()) && BeingWritten()) {
         std::unique_lock lock(mutex_);
-        if (interrupted_signal_.wait_for(lock, kLookAgain, [this] { return interrupted_; })) return false;
+        if (interrupted_signal_.wait_for(lock, kLookAgain, [this] { return interrupted_ || growth_wait_held_; })) break;
     }
+    awaiting_growth_ = false;
+    return grew;
+}
+
+void FileInput::HoldGrowthWait(bool hold) {
+    std::lock_guard lock(mutex_);
+    growth_wait_held_ = hold;
+    interrupted_signal_.notify_all();
 }
 
 void FileInput::Interrupt() {

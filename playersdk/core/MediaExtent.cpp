@@ -45,7 +45,32 @@ int64_t TailEndUs(AVFormatContext* format, int64_t size, int64_t window) {
     return end_us;
 }
 
+// True when a moof box follows the moov among the top-level boxes.
+bool HasFragments(AVIOContext* pb) {
+    constexpr int kMostBoxes = 64;  // ftyp, moov, maybe free/sidx, then the first moof
+    int64_t at = 0;
+    bool moov = false;
+    for (int i = 0; i < kMostBoxes && avio_seek(pb, at, SEEK_SET) == at; ++i) {
+        int64_t size = avio_rb32(pb);
+        const uint32_t type = avio_rl32(pb);
+        if (avio_feof(pb)) return false;
+        if (size == 1) size = static_cast<int64_t>(avio_rb64(pb));
+        if (type == MKTAG('m', 'o', 'o', 'f')) return moov;
+        if (type == MKTAG('m', 'o', 'o', 'v')) moov = true;
+        if (size < 8) return false;  // 0: the last box runs to the end
+        at += size;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool Mp4Fragmented(AVIOContext* pb) {
+    const int64_t position = avio_tell(pb);
+    const bool fragmented = HasFragments(pb);
+    avio_seek(pb, position, SEEK_SET);
+    return fragmented;
+}
 
 int64_t HeldEndUs(AVFormatContext* format, int video_stream) {
     const int64_t size = avio_size(format->pb);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct AVFormatContext;
+struct AVIOContext;
 
 namespace playersdk {
 
@@ -18,5 +19,11 @@ namespace playersdk {
 //  - Matroska: the end of the last block in the input's last few MiB.
 // Called before playing: the demuxer is left at the start.
 int64_t HeldEndUs(AVFormatContext* format, int video_stream);
+
+// Whether an MP4 is made of fragments (a moof box after its moov), which a
+// writer adds to as it records: FFmpeg indexes those there at the open
+// unless told to read them as they come. False for anything else. Leaves
+// the input where it was.
+bool Mp4Fragmented(AVIOContext* pb);
 
 }  // namespace playersdk

@@ -35,8 +35,22 @@ public:
 
     // Called once the player has opened the input, before its threads
     // start: from then on a read at the end may wait for a file still being
-    // written.
-    virtual void Opened() {}
+    // written, when its container can be read further as it grows
+    // (`may_grow`; not an MP4 whose index covers all it holds).
+    virtual void Opened(bool /*may_grow*/) {}
+
+    // True while a Read waits at the end of a file still being written: the
+    // player then holds its clock once it has shown all there is.
+    virtual bool AwaitingGrowth() const { return false; }
+
+    // While held (a seek asked for or under way, which reads here and there),
+    // a Read at the end of a file still being written answers the end at
+    // once, and one waiting there does so now.
+    virtual void HoldGrowthWait(bool /*hold*/) {}
+
+    // True when a writer may be adding to the input now (a local file changed
+    // a moment ago).
+    virtual bool BeingWritten() const { return false; }
 
     // True when reading here and there costs little (a local file): the
     // player then reads the timestamps across the file at the open.
@@ -49,9 +63,10 @@ public:
 };
 
 // A regular, non-empty local file. Once Opened() was called, a file
-// still being written (changed since it was opened) is followed: at its end
-// a read waits for more, and the end comes once it has rested for
-// kQuietForEnd. Before that (while the player opens it) its end is where it
+// still being written is followed: at its end a read waits for more while
+// the file changed less than kQuietForEnd ago (a writer may pause between
+// bursts, before the open as after it), and the end comes once it has rested
+// that long. Before that (while the player opens it) its end is where it
 // ends now, so that opening never waits for the writer.
 class FileInput final : public MediaInput {
 public:
@@ -64,7 +79,10 @@ public:
     int Read(uint8_t* buffer, int size) override;
     int64_t Seek(int64_t offset, int whence) override;
     void Interrupt() override;
-    void Opened() override { following_ = true; }
+    void Opened(bool may_grow) override { following_ = may_grow; }
+    bool AwaitingGrowth() const override { return awaiting_growth_; }
+    void HoldGrowthWait(bool hold) override;
+    bool BeingWritten() const override;
     bool Local() const override { return true; }
 
 private:
@@ -74,15 +92,18 @@ private:
     // At the end of what is there: waits while the file is being written.
     // True when it grew; false at its real end or once interrupted.
     bool WaitForMore();
+    // Changed less than `span` ago.
+    bool ChangedWithin(std::chrono::milliseconds span) const;
 
     int fd_;
     int64_t size_;
     int64_t position_ = 0;
-    const std::chrono::system_clock::time_point opened_at_;
     std::atomic<bool> following_{false};
+    std::atomic<bool> awaiting_growth_{false};
     std::mutex mutex_;
     std::condition_variable interrupted_signal_;
     bool interrupted_ = false;
+    bool growth_wait_held_ = false;
 };
 
 }  // namespace playersdk

@@ -48,7 +48,7 @@ std::unique_ptr<Engine> Engine::Open(std::unique_ptr<MediaInput> input, std::str
     // What the open read was all there was then; a file still being written
     // has more by now.
     engine->format_->pb->eof_reached = 0;
-    engine->input_->Opened();
+    engine->input_->Opened(engine->may_grow_);
     engine->StartThreads();
     return engine;
 }
@@ -92,6 +92,10 @@ bool Engine::OpenMedia(std::string* why) {
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     format_->interrupt_callback = {&Engine::Interrupted, this};
     format_->io_open = &RefuseNestedOpen;
+    // A fragmented MP4 still being written: its fragments are read as they
+    // come, those written after the open too, rather than indexed at the open.
+    const bool fragments_as_they_come = input_->Local() && input_->BeingWritten() && Mp4Fragmented(avio_);
+    if (fragments_as_they_come) format_->flags |= AVFMT_FLAG_IGNIDX;
     if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
         *why = "not a media file this library plays";
         return false;  // avformat_open_input has freed format_
@@ -130,7 +134,10 @@ bool Engine::OpenMedia(std::string* why) {
     // Key frames are found by reading: in containers without an index, and
     // in raw streams without timestamps.
     seek_by_reading_ = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0 || timeline_->Raw();
-    if (std::strncmp(format_->iformat->name, "mov", 3) == 0) {
+    // An MP4 indexed whole at the open cannot be read further as it grows.
+    const bool mp4 = std::strncmp(format_->iformat->name, "mov", 3) == 0;
+    may_grow_ = !mp4 || fragments_as_they_come;
+    if (mp4 && !fragments_as_they_come) {
         AVStream* video = format_->streams[video_stream_];
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
             const AVIndexEntry* entry = avformat_index_get_entry(video, i);

@@ -10,7 +10,8 @@
 //   Playing --(last picture's time passed, sound drained)--> Ended
 //   Ended --(Play: a seek to 0)--> Seeking
 //
-// The clock runs only in Playing, once started, neither paused nor buffering.
+// The clock runs only in Playing, once started, neither paused, buffering nor
+// starved.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,9 @@ public:
     bool Started() const { return started_; }
     bool Paused() const { return paused_; }
     bool Buffering() const { return buffering_; }
+    // Every picture there is has been shown and the input waits for more of
+    // a file still being written.
+    bool Starved() const { return starved_; }
     bool Closed() const { return closed_; }
     bool WindowFixed() const { return window_fixed_; }
     bool SoundOn() const { return sound_on_; }
@@ -45,7 +49,7 @@ public:
     // Speed = 2^SpeedStep().
     int SpeedStep() const { return speed_step_; }
     double Speed() const;
-    bool ClockRuns() const { return started_ && phase_ == Phase::kPlaying && !paused_ && !buffering_; }
+    bool ClockRuns() const { return started_ && phase_ == Phase::kPlaying && !paused_ && !buffering_ && !starved_; }
 
     // Seeks: asked for by the entry points, carried out by the read thread.
     bool SeekPending() const { return seek_pending_; }
@@ -68,6 +72,7 @@ public:
     // The presenter showed a picture asked for by Step.
     void StepShown() { --steps_; }
     void SetBuffering(bool buffering) { buffering_ = buffering; }
+    void SetStarved(bool starved) { starved_ = starved; }
     // False at the fastest (slowest) speed.
     bool Faster();
     bool Slower();
@@ -101,6 +106,7 @@ private:
     bool start_on_landing_ = false;
     bool paused_ = false;
     bool buffering_ = false;
+    bool starved_ = false;
     bool closed_ = false;
     bool window_fixed_ = false;
     bool sound_on_ = false;

@@ -96,6 +96,10 @@ int Engine::ShowAndAwaitSoundLocked(std::unique_lock<std::mutex>& lock, QueuedPi
     return serial;
 }
 
+bool Engine::InputStarvedLocked() const {
+    return !video_packets_.EndMarked() && video_packets_.Empty() && input_->AwaitingGrowth();
+}
+
 bool Engine::EndReachedLocked() const {
     if (clock_.NowUs() < last_end_us_) return false;
     return !SoundWantedLocked() || (sound_packets_.Empty() && audio_->Drained());
@@ -105,8 +109,25 @@ void Engine::PresentLoop() {
     std::unique_lock lock(mutex_);
     while (!quit_) {
         if (!state_.Started() || !TakeNextLocked()) {
-            AwaitLocked(lock, presenter_wake_);
+            if (!state_.ClockRuns()) {
+                AwaitLocked(lock, presenter_wake_);
+                continue;
+            }
+            // Playing with nothing to show: once the picture on screen has
+            // had its time, a file still being written holds the clock until
+            // more of it comes, so that what comes is not late.
+            const auto on_screen_for = clock_.WallUntil(last_end_us_);
+            if (on_screen_for <= Wall::duration::zero() && InputStarvedLocked()) {
+                state_.SetStarved(true);
+                UpdateClockLocked();
+                continue;
+            }
+            AwaitLocked(lock, presenter_wake_, std::clamp<Wall::duration>(on_screen_for, kEndPoll, kLongestPresenterSleep));
             continue;
+        }
+        if (state_.Starved()) {
+            state_.SetStarved(false);
+            UpdateClockLocked();
         }
         QueuedPicture& picture = next_;
         if (picture.frame == nullptr) {

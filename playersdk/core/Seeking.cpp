@@ -29,6 +29,7 @@ void Engine::RequestSeekLocked(int64_t target_us) {
     // A cut keeps what was shown before the seek, up to the picture on screen.
     if (!decode_on) cut_->SeekAsked(shown_us_);
     state_.RequestSeek(target_us, decode_on);
+    if (!decode_on) input_->HoldGrowthWait(true);  // the read thread seeks at once, not after a wait for more
     shown_us_ = target_us;
     UpdateClockLocked();
     clock_.Set(target_us);
@@ -52,6 +53,7 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
     pictures_.Flush(serial);
     if (audio_) audio_->Flush(serial);
     lock.unlock();
+    input_->HoldGrowthWait(true);  // the key-frame search reads to the end, not past it
     if (!seek_by_reading_ || !SeekToKeyFrameAtOrBefore(target)) {
         const int64_t ts = start_us_ + target;
         const int64_t pos = timeline_->PosOf(ts);
@@ -62,6 +64,7 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
         }
     }
     timeline_->Restart();
+    input_->HoldGrowthWait(false);
     cut_->SeekDone();
     lock.lock();
 }

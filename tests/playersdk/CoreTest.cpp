@@ -22,8 +22,10 @@
 #include "core/HandleTable.h"
 #include "core/MediaInput.h"
 #include "core/Player.h"
+#include "core/SoundDecoder.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
 }
@@ -634,6 +636,36 @@ TEST(SoundOutput, AtTwiceAndHalfSpeedTheSoundKeepsItsPitchAndItsPicture) {
     EXPECT_GE(slow.size(), 1u) << "flashes shown at half the speed";
     for (double offset : fast) EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture at 2x, ms";
     for (double offset : slow) EXPECT_LT(std::fabs(offset), 80.0) << "sound minus picture at 1/2x, ms";
+}
+
+// Camera sound re-configured midway (or two recordings joined): a second at
+// 8 kHz mono, then one at 48 kHz stereo, in one transport stream. Both come
+// out at the device's rate, a second each: the resampler follows the change.
+TEST(SoundDecoding, TheResamplerFollowsAChangeOfRateAndLayout) {
+    auto part = [](const std::string& name, int rate, int channels) {
+        return MakeMedia(name, "-f lavfi -i sine=f=440:r=" + std::to_string(rate) + ":d=1 -ac " +
+                                   std::to_string(channels) + " -c:a aac -f mpegts");
+    };
+    const std::string low = part("sound-8k-mono.ts", 8000, 1);
+    const std::string high = part("sound-48k-stereo.ts", 48000, 2);
+    const std::string joined = ScratchDir() + "/sound-8k-then-48k.ts";
+    ASSERT_EQ(RunShell("cat '" + low + "' '" + high + "' > '" + joined + "'"), 0);
+    AVFormatContext* format = nullptr;
+    ASSERT_GE(avformat_open_input(&format, joined.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(format, nullptr), 0);
+    constexpr int kDeviceRate = 48000;
+    auto decoder = SoundDecoder::Create(format->streams[0], 0, kDeviceRate, 2);
+    ASSERT_TRUE(decoder);
+    size_t samples = 0;  // per channel, at the device's rate
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        decoder->Decode(packet, [&](int64_t, std::vector<uint8_t> piece) { samples += piece.size() / 4; });
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    // The encoder pads each part by up to two frames (128 ms each at 8 kHz).
+    EXPECT_NEAR(static_cast<double>(samples) / kDeviceRate, 2.0, 0.3) << "seconds of sound out of two in";
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ protected:
         PlayerSetNotifyWindow(handle_, window_.Handle(), WM_PLAYER_NOTIFY);
         return handle_;
     }
+    // A camera's 8 kHz sound, coded by `encoder`, is kept in a cut as
+    // `codec`, in a file ffmpeg decodes.
+    void ExpectCutKeepsCameraSound(const std::string& encoder, const std::string& codec);
     PlayerHandle handle_ = PLAYER_NO_HANDLE;
     FakeWindow window_{320, 240};
 };
@@ -148,20 +151,24 @@ TEST_F(Output, ACutAcrossABackwardSeekKeepsBothPartsInTheOrderShown) {
         << "more than one seek in the cut";
 }
 
-TEST_F(Output, ACutKeepsTheG711SoundOfACamera) {
+void Output::ExpectCutKeepsCameraSound(const std::string& encoder, const std::string& codec) {
     NumberedClip clip = CutSource(2);
-    clip.audio = "pcm_alaw -ar 8000";
+    clip.audio = encoder + " -ar 8000";
     clip.container = "mov";
     PlayerHandle h = Open(MakeNumberedClip(clip));
-    ASSERT_EQ(PlayerStartCut(h, "C:\\alaw.mp4"), 1);
+    ASSERT_EQ(PlayerStartCut(h, ("C:\\" + codec + ".mp4").c_str()), 1);
     PlayerPlay(h, window_.Handle());
     ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
     ASSERT_EQ(PlayerStopCut(h), 1);
-    std::string cut = ScratchDir() + "/c/alaw.mp4";
-    EXPECT_EQ(ProbeCodecs(cut), "h264,pcm_alaw");
+    std::string cut = ScratchDir() + "/c/" + codec + ".mp4";
+    EXPECT_EQ(ProbeCodecs(cut), "h264," + codec);
     std::string decoded = Capture("ffmpeg -nostdin -v error -i '" + cut + "' -map 0:a -f s16le - 2>/dev/null | wc -c");
     EXPECT_GT(std::atol(decoded.c_str()), 8000 * 2 * 3 / 2) << "at least 1.5 s of 8 kHz sound decodes";
 }
+
+TEST_F(Output, ACutKeepsTheG711SoundOfACamera) { ExpectCutKeepsCameraSound("pcm_alaw", "pcm_alaw"); }
+
+TEST_F(Output, ACutKeepsTheG726SoundOfACamera) { ExpectCutKeepsCameraSound("g726 -b:a 32k", "adpcm_g726"); }
 
 TEST_F(Output, CloseFinishesARunningCut) {
     PlayerHandle h = Open(MakeNumberedClip(CutSource(3)));

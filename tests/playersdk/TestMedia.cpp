@@ -83,25 +83,23 @@ std::string MakeNumberedClip(const NumberedClip& clip) {
     return MakeMedia(name.str(), NumberedClipArguments(clip));
 }
 
-GrowingClip::GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options)
+GrowingClip::GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options,
+                         std::chrono::milliseconds burst)
     : path_(ScratchDir() + "/" + name) {
     const std::string whole =
         MakeMedia("whole-" + name, "-i '" + MakeNumberedClip(clip) + "' -c copy " + muxer_options);
-    writer_ = std::thread([this, whole, clip] {
+    writer_ = std::thread([this, whole, clip, burst] {
         std::ifstream in(whole, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        // Small pieces, often: a file not written to between its open and
-        // the player reaching its end is taken as whole.
-        constexpr int kPiecesPerSecond = 100;
-        const size_t pieces = static_cast<size_t>(clip.seconds * kPiecesPerSecond);
-        if (bytes.empty() || pieces == 0 || !out) return;
-        const size_t piece = std::max<size_t>(bytes.size() / pieces, 1);
-        size_t written = std::min(bytes.size(), piece * kPiecesPerSecond);
+        const double bytes_per_ms = static_cast<double>(bytes.size()) / (clip.seconds * 1000);
+        const size_t piece = std::max<size_t>(static_cast<size_t>(bytes_per_ms * static_cast<double>(burst.count())), 1);
+        if (bytes.empty() || !out) return;
+        size_t written = std::min(bytes.size(), static_cast<size_t>(bytes_per_ms * 1000));
         out.write(bytes.data(), static_cast<std::streamsize>(written));
         out.flush();
         while (written < bytes.size() && !stop_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1000 / kPiecesPerSecond));
+            std::this_thread::sleep_for(burst);
             const size_t n = std::min(piece, bytes.size() - written);
             out.write(bytes.data() + written, static_cast<std::streamsize>(n));
             out.flush();

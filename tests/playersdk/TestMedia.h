@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -34,14 +35,14 @@ struct NumberedClip {
 std::string MakeNumberedClip(const NumberedClip& clip);
 
 // A numbered clip written into `name` in the scratch folder at the pace of
-// playing, in pieces of a hundredth of a second, as a recorder
-// writes, so that it grows while a test plays it. The clip is made whole
-// first with `muxer_options` (a format, -movflags...) and its first second is
-// there at once. The writer is stopped, if still running, when this is
-// destroyed.
+// playing, in bursts of `burst` of media every `burst`, as a recorder writes,
+// so that it grows while a test plays it. The clip is made whole first with
+// `muxer_options` (a format, -movflags...) and its first second is there at
+// once. The writer is stopped, if still running, when this is destroyed.
 class GrowingClip {
 public:
-    GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options);
+    GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options,
+                std::chrono::milliseconds burst);
     ~GrowingClip();
     GrowingClip(const GrowingClip&) = delete;
     GrowingClip& operator=(const GrowingClip&) = delete;

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +19,9 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr double kFrameMs = 40;  // numbered clips run at 25 pictures a second
+// A writer's pause between two bursts: longer than the player takes to reach
+// the end of what is there, shorter than a file at rest.
+constexpr auto kBurst = 1500ms;
 
 // A numbered clip with no reordered pictures: the n-th stored sample is picture n.
 NumberedClip Recording(double seconds, const std::string& container) {
@@ -61,15 +65,25 @@ protected:
         if (handle_ != PLAYER_NO_HANDLE) PlayerSetNotifyWindow(handle_, window_.Handle(), WM_PLAYER_NOTIFY);
         return handle_;
     }
-    // Plays to the end; the highest picture number shown, -1 when END never came.
+    // Plays to the end; the highest picture number shown, -1 when END never
+    // came. shown_ counts the different pictures shown.
     int PlayToEnd() {
-        std::atomic<int> highest{-1};
-        window_.OnEachPicture([&](const Picture& p) { highest = std::max(highest.load(), FrameNumberOf(p)); });
+        std::mutex mutex;
+        std::set<int> shown;
+        window_.OnEachPicture([&](const Picture& p) {
+            std::lock_guard lock(mutex);
+            shown.insert(FrameNumberOf(p));
+        });
         PlayerPlay(handle_, window_.Handle());
         const bool ended = window_.WaitForEvents(PLAYER_EVENT_END, 1, 60s);
         window_.OnEachPicture(nullptr);
-        return ended ? highest.load() : -1;
+        std::lock_guard lock(mutex);
+        shown.erase(-1);
+        shown_ = static_cast<int>(shown.size());
+        return ended && !shown.empty() ? *shown.rbegin() : -1;
     }
+    int shown_ = 0;
+    void ExpectFollowedToItsEnd(GrowingClip& growing);
     PlayerHandle handle_ = PLAYER_NO_HANDLE;
     FakeWindow window_{64, 48};
 };
@@ -105,10 +119,11 @@ TEST_F(UnfinishedRecording, AMatroskaFileCutShortShowsTheLengthItHolds) {
     EXPECT_NEAR(PlayerGetTotalTime(handle_), pictures * kFrameMs, 2 * kFrameMs) << "not the 4 s its header says";
 }
 
-// The recorder is writing: the file is opened once it holds a picture and
-// played as it grows, to the end the writer gives it.
-TEST_F(UnfinishedRecording, ATransportStreamStillBeingWrittenIsFollowedToItsEnd) {
-    GrowingClip growing("growing.ts", Recording(6, "ts"), "-f mpegts");
+// The recorder is writing in bursts, with pauses longer than the player
+// takes to reach the end of what is there: the file is opened once it holds
+// a picture and played as it grows, every picture of it, to the end the
+// writer gives it.
+void UnfinishedRecording::ExpectFollowedToItsEnd(GrowingClip& growing) {
     const auto give_up = std::chrono::steady_clock::now() + 30s;
     while (Open(growing.Path()) == PLAYER_NO_HANDLE && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(100ms);
@@ -116,6 +131,18 @@ TEST_F(UnfinishedRecording, ATransportStreamStillBeingWrittenIsFollowedToItsEnd)
     ASSERT_NE(handle_, PLAYER_NO_HANDLE);
     ASSERT_LT(PlayerGetTotalTime(handle_), 5000u) << "opened while the writer had most of it to write";
     EXPECT_GE(PlayToEnd(), 145) << "the pictures of the 6 s, those written after the open included";
+    EXPECT_GE(shown_, 140) << "pictures that came after a pause were dropped as late";
     EXPECT_TRUE(growing.Finish());
     EXPECT_NEAR(PlayerGetTotalTime(handle_), 6000, 2 * kFrameMs) << "the length grew with the file";
+}
+
+TEST_F(UnfinishedRecording, ATransportStreamWrittenInBurstsIsFollowedToItsEnd) {
+    GrowingClip growing("growing.ts", Recording(6, "ts"), "-f mpegts", kBurst);
+    ExpectFollowedToItsEnd(growing);
+}
+
+TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
+    GrowingClip growing("growing.mp4", Recording(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+                        kBurst);
+    ExpectFollowedToItsEnd(growing);
 }

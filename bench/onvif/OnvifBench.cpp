@@ -1,0 +1,223 @@
+// The library's network entry points called as the remote window calls them,
+// timed from outside; the same calls serve our recorder's protocol and ONVIF
+// (the library asks the address which it speaks). Pictures go to a window
+// callback that counts them.
+//   onvif_bench search PORT CHANNEL YYYYMMDD
+//       one day's search of channel CHANNEL (1-4), video recordings, with the
+//       window's time limit; prints "ROWS MS ROWS_PER_S", then one line per
+//       row: "NAME TAB SIZE"
+//   onvif_bench download PORT NAME DESTINATION
+//       prints "MB/S SECONDS BYTES" of NetStartDownload until its end
+//   onvif_bench stream PORT NAME SEEK_MS RUNS
+//       the window's 20 s buffer; per run the ms from NetOpenStream to
+//       PLAYER_EVENT_STARTED and to the first picture, then from
+//       PlayerSetPlayTime(SEEK_MS) to the first picture at that time;
+//       prints the medians "STARTED_MS PICTURE_MS SEEK_MS"
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "player/PlayerSdk.h"
+
+#define ONVIF_BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
+PLAYER_ENTRY_POINTS(ONVIF_BENCH_DECLARE)
+#undef ONVIF_BENCH_DECLARE
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kLogin = "246135";
+// The remote window's buffer length.
+constexpr int kWindowBufferSeconds = 20;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
+    const auto until = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() >= until) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A window that notes the events posted to it, and the pictures: how many
+// and when the last came.
+struct BenchWindow {
+    PlayerWindow window{};
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<intptr_t> codes;
+    std::atomic<int> pictures{0};
+    std::atomic<int64_t> last_picture_ns{0};
+
+    BenchWindow() {
+        window.context = this;
+        window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
+            auto* me = static_cast<BenchWindow*>(self);
+            std::lock_guard lock(me->mutex);
+            me->codes.push_back(code);
+            me->changed.notify_all();
+        };
+        window.present = [](void* self, const uint8_t*, int, int, int) {
+            auto* me = static_cast<BenchWindow*>(self);
+            me->last_picture_ns = Clock::now().time_since_epoch().count();
+            ++me->pictures;
+        };
+        window.area_size = [](void*, int* w, int* h) {
+            *w = 704;
+            *h = 576;
+        };
+    }
+    bool WaitFor(intptr_t code, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] {
+            return std::find(codes.begin(), codes.end(), code) != codes.end();
+        });
+    }
+    double LastPictureMsAfter(Clock::time_point start) const {
+        const Clock::time_point at{Clock::duration(last_picture_ns.load())};
+        return std::chrono::duration<double, std::milli>(at - start).count();
+    }
+};
+
+struct Row {
+    std::string name;
+    uint32_t size;
+};
+std::mutex rows_mutex;
+std::vector<Row> rows;
+
+void Collect(int32_t, int32_t, const char* name, const NetTime*, const NetTime*, uint32_t size, int32_t) {
+    std::lock_guard lock(rows_mutex);
+    rows.push_back({name, size});
+}
+
+int Search(uint16_t port, int channel, const char* day) {
+    NetTime from{}, to{};
+    if (std::strlen(day) != 8) return 2;
+    const int ymd = std::atoi(day);
+    from.year = to.year = static_cast<uint32_t>(ymd / 10000);
+    from.month = to.month = static_cast<uint8_t>(ymd / 100 % 100);
+    from.day = to.day = static_cast<uint8_t>(ymd % 100);
+    to.hour = 23;
+    to.minute = to.second = 59;
+    const auto started = Clock::now();
+    const int32_t s = NetSearchFiles("127.0.0.1", "", channel - 1, kLogin, kLogin, 1, 0, 1, &from, &to, Collect,
+                                     nullptr, port);
+    if (s < 0 || !WaitUntil([&] { return NetGetSearchState(s) != 0; }, 600s) || NetGetSearchState(s) != 1) {
+        std::fprintf(stderr, "search failed (%d)\n", s < 0 ? s : NetGetSearchState(s));
+        if (s >= 0) NetStopSearch(s);
+        return 1;
+    }
+    const double ms = MsSince(started);
+    NetStopSearch(s);
+    std::lock_guard lock(rows_mutex);
+    std::printf("%zu %.0f %.0f\n", rows.size(), ms, static_cast<double>(rows.size()) * 1000 / ms);
+    for (const Row& row : rows) std::printf("%s\t%u\n", row.name.c_str(), row.size);
+    return 0;
+}
+
+int Download(uint16_t port, const char* name, const char* destination) {
+    const auto started = Clock::now();
+    const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, name, destination, port, 0, 0, 0);
+    if (h < 0) {
+        std::fprintf(stderr, "NetStartDownload refused\n");
+        return 1;
+    }
+    while (NetGetDownloadProgress(h) >= 0) std::this_thread::sleep_for(1ms);
+    const double seconds = MsSince(started) / 1000;
+    NetStopDownload(h);
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(destination, ec);
+    if (ec) {
+        std::fprintf(stderr, "download failed\n");
+        return 1;
+    }
+    std::printf("%.1f %.2f %ju\n", static_cast<double>(bytes) / seconds / 1048576, seconds, bytes);
+    return 0;
+}
+
+int Stream(uint16_t port, const char* name, uint32_t seek_ms, int runs) {
+    std::vector<double> started_ms, picture_ms, seek_picture_ms;
+    for (int i = 0; i < runs; ++i) {
+        BenchWindow window, picture;
+        const auto opened = Clock::now();
+        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name, &picture.window, port);
+        if (h == -1) {
+            std::fprintf(stderr, "NetOpenStream failed\n");
+            return 1;
+        }
+        NetSetBufferTime(h, kWindowBufferSeconds);
+        PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
+        const bool started = window.WaitFor(PLAYER_EVENT_STARTED, 60s);
+        started_ms.push_back(MsSince(opened));
+        const bool shown = started && WaitUntil([&] { return picture.pictures > 0; }, 30s);
+        if (!shown) {
+            std::fprintf(stderr, started ? "no picture\n" : "no PLAYER_EVENT_STARTED\n");
+            PlayerClose(h);
+            return 1;
+        }
+        picture_ms.push_back(picture.LastPictureMsAfter(opened));
+        // The picture after the seek: the first shown once the play time
+        // is at the target.
+        const auto seeking = Clock::now();
+        const int before = picture.pictures;
+        PlayerSetPlayTime(h, seek_ms);
+        const bool landed = WaitUntil(
+            [&] {
+                const uint32_t at = PlayerGetPlayTime(h);
+                return picture.pictures > before && at + 500 >= seek_ms && at <= seek_ms + 3000;
+            },
+            30s);
+        const double seek_ms_taken = picture.LastPictureMsAfter(seeking);
+        PlayerClose(h);
+        if (!landed) {
+            std::fprintf(stderr, "no picture after the seek\n");
+            return 1;
+        }
+        seek_picture_ms.push_back(seek_ms_taken);
+    }
+    std::printf("%.0f %.0f %.0f\n", Median(started_ms), Median(picture_ms), Median(seek_picture_ms));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "search") == 0) {
+        PlayerInit();
+        return Search(static_cast<uint16_t>(std::atoi(argv[2])), std::atoi(argv[3]), argv[4]);
+    }
+    if (argc == 5 && std::strcmp(argv[1], "download") == 0) {
+        PlayerInit();
+        return Download(static_cast<uint16_t>(std::atoi(argv[2])), argv[3], argv[4]);
+    }
+    if (argc == 6 && std::strcmp(argv[1], "stream") == 0) {
+        PlayerInit();
+        return Stream(static_cast<uint16_t>(std::atoi(argv[2])), argv[3], static_cast<uint32_t>(std::atoi(argv[4])),
+                      std::atoi(argv[5]));
+    }
+    std::fprintf(stderr, "usage: onvif_bench search PORT CHANNEL YYYYMMDD | download PORT NAME DESTINATION | "
+                         "stream PORT NAME SEEK_MS RUNS\n");
+    return 2;
+}
