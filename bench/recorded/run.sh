@@ -35,8 +35,10 @@ for way in forward backward; do
 done
 make_once "$media/whole.mp4" $(picture 10) $(sound 10) -c:v libx264 -g 25 -c:a aac -movflags +faststart
 make_once "$media/whole-frag.mp4" -i "$media/whole.mp4" -c copy -movflags frag_keyframe+empty_moov+default_base_moof
-for name in whole whole-frag; do
-  [ -s "$media/$name-half.mp4" ] || head -c $(( $(stat -c %s "$media/$name.mp4") / 2 )) "$media/$name.mp4" > "$media/$name-half.mp4"
+make_once "$media/whole.mkv" -i "$media/whole.mp4" -c copy
+for name in whole.mp4 whole-frag.mp4 whole.mkv; do
+  half=$media/${name%.*}-half.${name##*.}
+  [ -s "$half" ] || head -c $(( $(stat -c %s "$media/$name") / 2 )) "$media/$name" > "$half"
 done
 make_once "$media/g711.mov" $(picture 5) $(sound 5 8000) -c:v libx264 -g 25 -c:a pcm_alaw
 make_once "$media/raw-15fps.h264" -f lavfi -i testsrc2=s=320x240:r=15:d=5 -c:v libx264 -g 15 -f h264
@@ -89,6 +91,7 @@ row "MPEG-TS, 5 s + 5 s, timestamps jump forward by 1 h at the join" "$media/jum
 row "MPEG-TS, 5 s + 5 s, timestamps jump backward by 1 h at the join" "$media/jump-backward.ts"
 row "MP4, index at the front, 10 s cut to half its bytes" "$media/whole-half.mp4"
 row "fragmented MP4, 10 s cut to half its bytes" "$media/whole-frag-half.mp4"
+row "Matroska, 10 s cut to half its bytes (its header still says 10 s)" "$media/whole-half.mkv"
 row "H.264 + G.711 A-law 8 kHz in MOV, 5 s" "$media/g711.mov"
 row "raw H.264 at 15 pictures/s, 5 s, no timestamps" "$media/raw-15fps.h264"
 row "H.265 MPEG-TS starting mid-GOP (first 12 packets dropped), 6 s" "$media/hevc-mid-gop.ts"
