@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "core/DrivePath.h"
 
@@ -40,6 +41,38 @@ const AVOutputFormat* CutFormat(const AVFormatContext* input, int video_stream, 
     return mov_keeps_all ? mov : mp4;
 }
 
+// AAC read from MPEG-TS comes in ADTS frames, each with a header of its own
+// and no stream-wide configuration; MP4 wants the configuration once, in the
+// header, and bare frames.
+bool InAdtsFrames(const AVCodecParameters* codec) {
+    return codec->codec_id == AV_CODEC_ID_AAC && codec->extradata_size == 0;
+}
+
+// The AudioSpecificConfig of such a stream: object type, sampling frequency
+// index and channel configuration, from what the input found out about it.
+bool AudioSpecificConfig(const AVCodecParameters* codec, uint8_t config[2]) {
+    static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
+                                     16000, 12000, 11025, 8000,  7350};
+    int rate_index = -1;
+    for (int i = 0; i < static_cast<int>(std::size(kRates)); ++i) {
+        if (kRates[i] == codec->sample_rate) rate_index = i;
+    }
+    const int channels = codec->ch_layout.nb_channels;
+    if (rate_index < 0 || channels < 1 || channels > 7) return false;
+    const int object_type = codec->profile >= 0 && codec->profile <= 3 ? codec->profile + 1 : 2;  // else LC
+    config[0] = static_cast<uint8_t>(object_type << 3 | rate_index >> 1);
+    config[1] = static_cast<uint8_t>((rate_index & 1) << 7 | channels << 3);
+    return true;
+}
+
+// The length of the ADTS header a packet starts with, or 0.
+int AdtsHeaderSize(const AVPacket* packet) {
+    if (packet->size < 7 || packet->data[0] != 0xff || (packet->data[1] & 0xf6) != 0xf0) return 0;
+    const bool has_crc = (packet->data[1] & 0x01) == 0;
+    const int size = has_crc ? 9 : 7;
+    return packet->size > size ? size : 0;
+}
+
 }  // namespace
 
 std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFormatContext* input,
@@ -52,7 +85,9 @@ std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFor
     for (int index : {video_stream, audio_stream}) {
         if (index < 0) continue;
         const AVStream* source = input->streams[index];
-        if (!Carries(format, source)) {
+        uint8_t adts_config[2] = {};
+        const bool adts = InAdtsFrames(source->codecpar);
+        if (!Carries(format, source) || (adts && !AudioSpecificConfig(source->codecpar, adts_config))) {
             if (index == video_stream) return nullptr;
             continue;  // sound neither layout can carry is left out
         }
@@ -65,6 +100,13 @@ std::unique_ptr<CutWriter> CutWriter::Start(const std::string& path, const AVFor
         Track track;
         track.input_index = index;
         track.output_index = target->index;
+        if (adts) {
+            target->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(2 + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (target->codecpar->extradata == nullptr) return nullptr;
+            target->codecpar->extradata_size = 2;
+            std::memcpy(target->codecpar->extradata, adts_config, 2);
+            track.strip_adts = true;
+        }
         cut->tracks_.push_back(track);
     }
     struct stat info;
@@ -141,6 +183,11 @@ void CutWriter::Write(const AVPacket* packet) {
     if (av_packet_ref(scratch_, packet) < 0) {
         failed_ = true;
         return;
+    }
+    if (track->strip_adts) {
+        const int header = AdtsHeaderSize(scratch_);
+        scratch_->data += header;
+        scratch_->size -= header;
     }
     scratch_->dts = dts - track->shift;
     scratch_->pts = (packet->pts != AV_NOPTS_VALUE ? packet->pts : dts) - track->shift;

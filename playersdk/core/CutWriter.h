@@ -46,6 +46,7 @@ private:
         int64_t last_dts = INT64_MIN; // last written, output time base
         int64_t next_dts = 0;
         bool have_shift = false;
+        bool strip_adts = false;      // AAC in ADTS frames: written bare
     };
     Track* TrackOf(int input_index);
 

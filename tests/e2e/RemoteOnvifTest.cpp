@@ -106,12 +106,18 @@ TEST_F(RemoteOnvifTest, ARowStreamsWithASeekToItsEnd) {
     EXPECT_GE(W().TrackMax(IDC_SEEK_BAR), 7);
     EXPECT_LE(W().TrackMax(IDC_SEEK_BAR), 8);
 
-    // A cut starts on the stream, holding the seek bar, and stops.
+    // A cut of a second of the stream, read ahead whole before it starts,
+    // holding the seek bar.
     ASSERT_TRUE(t::Click(W(), IDC_CUT));
     ASSERT_EQ(W().ItemText(IDC_CUT), kStopCutCaption) << (boxes_.Texts().empty() ? "" : boxes_.Texts()[0]);
     EXPECT_FALSE(W().IsItemEnabled(IDC_SEEK_BAR));
+    const uint32_t cut_from = StreamMs();
+    ASSERT_TRUE(t::WaitUntil([&] { return StreamMs() >= cut_from + 1000; }, 60s));
     ASSERT_TRUE(t::Click(W(), IDC_CUT));
     EXPECT_EQ(W().ItemText(IDC_CUT), kStartCutCaption);
+    const fs::path cut = drives_->DrivePath(kCutPath);
+    EXPECT_GT(e2e::ProbeDuration(cut), 0.5) << cut;
+    EXPECT_TRUE(e2e::DecodesCleanly(cut));
 
     ASSERT_TRUE(t::DragSeekBar(W(), IDC_SEEK_BAR, 5));
     ASSERT_TRUE(t::WaitUntil([&] { return StreamMs() >= 4500 && StreamMs() < 8000; }, 60s))

@@ -151,6 +151,25 @@ TEST_F(Output, ACutAcrossABackwardSeekKeepsBothPartsInTheOrderShown) {
         << "more than one seek in the cut";
 }
 
+TEST_F(Output, ACutOfAnMpegTsRecordingReadAheadWholeHoldsItsPicturesAndSound) {
+    NumberedClip clip = CutSource(2);
+    clip.container = "ts";  // AAC in ADTS frames, as a stream is replayed
+    PlayerHandle h = Open(MakeNumberedClip(clip));
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 30; }));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\read-ahead.mp4"), 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1));
+    ASSERT_EQ(PlayerStopCut(h), 1);
+    const std::string cut = ScratchDir() + "/c/read-ahead.mp4";
+    EXPECT_EQ(ProbeCodecs(cut), "h264,aac");
+    const std::vector<int> numbers = FrameNumbersIn(cut);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.front(), 25) << "from the key frame before the picture shown";
+    EXPECT_GE(numbers.back(), 40);
+    EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end(), [](int a, int b) { return b != a + 1; }),
+              numbers.end()) << "pictures in order, none missing";
+}
+
 void Output::ExpectCutKeepsCameraSound(const std::string& encoder, const std::string& codec) {
     NumberedClip clip = CutSource(2);
     clip.audio = encoder + " -ar 8000";
