@@ -23,15 +23,4 @@ void InitMainFrame(ui::Dialog& window, int icon_id, const char* command_line_pat
 // meaning and are masked off first.
 constexpr bool IsAboutCommand(unsigned command) { return (command & 0xFFF0u) == kAboutCommand; }
 
-// Where the icon goes while the window is minimised: centred in the client
-// area, the odd pixel going to the left (top) margin.
-struct IconOrigin {
-    int x;
-    int y;
-};
-constexpr IconOrigin CentredIconOrigin(int client_width, int client_height, int icon_width,
-                                       int icon_height) {
-    return {(client_width - icon_width + 1) / 2, (client_height - icon_height + 1) / 2};
-}
-
 }  // namespace local

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 
+#include "ui/Calendar.h"
+
 namespace remote {
 namespace {
 
@@ -39,21 +41,15 @@ int32_t ToTimeValue(std::time_t seconds) {
     return static_cast<int32_t>(seconds);
 }
 
-std::tm LocalCalendar(int32_t time_value) {
-    std::time_t seconds = time_value;
-    std::tm fields{};
-    localtime_r(&seconds, &fields);
-    return fields;
-}
+std::tm LocalCalendar(int32_t time_value) { return ui::LocalCalendar(time_value); }
 
 int32_t LocalDayAt(std::time_t now, int hour, int minute, int second) {
-    std::tm today{};
-    localtime_r(&now, &today);
+    std::tm today = ui::LocalCalendar(now);
     today.tm_hour = hour;
     today.tm_min = minute;
     today.tm_sec = second;
     today.tm_isdst = -1;  // the local rules decide whether daylight saving applies
-    return ToTimeValue(std::mktime(&today));
+    return ToTimeValue(ui::LocalMoment(today));
 }
 
 }  // namespace remote

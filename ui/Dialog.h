@@ -185,6 +185,16 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Where a minimised window draws its big icon in its client area, where the
+// platform paints one: centred, the odd pixel going to the left (top) margin.
+struct IconOrigin {
+    int x;
+    int y;
+};
+constexpr IconOrigin CentredIconOrigin(int client_width, int client_height, int icon_width, int icon_height) {
+    return {(client_width - icon_width + 1) / 2, (client_height - icon_height + 1) / 2};
+}
+
 // Whether a window shown now could reach a user: false on a headless run
 // (no display, or the offscreen platform that tests use).
 bool UserCanSeeWindows();

@@ -48,6 +48,9 @@ bool DoubleClickListBlank(Dialog& dialog, int list_id);
 // limit refuses. Returns false when the box cannot take the focus.
 bool TypeText(Dialog& dialog, int id, const std::string& text);
 
+// The part of an edit box's text that is selected, as typing would replace it.
+std::string SelectedText(Dialog& dialog, int id);
+
 enum class Key { Enter, Escape, Tab, Space, Left, Right, Up, Down, PageUp, PageDown, Home, End };
 // A key pressed and released on the control with the focus (or the dialog).
 bool PressKey(Dialog& dialog, Key key);

@@ -72,13 +72,13 @@ TEST_F(CommandLineTest, ALongArgumentIsCutTo259Bytes) {
 }
 
 TEST(MinimisedIcon, IsCentredWithTheOddPixelToTheLeftAndTop) {
-    EXPECT_EQ(local::CentredIconOrigin(101, 101, 32, 32).x, 35);
-    EXPECT_EQ(local::CentredIconOrigin(101, 101, 32, 32).y, 35);
-    EXPECT_EQ(local::CentredIconOrigin(100, 77, 32, 32).x, 34);
-    EXPECT_EQ(local::CentredIconOrigin(100, 77, 32, 32).y, 23);
+    EXPECT_EQ(ui::CentredIconOrigin(101, 101, 32, 32).x, 35);
+    EXPECT_EQ(ui::CentredIconOrigin(101, 101, 32, 32).y, 35);
+    EXPECT_EQ(ui::CentredIconOrigin(100, 77, 32, 32).x, 34);
+    EXPECT_EQ(ui::CentredIconOrigin(100, 77, 32, 32).y, 23);
     // A client area smaller than the icon: the division truncates toward zero.
-    EXPECT_EQ(local::CentredIconOrigin(20, 21, 32, 32).x, -5);
-    EXPECT_EQ(local::CentredIconOrigin(20, 21, 32, 32).y, -5);
+    EXPECT_EQ(ui::CentredIconOrigin(20, 21, 32, 32).x, -5);
+    EXPECT_EQ(ui::CentredIconOrigin(20, 21, 32, 32).y, -5);
 }
 
 TEST(SystemCommand, TheAboutEntryIsRecognisedWhateverItsLowBits) {

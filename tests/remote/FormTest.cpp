@@ -136,6 +136,7 @@ TEST_P(BufferOutOfRange, IsRefusedWithTheRangeMessageAfterBeingStored) {
     EXPECT_THAT(boxes_.Texts(), ElementsAre(kBufferRangeMessage));
     EXPECT_EQ(w.BufferSeconds, GetParam());
     EXPECT_EQ(w.FocusedItem(), IDC_BUFFER_SECONDS);
+    EXPECT_EQ(ui::testing::SelectedText(w, IDC_BUFFER_SECONDS), std::to_string(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(ZeroAndTwentyOne, BufferOutOfRange, ::testing::Values(0, 21));
@@ -215,15 +216,37 @@ TEST_F(RemoteWindowTest, AlarmTypeChangesNoRequest) {
 
 TEST_F(RemoteWindowTest, EnterWithValidFieldsClosesAndStopsEverything) {
     OpenOnLoopback();
-    lib_.Answer("NetSearchFiles", 4);
-    Click(IDC_SEARCH);
+    SearchWithRows(4, {"a.mp4"});
+    lib_.AnswerOnce("NetStartDownload", 5);
+    Click(IDC_DOWNLOAD);
+    OpenAndStartStream(6);
     Window().SetFocusItem(IDC_PORT);  // Enter on a push button would click it
+    lib_.ClearCalls();
     PressEnter();
     EXPECT_TRUE(Window().IsEnded());
     EXPECT_EQ(Window().Result(), ui::IDOK);
     Close();  // the modal run destroys the window once it has ended
-    EXPECT_THAT(lib_.CallsNamed("NetStopSearch"), ElementsAre("NetStopSearch(4)"));
+    EXPECT_THAT(lib_.Calls(), ElementsAre("NetStopSearch(4)", "NetStopDownload(5)", "PlayerClose(6)"));
     EXPECT_EQ(SearchHandle, -1);
+    EXPECT_EQ(DownloadHandle, -1);
+    EXPECT_EQ(StreamHandle, -1);
+}
+
+TEST_F(RemoteWindowTest, ARefusedFieldStillLetsDownloadAndSearchGoAhead) {
+    OpenOnLoopback();
+    SearchWithRows(4, {"a.mp4"});
+    Click(IDC_SEARCH);  // stopped
+    TypeText(IDC_PORT, "");
+    lib_.ClearCalls();
+    lib_.AnswerOnce("NetStartDownload", 5);
+    Click(IDC_DOWNLOAD);
+    Click(IDC_SEARCH);
+    EXPECT_THAT(boxes_.Texts(), ElementsAre(kNotAnIntegerMessage, kNotAnIntegerMessage));
+    EXPECT_THAT(lib_.CallsNamed("NetStartDownload"),
+                ElementsAre("NetStartDownload(\"127.0.0.1\", \"246135\", \"246135\", \"a.mp4\", \"d:\\test.mp4\", "
+                            "3000, 0, 0, 0)"));
+    ASSERT_EQ(lib_.CallsNamed("NetSearchFiles").size(), 1u);
+    EXPECT_THAT(lib_.CallsNamed("NetSearchFiles")[0], ::testing::EndsWith(", 3000)"));
 }
 
 TEST_F(RemoteWindowTest, EnterWithARefusedValueKeepsTheWindowOpen) {

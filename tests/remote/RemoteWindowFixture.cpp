@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "ui/Calendar.h"
+
 namespace remote_test {
 namespace {
 
@@ -30,14 +32,10 @@ std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int 
     fields.tm_min = minute;
     fields.tm_sec = second;
     fields.tm_isdst = -1;
-    return std::mktime(&fields);
+    return ui::LocalMoment(fields);
 }
 
-std::tm Local(std::time_t value) {
-    std::tm fields{};
-    localtime_r(&value, &fields);
-    return fields;
-}
+std::tm Local(std::time_t value) { return ui::LocalCalendar(value); }
 
 void RemoteWindowTest::SetUp() {
     ASSERT_TRUE(kZoneFixed);

@@ -94,6 +94,18 @@ TEST_F(RemoteWindowTest, SearchPassesTheThirteenArguments) {
 #endif
 }
 
+TEST_F(RemoteWindowTest, DatePickersHoldTheDaysOfATimeValueAndPlace1970EastOfUtc) {
+    CDlgNetFile& w = OpenOnLoopback();  // the fixture's zone is an hour east of UTC
+    Click(IDC_TIME_LIMIT);
+    w.SetPickerTime(IDC_START_DATE, LocalMoment(1969, 12, 31, 12, 0, 0));  // shown as the first day
+    w.SetPickerTime(IDC_START_TIME, LocalMoment(1970, 1, 1, 0, 0, 0));     // before 1970 in UTC
+    w.SetPickerTime(IDC_END_DATE, LocalMoment(2038, 1, 19, 0, 30, 0));     // shown as the last day
+    w.SetPickerTime(IDC_END_TIME, LocalMoment(2026, 12, 8, 1, 2, 3));
+    Click(IDC_SEARCH);
+    ASSERT_EQ(lib_.CallsNamed("NetSearchFiles").size(), 1u);
+    EXPECT_THAT(lib_.CallsNamed("NetSearchFiles")[0], ::testing::HasSubstr("{1970,1,1,0,0,0}, {2038,1,18,1,2,3}"));
+}
+
 TEST_F(RemoteWindowTest, HandleZeroIsASuccessfulStart) {
     CDlgNetFile& w = OpenOnLoopback();
     lib_.AnswerOnce("NetSearchFiles", 0);

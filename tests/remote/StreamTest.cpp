@@ -1,6 +1,7 @@
 // Streamed playback: opening, the library's events, the timers, transport,
 // sound, cut, stop and the window's teardown.
 #include <string>
+#include <vector>
 
 #include "remote/FormFields.h"
 #include "tests/remote/RemoteWindowFixture.h"
@@ -37,15 +38,27 @@ TEST_F(RemoteWindowTest, PlayOpensTheSelectedRecordingWithoutPlayingIt) {
 }
 
 TEST_F(RemoteWindowTest, PlayWhileAStreamIsOpenOnlyPlaysItInTheWindowItself) {
-    OpenOnLoopback();
+    CDlgNetFile& w = OpenOnLoopback();
     SearchWithRows(1, {"a.mp4", "b.mp4"});
     lib_.AnswerOnce("NetOpenStream", 4);
     Click(IDC_PLAY);
     SelectRow(1);
-    lib_.ClearCalls();
-    Click(IDC_PLAY);
-    EXPECT_THAT(lib_.Calls(), ElementsAre("PlayerPlay(4, hwnd(129))"));
-    EXPECT_EQ(StreamHandle, 4);
+    const auto play_again = [&](StreamState state, const char* when) {
+        lib_.ClearCalls();
+        Click(IDC_PLAY);
+        EXPECT_THAT(lib_.Calls(), ElementsAre("PlayerPlay(4, hwnd(129))")) << when;
+        EXPECT_EQ(StreamHandle, 4) << when;
+        EXPECT_EQ(w.CurrentStreamState(), state) << when;
+    };
+    play_again(StreamState::Opened, "opened");
+    Notify(PLAYER_EVENT_STARTED, 4);
+    play_again(StreamState::Playing, "playing");
+    Click(IDC_PAUSE);
+    play_again(StreamState::Playing, "paused");
+    lib_.AnswerOnce("PlayerStartCut", 1);
+    Click(IDC_CUT);
+    play_again(StreamState::Cutting, "cutting");
+    EXPECT_EQ(w.Cutting, 1);
 }
 
 TEST_F(RemoteWindowTest, OnlyMinusOneFromTheOpenIsAFailure) {
@@ -142,6 +155,19 @@ TEST_F(RemoteWindowTest, EventsForAnotherHandleAreIgnored) {
     EXPECT_EQ(StreamHandle, 4);
 }
 
+TEST_F(RemoteWindowTest, EventCodesOtherThanTheThreeAreIgnored) {
+    CDlgNetFile& w = OpenOnLoopback();
+    SearchWithRows(1, {"a.mp4"});
+    OpenAndStartStream(4);
+    const std::vector<unsigned> timers = w.ArmedTimers();
+    lib_.ClearCalls();
+    for (int code : {0, 4, -1, 0x10002}) Notify(code, 4);
+    EXPECT_THAT(lib_.Calls(), IsEmpty());
+    EXPECT_EQ(w.CurrentStreamState(), StreamState::Playing);
+    EXPECT_EQ(w.ArmedTimers(), timers);
+    EXPECT_FALSE(w.IsItemVisible(IDC_BUFFERING_LABEL));
+}
+
 TEST_F(RemoteWindowTest, SecondStartedEventRepeatsItsWholeSetUpEvenWhileCutting) {
     CDlgNetFile& w = OpenOnLoopback();
     SearchWithRows(1, {"a.mp4"});
@@ -181,6 +207,12 @@ TEST_F(RemoteWindowTest, BufferingTwiceShowsTheNewerPercentageWithOneTimer) {
     EXPECT_EQ(w.ItemText(IDC_BUFFERING_LABEL), "正在建立缓冲:60%");
     EXPECT_THAT(w.ArmedTimers(), ElementsAre(TIMER_BUFFERING));
     EXPECT_EQ(BufferingTimerId, TIMER_BUFFERING);
+    // The stream's start leaves the buffering display and its timer as they are.
+    Notify(PLAYER_EVENT_STARTED, 4);
+    EXPECT_EQ(w.ItemText(IDC_BUFFERING_LABEL), "正在建立缓冲:60%");
+    EXPECT_TRUE(w.IsItemVisible(IDC_BUFFERING_LABEL));
+    EXPECT_EQ(BufferingTimerId, TIMER_BUFFERING);
+    EXPECT_EQ(ui::testing::TimerInterval(w, TIMER_BUFFERING), 500u);
 
     // Ticks update the percentage until the first negative reading.
     lib_.AnswerOnce("NetGetBufferProgress", 85);

@@ -135,6 +135,23 @@ TEST_P(Win32Convention, SearchAloneTellsTheConventionOfItsCallback) {
     EXPECT_EQ(g_received, "\xB2\xE2\xCA\xD4.mp4");  // as the library gave it
 }
 
+TEST_P(Win32Convention, ACallbackOnTheCallersThreadInsideTheFirstSearchCallReturnsInTheLibrarysConvention) {
+    const NetTime start{2011, 5, 6, 7, 8, 9, {}};
+    g_received.clear();
+    lib_.AnswerWith("NetSearchFiles", [&](const fake::Call&) -> int64_t {
+        host_.CallBackNow(lib_.SearchCallback(), 1, "early.mp4", &start);  // from the DLL's own code
+        return 1;
+    });
+    uintptr_t before = 0, after = 0;
+    STACK_POINTER(before);
+    player::NetSearchFiles("127.0.0.1", "", 0, "246135", "246135", 1, 1, 1, &start, &start, &Receive, nullptr,
+                           3000);
+    STACK_POINTER(after);
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(g_received, "early.mp4");
+    EXPECT_EQ(player::EntryPointConvention(), Stdcall() ? player::Convention::Stdcall : player::Convention::Cdecl);
+}
+
 TEST_P(Win32Convention, ACallbackFromALibraryThreadDuringTheSearchCallReturnsInTheLibrarysConvention) {
     const NetTime start{2011, 5, 6, 7, 8, 9, {}};
     std::thread library;

@@ -3,7 +3,8 @@
 // its call to the test's scripted fake, connected with FakeSdkConnect (@100),
 // and answers 0 while none is (enough to open the windows for a screenshot);
 // FakeSdkPostFromThread (@101) posts the notify message from a thread of the
-// library, as a real one reports its events.
+// library, as a real one reports its events; FakeSdkCallBackNow (@102)
+// reports a search row from the DLL's own code, on the caller's thread.
 #include <windows.h>
 
 #include <thread>
@@ -56,4 +57,10 @@ extern "C" void FakeSdkConnect(const player::Table* host) {
 
 extern "C" void FakeSdkPostFromThread(intptr_t code, intptr_t handle) {
     std::thread([code, handle] { PostMessageW(g_notify_window, g_notify_message, code, handle); }).join();
+}
+
+extern "C" void FakeSdkCallBackNow(void* callback, int32_t search, const char* name, const NetTime* time) {
+    using LibraryCallback = void(FAKE_SDK_CALL*)(int32_t, int32_t, const char*, const NetTime*, const NetTime*,
+                                                 uint32_t, int32_t);
+    reinterpret_cast<LibraryCallback>(callback)(search, 0, name, time, time, 1048576, 0);
 }

@@ -42,4 +42,11 @@ void FakeSdkHost::PostFromThread(intptr_t code, intptr_t handle) {
     if (post != nullptr) post(code, handle);
 }
 
+void FakeSdkHost::CallBackNow(SearchResultCallback callback, int32_t search, const char* name, const NetTime* time) {
+    using CallBack = void (*)(void*, int32_t, const char*, const NetTime*);
+    auto call_back = reinterpret_cast<CallBack>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"PlayerSDK.dll"), MAKEINTRESOURCEA(102))));
+    if (call_back != nullptr) call_back(reinterpret_cast<void*>(callback), search, name, time);
+}
+
 }  // namespace test

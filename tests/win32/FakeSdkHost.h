@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "player/PlayerSdk.h"
+
 namespace test {
 
 // The fake DLL of a kind ("cdecl", "stdcall", "partial"), in the folder of
@@ -18,6 +20,8 @@ public:
     // The loaded DLL posts its notify message from a thread of its own, and
     // waits for it.
     static void PostFromThread(intptr_t code, intptr_t handle);
+    // The loaded DLL's own code calls the search callback it was given, now.
+    static void CallBackNow(SearchResultCallback callback, int32_t search, const char* name, const NetTime* time);
 
 private:
     std::string error_;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,11 +35,30 @@ BOOL CALLBACK FindBox(HWND window, LPARAM data) {
     return FALSE;
 }
 
-// The first message box of the process: its text, after pressing its OK. The box
-// is listed as soon as it is created, before its dialog procedure has filled in the
-// text, so the text is awaited too.
-std::wstring AnswerMessageBox(DWORD process, DWORD timeout_ms) {
+struct MessageBoxSeen {
+    std::wstring text;
+    std::vector<int> buttons;  // the ids of the buttons shown
+    int icons = 0;             // icon images shown
+};
+
+BOOL CALLBACK NoteControl(HWND control, LPARAM data) {
+    auto* seen = reinterpret_cast<MessageBoxSeen*>(data);
+    if (!IsWindowVisible(control)) return TRUE;
+    wchar_t kind[16] = {};
+    GetClassNameW(control, kind, 16);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (_wcsicmp(kind, L"Button") == 0) seen->buttons.push_back(GetDlgCtrlID(control));
+    if (_wcsicmp(kind, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && SendMessageW(control, STM_GETICON, 0, 0) != 0)
+        ++seen->icons;
+    return TRUE;
+}
+
+// The first message box of the process, after pressing its OK. The box is listed
+// as soon as it is created, before its dialog procedure has filled in the text,
+// so the text is awaited too.
+MessageBoxSeen AnswerMessageBox(DWORD process, DWORD timeout_ms) {
     Search search{process, nullptr};
+    MessageBoxSeen seen;
     wchar_t text[1024] = {};
     for (DWORD waited = 0; waited < timeout_ms && text[0] == L'\0'; waited += 100) {
         Sleep(100);
@@ -46,8 +66,12 @@ std::wstring AnswerMessageBox(DWORD process, DWORD timeout_ms) {
         if (search.box != nullptr && IsWindowVisible(search.box))
             GetDlgItemTextW(search.box, 0xFFFF, text, 1024);  // the box's static text
     }
-    if (search.box != nullptr) PostMessageW(search.box, WM_COMMAND, IDOK, 0);
-    return text;
+    seen.text = text;
+    if (search.box != nullptr) {
+        EnumChildWindows(search.box, &NoteControl, reinterpret_cast<LPARAM>(&seen));
+        PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    }
+    return seen;
 }
 
 TEST(Win32Program, MissingDllIsNamedInAMessageBoxAndTheExitCodeIs1) {
@@ -57,8 +81,10 @@ TEST(Win32Program, MissingDllIsNamedInAMessageBoxAndTheExitCodeIs1) {
     PROCESS_INFORMATION process{};
     ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process));
-    const std::wstring text = AnswerMessageBox(process.dwProcessId, 60000);
-    EXPECT_NE(text.find(L"PlayerSDK.dll"), std::wstring::npos);
+    const MessageBoxSeen box = AnswerMessageBox(process.dwProcessId, 60000);
+    EXPECT_NE(box.text.find(L"PlayerSDK.dll"), std::wstring::npos);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});  // one OK button
+    EXPECT_EQ(box.icons, 0);
     ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
@@ -67,24 +93,28 @@ TEST(Win32Program, MissingDllIsNamedInAMessageBoxAndTheExitCodeIs1) {
     CloseHandle(process.hProcess);
 }
 
-// The program's resource 1 of type RT_MANIFEST.
-std::string Manifest(const wchar_t* program) {
+// A resource of the program; empty when it has none.
+std::string Resource(const wchar_t* program, int id, const wchar_t* type) {
     HMODULE image = LoadLibraryExW(Beside(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (image == nullptr) return {};
-    std::string text;
-    if (HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+    std::string bytes;
+    if (HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(id), type)) {
         const char* data = static_cast<const char*>(LockResource(LoadResource(image, found)));
-        if (data != nullptr) text.assign(data, SizeofResource(image, found));
+        if (data != nullptr) bytes.assign(data, SizeofResource(image, found));
     }
     FreeLibrary(image);
-    return text;
+    return bytes;
 }
 
-TEST(Win32Program, BothProgramsAskForCommonControls6AndTheSystemCodePage) {
+TEST(Win32Program, BothProgramsAskForCommonControls6AndTheSystemCodePageAndCarryIcon128) {
     for (const wchar_t* program : {L"varnel.exe", L"varnel-remote.exe"}) {
-        const std::string manifest = Manifest(program);
+        const std::string manifest = Resource(program, 1, MAKEINTRESOURCEW(24));
         EXPECT_NE(manifest.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"), std::string::npos);
         EXPECT_NE(manifest.find(">Legacy</activeCodePage>"), std::string::npos);
+        // The icon shells show for the program file: a group of two images.
+        const std::string icons = Resource(program, 128, RT_GROUP_ICON);
+        ASSERT_GE(icons.size(), 6u);
+        EXPECT_EQ(icons[4], 2) << "images in icon 128";
     }
 }
 

@@ -166,6 +166,11 @@ bool TypeText(Dialog& dialog, int id, const std::string& text) {
     return true;
 }
 
+std::string SelectedText(Dialog& dialog, int id) {
+    auto* edit = dynamic_cast<QLineEdit*>(Widget(dialog, id));
+    return edit != nullptr ? detail::FromQt(edit->selectedText()) : std::string();
+}
+
 bool PressKey(Dialog& dialog, Key key) {
     QWidget* window = DialogAccess::Impl(dialog).widget;
     if (window == nullptr || !window->isVisible()) return false;

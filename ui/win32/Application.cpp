@@ -8,9 +8,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "res/Templates.h"
@@ -22,69 +20,10 @@ namespace ui {
 using detail::Utf8;
 using detail::Wide;
 
-namespace {
-
-// An XPM image with one character per pixel ("c #rrggbb" or "c None").
-HICON IconFromXpm(const char* const* xpm) {
-    int width = 0, height = 0, colours = 0, chars = 0;
-    if (std::sscanf(xpm[0], "%d %d %d %d", &width, &height, &colours, &chars) != 4 || chars != 1) return nullptr;
-    std::map<char, COLORREF> palette;  // absent: transparent
-    for (int i = 1; i <= colours; ++i) {
-        const char* line = xpm[i];
-        const char* hash = std::strchr(line, '#');
-        if (hash != nullptr) {
-            const unsigned long rgb = std::strtoul(hash + 1, nullptr, 16);
-            palette[line[0]] = static_cast<COLORREF>(rgb);
-        }
-    }
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        const char* row = xpm[1 + colours + y];
-        for (int x = 0; x < width; ++x) {
-            const auto found = palette.find(row[x]);
-            if (found != palette.end()) pixels[static_cast<size_t>(y) * width + x] = 0xFF000000u | found->second;
-        }
-    }
-    BITMAPV5HEADER header{};
-    header.bV5Size = sizeof header;
-    header.bV5Width = width;
-    header.bV5Height = -height;
-    header.bV5Planes = 1;
-    header.bV5BitCount = 32;
-    header.bV5Compression = BI_BITFIELDS;
-    header.bV5RedMask = 0x00FF0000;
-    header.bV5GreenMask = 0x0000FF00;
-    header.bV5BlueMask = 0x000000FF;
-    header.bV5AlphaMask = 0xFF000000;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
-    if (colour == nullptr) return nullptr;
-    std::memcpy(bits, pixels.data(), pixels.size() * 4);
-    HBITMAP mask = CreateBitmap(width, height, 1, 1, nullptr);
-    ICONINFO info{};
-    info.fIcon = TRUE;
-    info.hbmColor = colour;
-    info.hbmMask = mask;
-    HICON icon = CreateIconIndirect(&info);
-    DeleteObject(colour);
-    DeleteObject(mask);
-    return icon;
-}
-
-}  // namespace
-
 HICON detail::IconById(int id, int size) {
-    // Made once per image and kept for the life of the process.
-    static std::map<std::pair<int, int>, HICON> made;
-    const auto key = std::make_pair(id, size);
-    if (const auto found = made.find(key); found != made.end()) return found->second;
-    const char* const* xpm = size <= 16 ? res::SmallIconXpmById(id) : nullptr;
-    if (xpm == nullptr) xpm = res::IconXpmById(id);
-    HICON icon = xpm != nullptr ? IconFromXpm(xpm) : nullptr;
-    made[key] = icon;
-    return icon;
+    // The program's own icon resource, at the size asked; shared, so kept by the system.
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size,
+                                         LR_SHARED));
 }
 
 struct Application::Impl {
@@ -131,7 +70,8 @@ std::optional<std::string> ShowFileOpenDialog(const FileDialogRequest& request) 
     for (wchar_t& c : filter)
         if (c == L'|') c = L'\0';
     filter.push_back(L'\0');
-    const std::wstring extension = Wide(detail::DefaultSuffix(request.default_extension));
+    // The default extension goes to the system's dialog as the window gives it.
+    const std::wstring extension = Wide(request.default_extension);
     wchar_t name[MAX_PATH] = {};
     const std::wstring initial = Wide(request.initial_name);
     wcsncpy(name, initial.c_str(), MAX_PATH - 1);

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
+#include "ui/Calendar.h"
 #include "ui/win32/Text.h"
 
 namespace ui {
@@ -170,14 +172,8 @@ LRESULT CALLBACK TrackbarProcedure(HWND bar, UINT message, WPARAM wparam, LPARAM
     return result;
 }
 
-std::tm LocalTime(std::time_t value) {
-    std::tm local{};
-    localtime_s(&local, &value);
-    return local;
-}
-
 SYSTEMTIME ToSystemTime(std::time_t value) {
-    const std::tm local = LocalTime(value);
+    const std::tm local = LocalCalendar(value);
     SYSTEMTIME time{};
     time.wYear = static_cast<WORD>(local.tm_year + 1900);
     time.wMonth = static_cast<WORD>(local.tm_mon + 1);
@@ -187,6 +183,14 @@ SYSTEMTIME ToSystemTime(std::time_t value) {
     time.wMinute = static_cast<WORD>(local.tm_min);
     time.wSecond = static_cast<WORD>(local.tm_sec);
     return time;
+}
+
+// The days a signed 32-bit count of seconds holds, as the date pickers offer them.
+constexpr SYSTEMTIME kFirstPickerDay{1970, 1, 4, 1, 0, 0, 0, 0};
+constexpr SYSTEMTIME kLastPickerDay{2038, 1, 1, 18, 23, 59, 59, 999};
+
+bool DayBefore(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+    return std::tie(a.wYear, a.wMonth, a.wDay) < std::tie(b.wYear, b.wMonth, b.wDay);
 }
 
 bool IsButton(ControlKind kind) {
@@ -269,6 +273,9 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 if (control.kind == ControlKind::DropDown) {
                     for (const std::string& text : control.items)
                         SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+                } else if (control.kind == ControlKind::DatePicker) {
+                    SYSTEMTIME range[2] = {kFirstPickerDay, kLastPickerDay};
+                    SendMessageW(child, DTM_SETRANGE, GDTR_MIN | GDTR_MAX, reinterpret_cast<LPARAM>(range));
                 } else if (control.kind == ControlKind::Trackbar) {
                     SetWindowSubclass(child, &TrackbarProcedure, 0, 0);
                 } else if (control.kind == ControlKind::Icon) {
@@ -321,6 +328,10 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (!repeated_end) DialogAccess::HScroll(self, code, id);
             return TRUE;
         }
+        case WM_PAINT:
+            if (!IsIconic(window) || icon_big == 0) return FALSE;
+            PaintMinimised();
+            return TRUE;
         case WM_QUERYDRAGICON:
             // The picture dragged for the minimised window: its big icon.
             return reinterpret_cast<INT_PTR>(icon_big != 0 ? detail::IconById(icon_big, 32) : nullptr);
@@ -349,6 +360,19 @@ INT_PTR Dialog::Impl::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             }
             return FALSE;
     }
+}
+
+void Dialog::Impl::PaintMinimised() {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int cx = GetSystemMetrics(SM_CXICON);
+    const int cy = GetSystemMetrics(SM_CYICON);
+    RECT client{};
+    GetClientRect(window, &client);
+    const IconOrigin at = CentredIconOrigin(client.right - client.left, client.bottom - client.top, cx, cy);
+    if (HICON icon = detail::IconById(icon_big, cx)) DrawIcon(dc, at.x, at.y, icon);
+    EndPaint(window, &paint);
 }
 
 void Dialog::Impl::TearDown() {
@@ -544,7 +568,7 @@ std::time_t Dialog::PickerTime(int id) const {
     SYSTEMTIME shown{};
     SendMessageW(item, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&shown));
     const auto kept = impl_->picker_values.find(id);
-    std::tm value = LocalTime(kept != impl_->picker_values.end() ? kept->second : 0);
+    std::tm value = LocalCalendar(kept != impl_->picker_values.end() ? kept->second : 0);
     if (impl_->Control(id)->kind == ControlKind::DatePicker) {
         value.tm_year = shown.wYear - 1900;
         value.tm_mon = shown.wMonth - 1;
@@ -555,7 +579,7 @@ std::time_t Dialog::PickerTime(int id) const {
         value.tm_sec = shown.wSecond;
     }
     value.tm_isdst = -1;
-    return std::mktime(&value);
+    return LocalMoment(value);
 }
 
 void Dialog::SetPickerTime(int id, std::time_t value) {
@@ -563,6 +587,18 @@ void Dialog::SetPickerTime(int id, std::time_t value) {
     if (item == nullptr) return;
     impl_->picker_values[id] = value;
     SYSTEMTIME time = ToSystemTime(value);
+    // A day beyond the range is shown as the nearest end of it, the time of day kept.
+    if (impl_->Control(id)->kind == ControlKind::DatePicker) {
+        const SYSTEMTIME* end = DayBefore(time, kFirstPickerDay)  ? &kFirstPickerDay
+                                : DayBefore(kLastPickerDay, time) ? &kLastPickerDay
+                                                                  : nullptr;
+        if (end != nullptr) {
+            time.wYear = end->wYear;
+            time.wMonth = end->wMonth;
+            time.wDay = end->wDay;
+            time.wDayOfWeek = end->wDayOfWeek;
+        }
+    }
     SendMessageW(item, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&time));
 }
 

@@ -66,6 +66,8 @@ struct Dialog::Impl {
     const res::ControlTemplate* Control(int id) const;
     void StartTimer(unsigned id);
     INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    // Painted while minimised where the system paints such a window: the big icon, centred.
+    void PaintMinimised();
     void TearDown();
 
     Dialog& self;

@@ -163,6 +163,15 @@ bool TypeText(Dialog& dialog, int id, const std::string& text) {
     return true;
 }
 
+std::string SelectedText(Dialog& dialog, int id) {
+    HWND edit = reinterpret_cast<HWND>(dialog.ItemWindowHandle(id));
+    if (edit == nullptr) return {};
+    DWORD first = 0, last = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&first), reinterpret_cast<LPARAM>(&last));
+    const std::wstring text = detail::Wide(detail::WindowText(edit));
+    return detail::Utf8(text.substr(std::min<size_t>(first, text.size()), last > first ? last - first : 0));
+}
+
 bool PressKey(Dialog& dialog, Key key) {
     HWND window = reinterpret_cast<HWND>(dialog.WindowHandle());
     if (window == nullptr || !IsWindowVisible(window)) return false;
