@@ -5,7 +5,9 @@
 
 namespace recorder {
 
-int64_t utcFromLocalCivil(CivilSeconds civil) {
+namespace {
+
+int64_t mktimeOfCivil(CivilSeconds civil) {
     const CivilDateTime c = fromCivilSeconds(civil);
     struct tm local {};
     local.tm_year = c.year - 1900;
@@ -17,6 +19,29 @@ int64_t utcFromLocalCivil(CivilSeconds civil) {
     local.tm_isdst = -1;
     const time_t t = ::mktime(&local);
     return t == static_cast<time_t>(-1) ? civil : static_cast<int64_t>(t);
+}
+
+}  // namespace
+
+int64_t utcFromLocalCivil(CivilSeconds civil) {
+    // mktime looks at the zone's file on each call, and a timeline converts
+    // two times a segment: the hour's start and the next hour's are asked
+    // once, and an hour they are 3600 s apart in holds no change of offset,
+    // so a time within it is its start plus the seconds since.
+    struct Hour {
+        CivilSeconds start = -1;
+        int64_t utc = 0;
+        bool even = false;
+    };
+    thread_local Hour hour;
+    if (civil < 0) return mktimeOfCivil(civil);
+    const CivilSeconds start = civil - civil % 3600;
+    if (start != hour.start) {
+        hour.start = start;
+        hour.utc = mktimeOfCivil(start);
+        hour.even = mktimeOfCivil(start + 3600) - hour.utc == 3600;
+    }
+    return hour.even ? hour.utc + (civil - start) : mktimeOfCivil(civil);
 }
 
 ReplayTimeline ReplayTimeline::ofChannel(const RecordingIndex& index, int channel) {

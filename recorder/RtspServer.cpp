@@ -367,7 +367,12 @@ bool RtspServer::Connection::reply(const RtspRequest& request, const Answer& a) 
     for (const auto& [name, value] : a.headers) out += name + ": " + value + "\r\n";
     if (!a.body.empty()) out += "Content-Length: " + std::to_string(a.body.size()) + "\r\n";
     out += "\r\n" + a.body;
-    server_.log_("RTSP " + peer_ + " " + request.method + " " + request.url + " " + std::to_string(a.status));
+    // What a PLAY asked of the replay, for whoever follows a client's pace.
+    std::string asked;
+    if (request.method == "PLAY")
+        for (const char* name : {"Range", "Rate-Control", "Scale", "Frames", "Immediate"})
+            if (const std::string value = request.header(name); !value.empty()) asked += std::string(" ") + name + ": " + value;
+    server_.log_("RTSP " + peer_ + " " + request.method + " " + request.url + " " + std::to_string(a.status) + asked);
     return sendAll(fd_, out);
 }
 

@@ -1,7 +1,7 @@
 // The library's network entry points called as the remote window calls them,
 // timed from outside; the same calls serve our recorder's protocol and ONVIF
-// (the library asks the address which it speaks). Pictures go to a window
-// callback that counts them.
+// (the library asks the address which it speaks). Pictures go to the
+// harnesses' picture sink, which counts them.
 //   onvif_bench search PORT CHANNEL YYYYMMDD
 //       one day's search of channel CHANNEL (1-4), video recordings, with the
 //       window's time limit; prints "ROWS MS ROWS_PER_S", then one line per
@@ -14,9 +14,7 @@
 //       PlayerSetPlayTime(SEEK_MS) to the first picture at that time;
 //       prints the medians "STARTED_MS PICTURE_MS SEEK_MS"
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,11 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/PlayerSdk.h"
-
-#define ONVIF_BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
-PLAYER_ENTRY_POINTS(ONVIF_BENCH_DECLARE)
-#undef ONVIF_BENCH_DECLARE
+#include "support/PictureSink.h"
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -40,10 +34,6 @@ namespace {
 constexpr const char* kLogin = "246135";
 // The remote window's buffer length.
 constexpr int kWindowBufferSeconds = 20;
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
@@ -55,50 +45,21 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
     return true;
 }
 
+double MsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double MsSince(Clock::time_point start) { return MsBetween(start, Clock::now()); }
+
+Clock::time_point LastPresent(const bench::PictureSink& sink) {
+    std::lock_guard lock(sink.mutex);
+    return sink.last_present;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
-
-// A window that notes the events posted to it, and the pictures: how many
-// and when the last came.
-struct BenchWindow {
-    PlayerWindow window{};
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<intptr_t> codes;
-    std::atomic<int> pictures{0};
-    std::atomic<int64_t> last_picture_ns{0};
-
-    BenchWindow() {
-        window.context = this;
-        window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
-            auto* me = static_cast<BenchWindow*>(self);
-            std::lock_guard lock(me->mutex);
-            me->codes.push_back(code);
-            me->changed.notify_all();
-        };
-        window.present = [](void* self, const uint8_t*, int, int, int) {
-            auto* me = static_cast<BenchWindow*>(self);
-            me->last_picture_ns = Clock::now().time_since_epoch().count();
-            ++me->pictures;
-        };
-        window.area_size = [](void*, int* w, int* h) {
-            *w = 704;
-            *h = 576;
-        };
-    }
-    bool WaitFor(intptr_t code, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] {
-            return std::find(codes.begin(), codes.end(), code) != codes.end();
-        });
-    }
-    double LastPictureMsAfter(Clock::time_point start) const {
-        const Clock::time_point at{Clock::duration(last_picture_ns.load())};
-        return std::chrono::duration<double, std::milli>(at - start).count();
-    }
-};
 
 struct Row {
     std::string name;
@@ -160,36 +121,36 @@ int Download(uint16_t port, const char* name, const char* destination) {
 int Stream(uint16_t port, const char* name, uint32_t seek_ms, int runs) {
     std::vector<double> started_ms, picture_ms, seek_picture_ms;
     for (int i = 0; i < runs; ++i) {
-        BenchWindow window, picture;
+        bench::PictureSink sink(704, 576);
         const auto opened = Clock::now();
-        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name, &picture.window, port);
+        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name, &sink.window, port);
         if (h == -1) {
             std::fprintf(stderr, "NetOpenStream failed\n");
             return 1;
         }
         NetSetBufferTime(h, kWindowBufferSeconds);
-        PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
-        const bool started = window.WaitFor(PLAYER_EVENT_STARTED, 60s);
+        PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
+        const bool started = sink.Wait([&] { return sink.started; }, 60s);
         started_ms.push_back(MsSince(opened));
-        const bool shown = started && WaitUntil([&] { return picture.pictures > 0; }, 30s);
+        const bool shown = started && sink.Wait([&] { return sink.presents > 0; }, 30s);
         if (!shown) {
             std::fprintf(stderr, started ? "no picture\n" : "no PLAYER_EVENT_STARTED\n");
             PlayerClose(h);
             return 1;
         }
-        picture_ms.push_back(picture.LastPictureMsAfter(opened));
+        picture_ms.push_back(MsBetween(opened, LastPresent(sink)));
         // The picture after the seek: the first shown once the play time
         // is at the target.
         const auto seeking = Clock::now();
-        const int before = picture.pictures;
+        const int before = sink.Presents();
         PlayerSetPlayTime(h, seek_ms);
         const bool landed = WaitUntil(
             [&] {
                 const uint32_t at = PlayerGetPlayTime(h);
-                return picture.pictures > before && at + 500 >= seek_ms && at <= seek_ms + 3000;
+                return sink.Presents() > before && at + 500 >= seek_ms && at <= seek_ms + 3000;
             },
             30s);
-        const double seek_ms_taken = picture.LastPictureMsAfter(seeking);
+        const double seek_ms_taken = MsBetween(seeking, LastPresent(sink));
         PlayerClose(h);
         if (!landed) {
             std::fprintf(stderr, "no picture after the seek\n");

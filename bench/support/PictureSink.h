@@ -2,7 +2,8 @@
 // picture sink of a fixed size (each picture is copied as a window would;
 // nothing is drawn on screen) that is also the notify window. It keeps the
 // last picture, counts the pictures, hands each with the time it arrived to
-// an optional probe (under its lock), and notes PLAYER_EVENT_END.
+// an optional probe (under its lock), notes when the last came, and notes
+// PLAYER_EVENT_STARTED and PLAYER_EVENT_END.
 // The harnesses call the library's C entry points, declared here as well.
 #pragma once
 
@@ -32,6 +33,8 @@ struct PictureSink {
     std::vector<uint8_t> pixels;
     int stride = 0;
     int presents = 0;
+    Clock::time_point last_present{};
+    bool started = false;
     bool ended = false;
     std::function<void(const PictureSink&, Clock::time_point)> probe;
 
@@ -39,9 +42,9 @@ struct PictureSink {
         window.context = this;
         window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
             auto* sink = static_cast<PictureSink*>(self);
-            if (code != PLAYER_EVENT_END) return;
+            if (code != PLAYER_EVENT_END && code != PLAYER_EVENT_STARTED) return;
             std::lock_guard lock(sink->mutex);
-            sink->ended = true;
+            (code == PLAYER_EVENT_END ? sink->ended : sink->started) = true;
             sink->changed.notify_all();
         };
         window.present = [](void* self, const uint8_t* picture, int, int rows, int row_bytes) {
@@ -51,6 +54,7 @@ struct PictureSink {
             sink->pixels.assign(picture, picture + static_cast<size_t>(row_bytes) * rows);
             sink->stride = row_bytes;
             ++sink->presents;
+            sink->last_present = now;
             if (sink->probe) sink->probe(*sink, now);
             sink->changed.notify_all();
         };
@@ -75,6 +79,13 @@ struct PictureSink {
     bool Ended() const {
         std::lock_guard lock(mutex);
         return ended;
+    }
+    // Waits until the condition (read under the lock) holds; false when the
+    // time runs out first. The condition must not call the library.
+    template <typename Condition>
+    bool Wait(Condition condition, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, condition);
     }
 };
 

@@ -151,6 +151,16 @@ bool Engine::SeekToRatio(float ratio) {
     return SeekToMs(static_cast<uint32_t>(static_cast<double>(ratio) * total_ms_));
 }
 
+double Engine::Speed() const {
+    std::lock_guard lock(mutex_);
+    return state_.Speed();
+}
+
+bool Engine::Paused() const {
+    std::lock_guard lock(mutex_);
+    return state_.Paused();
+}
+
 uint32_t Engine::PlayMs() const {
     return static_cast<uint32_t>(std::clamp<int64_t>(shown_us_ / 1000, 0, UINT32_MAX));
 }

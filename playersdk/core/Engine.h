@@ -66,6 +66,8 @@ public:
     int64_t ReadBlockedMs() const;
     int64_t QueuedAheadMs() const;
     Player::ReadMark LastRead() const;
+    double Speed() const;
+    bool Paused() const;
     void PostEvent(int code) { events_.Post(code); }
     MediaInput* Input() const { return input_.get(); }
     void SetDecodeCostForTesting(std::chrono::microseconds cost) { decode_cost_us_ = cost.count(); }

@@ -22,6 +22,8 @@ void Player::SetBuffering(bool buffering) { engine_->SetBuffering(buffering); }
 int64_t Player::ReadBlockedMs() const { return engine_->ReadBlockedMs(); }
 int64_t Player::QueuedAheadMs() const { return engine_->QueuedAheadMs(); }
 Player::ReadMark Player::LastRead() const { return engine_->LastRead(); }
+double Player::Speed() const { return engine_->Speed(); }
+bool Player::Paused() const { return engine_->Paused(); }
 void Player::PostEvent(int code) { engine_->PostEvent(code); }
 MediaInput* Player::Input() const { return engine_->Input(); }
 void Player::SetDecodeCostForTesting(std::chrono::microseconds cost) { engine_->SetDecodeCostForTesting(cost); }

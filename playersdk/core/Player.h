@@ -78,6 +78,9 @@ public:
         int64_t ms = 0;
     };
     ReadMark LastRead() const;
+    // The pace playing asks of a stream: its speed, and whether it is paused.
+    double Speed() const;
+    bool Paused() const;
     // An event for the registered notify window (kept until there is one).
     void PostEvent(int code);
     MediaInput* Input() const;

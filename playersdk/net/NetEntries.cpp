@@ -30,9 +30,10 @@ constexpr auto kAnswerBudget = std::chrono::milliseconds(2000);
 // answers and the media's header and first picture arrive: all of it within
 // this, or the stream is not opened.
 constexpr auto kStreamOpenBudget = std::chrono::seconds(3);
-// An ONVIF replay asks the device for its address, then sets up RTSP; the
-// player's open then reads the stream's timestamps at up to 48 places of the
-// laid-out file, each a new PLAY.
+// An ONVIF replay asks the device for its services and replay address, then
+// sets up RTSP; the player's open then reads the laid-out stream's start and
+// its tail (for the length): a read far from what has arrived is a new PLAY,
+// sent as fast as the link goes. Generous for a slow device or a loaded machine.
 constexpr auto kReplayOpenBudget = std::chrono::seconds(20);
 // The first request to an address asks which protocol it speaks, within this.
 constexpr auto kProtocolBudget = std::chrono::milliseconds(1000);

@@ -41,6 +41,8 @@ constexpr std::chrono::milliseconds kRetryDelays[] = {
     std::chrono::milliseconds(100), std::chrono::milliseconds(200), std::chrono::milliseconds(400),
     std::chrono::milliseconds(500), std::chrono::milliseconds(500), std::chrono::milliseconds(500),
     std::chrono::milliseconds(500), std::chrono::milliseconds(500)};
+// From this speed on, the device sends key frames only.
+constexpr double kIntraFromSpeed = 8.0;
 // A starved reader is fed again once this much media is held ahead of it.
 constexpr int64_t kFedAgainMs = 300;
 
@@ -174,9 +176,21 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         // A device that declines the range holds nothing more of the stretch.
         if (played == RtspSession::Result::Declined && opened == RtspSession::Result::Ok) return RunEnd::Over;
         if (played == RtspSession::Result::Ok) {
-            bool paused = false;
+            DevicePace pace;
             for (;;) {
-                if (!WaitForRoom(*replay, paused)) return Abandoned();
+                const std::optional<int64_t> last_utc_ms =
+                    last_ms ? std::optional<int64_t>(stretch_.start_ms + *last_ms - kLeadMs) : std::nullopt;
+                const Paced paced = KeepPace(*replay, pace, last_utc_ms);
+                if (paced == Paced::Stop) return Abandoned();
+                if (paced == Paced::Over) return RunEnd::Over;
+                if (paced == Paced::Lost) {
+                    skip_to = last_ms;
+                    replay.reset();
+                    break;
+                }
+                // A device resumed or asked anew may send again what came
+                // before the last time received.
+                if (paced == Paced::AskedAgain) skip_to = last_ms;
                 size_t track = 0;
                 ReplayFrame frame;
                 const ReplaySession::Next next = replay->NextFrame(track, frame);
@@ -239,27 +253,49 @@ void ReplayStream::PlaceLocked(std::string bytes, int64_t ms) {
     }
 }
 
-bool ReplayStream::WaitForRoom(ReplaySession& replay, bool& paused) {
+ReplayStream::Paced ReplayStream::KeepPace(ReplaySession& replay, DevicePace& pace,
+                                           std::optional<int64_t> last_utc_ms) {
     std::unique_lock lock(mutex_);
     const auto began = std::chrono::steady_clock::now();
-    while (!interrupted_ && !restart_ && (AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs)) {
-        if (!paused && std::chrono::steady_clock::now() - began >= kPauseAfter) {
+    bool asked_pause = pace.paused;
+    while (!interrupted_ && !restart_ &&
+           (player_paused_ || AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs)) {
+        if (!asked_pause && (player_paused_ || std::chrono::steady_clock::now() - began >= kPauseAfter)) {
+            asked_pause = true;
             lock.unlock();
-            paused = replay.Pause() == RtspSession::Result::Ok;
+            pace.paused = replay.Pause() == RtspSession::Result::Ok;
             lock.lock();
             continue;
         }
         changed_.wait_for(lock, std::chrono::milliseconds(100));
     }
-    if (interrupted_ || restart_) return false;
-    if (paused) {
-        lock.unlock();
-        RtspPlay resume;
-        resume.rate_control = false;
-        paused = false;
-        return replay.Play(resume) == RtspSession::Result::Ok;
+    if (interrupted_ || restart_) return Paced::Stop;
+    RtspPlay play = PacedPlayLocked();
+    lock.unlock();
+    if (pace.paused) {
+        pace.paused = false;
+    } else if (!pace.speed || *pace.speed == play.scale || !last_utc_ms) {
+        return Paced::Go;
+    } else {
+        // A new speed while the device paces: from just past the last time.
+        play.from_ms = *last_utc_ms + 1;
+        play.to_ms = stretch_.end_ms;
     }
-    return true;
+    pace.speed = play.scale;
+    switch (replay.Play(play)) {
+        case RtspSession::Result::Ok: return Paced::AskedAgain;
+        case RtspSession::Result::Stopped: return Paced::Stop;
+        case RtspSession::Result::Declined: return Paced::Over;
+        default: return Paced::Lost;
+    }
+}
+
+RtspPlay ReplayStream::PacedPlayLocked() const {
+    RtspPlay play;
+    play.rate_control = true;
+    play.scale = speed_;
+    play.intra_only = speed_ >= kIntraFromSpeed;
+    return play;
 }
 
 int64_t ReplayStream::AheadMsLocked() const {
@@ -342,6 +378,14 @@ void ReplayStream::Interrupt() {
     std::lock_guard lock(mutex_);
     interrupted_ = true;
     abandon_ = true;
+    changed_.notify_all();
+}
+
+void ReplayStream::NotePace(double speed, bool paused) {
+    std::lock_guard lock(mutex_);
+    if (speed == speed_ && paused == player_paused_) return;
+    speed_ = speed;
+    player_paused_ = paused;
     changed_.notify_all();
 }
 

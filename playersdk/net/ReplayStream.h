@@ -7,10 +7,15 @@
 // space between is MPEG-TS null packets made up on reading. A read far from
 // what is held asks the device for a new PLAY from the time of that position
 // ("Range: clock=", "Immediate: yes"); the engine's timestamp search then
-// lands where it means to. The replay runs as fast as the link goes
-// ("Rate-Control: no"), held back by the window ahead of the reader: when it
-// stays full the device is paused (PAUSE) and later resumed (PLAY). A lost
-// connection is resumed from the last time received.
+// lands where it means to. Each run starts as fast as the link goes
+// ("Rate-Control: no"): the player's open and seeks read here and there, and
+// the buffer fills. Once the window ahead of the reader has stayed full, or
+// the player pauses, the device is paused (PAUSE); it is resumed (PLAY) at the
+// player's pace: at real time by the device ("Rate-Control: yes"), at the
+// player's speed ("Scale"), key frames only ("Frames: intra") from
+// kIntraFromSpeed on. A change of speed while the device paces is a new PLAY
+// from just past the last time received. A lost connection is resumed from
+// the last time received.
 #pragma once
 
 #include <atomic>
@@ -19,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -46,6 +52,7 @@ public:
     int64_t Seek(int64_t offset, int whence) override;
     void Interrupt() override;
     void NotePlayMs(int64_t play_ms) override;
+    void NotePace(double speed, bool paused) override;
     // The laid-out file holds each frame at its time: nothing to learn.
     void NoteRead(uint64_t, int64_t) override {}
     int64_t BufferedMs() const override;
@@ -71,9 +78,21 @@ private:
     RunEnd Abandoned();
     // Places a frame's packets; under mutex_.
     void PlaceLocked(std::string bytes, int64_t ms);
-    // Waits while the window ahead of the reader is full; false when the run
-    // is to end. Pauses the device when the wait is long.
-    bool WaitForRoom(ReplaySession& replay, bool& paused);
+    // What the device was asked in a run: paused, and the speed it paces at
+    // (none while it sends as fast as the link goes).
+    struct DevicePace {
+        bool paused = false;
+        std::optional<double> speed;
+    };
+    enum class Paced { Go, AskedAgain, Over, Lost, Stop };
+    // Before each frame: waits while the window ahead of the reader is full
+    // or the player is paused, pausing the device when the player does or
+    // the wait is long; resumes it at the player's pace, or asks anew from
+    // just past `last_utc_ms` when the speed changed while the device paces.
+    // AskedAgain when the device was asked to play again.
+    Paced KeepPace(ReplaySession& replay, DevicePace& pace, std::optional<int64_t> last_utc_ms);
+    // A PLAY at the player's pace, the device pacing.
+    RtspPlay PacedPlayLocked() const;
     int64_t AheadMsLocked() const;
     uint64_t AheadBytesLocked() const;
     void RequestRestartLocked(uint64_t pos);
@@ -89,6 +108,8 @@ private:
     uint64_t cursor_ = 0;
     uint64_t read_pos_ = 0;
     int64_t play_ms_ = 0;
+    double speed_ = 1.0;
+    bool player_paused_ = false;
     bool restart_ = false;
     uint64_t restart_at_ = 0;
     bool over_ = false;       // the run reached the stretch's end

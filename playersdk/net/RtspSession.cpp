@@ -336,11 +336,41 @@ RtspSession::Result RtspSession::Play(const RtspPlay& play) {
     }
     Answer answer;
     const Result r = Request("PLAY", url_, extra, answer);
-    // What came before the answer belongs to the earlier position.
-    if (play.from_ms) early_packets_.clear();
+    if (play.from_ms) {
+        // Packets of the new position may come before the answer.
+        NoteFirstSequences(r == Result::Ok ? answer.headers["rtp-info"] : "");
+        std::erase_if(early_packets_, [this](const auto& p) {
+            return !first_sequence_.count(p.first) || Stale(p.first, p.second);
+        });
+    }
     return r;
 }
 
+void RtspSession::NoteFirstSequences(const std::string& rtp_info) {
+    first_sequence_.clear();
+    auto last_segment = [](std::string_view url) { return url.substr(url.rfind('/') + 1); };
+    // url=...;seq=N;rtptime=T, one per track, comma separated.
+    for (size_t at = 0; at < rtp_info.size();) {
+        const size_t comma = std::min(rtp_info.find(',', at), rtp_info.size());
+        const std::string_view entry = std::string_view(rtp_info).substr(at, comma - at);
+        at = comma + 1;
+        const size_t url = entry.find("url="), seq = entry.find("seq=");
+        if (url == std::string_view::npos || seq == std::string_view::npos) continue;
+        const std::string_view named = last_segment(http_text::Trim(entry.substr(url + 4, entry.find(';', url) - url - 4)));
+        for (const RtspTrack& track : tracks_)
+            if (track.rtp_channel >= 0 && last_segment(track.control) == named)
+                first_sequence_[track.rtp_channel] =
+                    static_cast<uint16_t>(std::strtoul(std::string(entry.substr(seq + 4)).c_str(), nullptr, 10));
+    }
+}
+
+bool RtspSession::Stale(int channel, const std::string& packet) const {
+    const auto first = first_sequence_.find(channel);
+    if (first == first_sequence_.end()) return false;
+    if (packet.size() < 12) return true;
+    const auto seq = static_cast<uint16_t>((static_cast<uint8_t>(packet[2]) << 8) | static_cast<uint8_t>(packet[3]));
+    return static_cast<int16_t>(static_cast<uint16_t>(seq - first->second)) < 0;
+}
 RtspSession::Result RtspSession::Pause() {
     Answer answer;
     return Request("PAUSE", url_, "", answer);
@@ -366,8 +396,12 @@ RtspSession::Read RtspSession::Next(int& channel, std::string& packet, std::chro
     for (;;) {
         Unit unit;
         Answer answer;
-        while (TakeUnit(unit, channel, packet, answer))
-            if (unit == Unit::Packet) return Read::Packet;
+        while (TakeUnit(unit, channel, packet, answer)) {
+            if (unit != Unit::Packet || Stale(channel, packet)) continue;
+            // Past the first packet of the new position, sequence numbers run on.
+            first_sequence_.erase(channel);
+            return Read::Packet;
+        }
         if (closed_ || fd_ < 0) return Read::Closed;
         const auto began = Clock::now();
         const Result r = Receive(quiet);

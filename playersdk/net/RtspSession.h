@@ -60,7 +60,9 @@ public:
     const std::vector<RtspTrack>& Tracks() const { return tracks_; }
     // Sets up the tracks whose indexes are given, interleaved 0-1, 2-3...
     Result Setup(const std::vector<size_t>& tracks);
-    // Packets already received from an earlier PLAY are dropped.
+    // With a start time, packets of the earlier position are dropped: those
+    // before the sequence numbers the answer's RTP-Info names, or, without
+    // them, all received before the answer.
     Result Play(const RtspPlay& play);
     Result Pause();
     // Best effort; the connection closes either way.
@@ -89,6 +91,11 @@ private:
     // them; Failed on close or timeout.
     Result Receive(std::optional<std::chrono::milliseconds> wait = std::nullopt);
     void Close();
+    // The first sequence number of each channel's new position, from a PLAY
+    // answer's RTP-Info.
+    void NoteFirstSequences(const std::string& rtp_info);
+    // True for an RTP packet of the position left behind by the last PLAY.
+    bool Stale(int channel, const std::string& packet) const;
 
     const std::atomic<bool>& stop_;
     const std::chrono::milliseconds connect_timeout_;
@@ -104,6 +111,7 @@ private:
     std::vector<RtspTrack> tracks_;
     std::string received_;
     std::deque<std::pair<int, std::string>> early_packets_;
+    std::map<int, uint16_t> first_sequence_;  // by RTP channel, until a packet at or past it
     bool closed_ = false;
 };
 

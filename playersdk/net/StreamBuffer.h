@@ -76,6 +76,8 @@ public:
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms) override;
+    // A file is fetched as fast as the link goes, whatever the pace.
+    void NotePace(double, bool) override {}
     // Where the player's reading has got to: the byte position of a packet it
     // has just read and that packet's media time. The bit rate of the last
     // stretch read converts the bytes held ahead of it into media time.

@@ -19,6 +19,7 @@ public:
     virtual void Interrupt() = 0;
 
     virtual void NotePlayMs(int64_t play_ms) = 0;
+    virtual void NotePace(double speed, bool paused) = 0;
     virtual void NoteRead(uint64_t byte_pos, int64_t media_ms) = 0;
     virtual int64_t BufferedMs() const = 0;
     virtual bool Full() const = 0;

@@ -106,6 +106,7 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
     buffer.SetDurationIfUnknown(player->TotalMs());
     const int64_t play_ms = player->PlayMs();
     buffer.NotePlayMs(play_ms);
+    buffer.NotePace(player->Speed(), player->Paused());
     if (const Player::ReadMark read = player->LastRead(); read.pos >= 0) {
         buffer.NoteRead(static_cast<uint64_t>(read.pos), read.ms);
     }

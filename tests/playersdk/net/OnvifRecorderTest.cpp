@@ -24,12 +24,12 @@ struct Row {
     NetTime start, end;
     uint32_t size;
 };
-std::mutex found_mutex;
-std::vector<Row> found;
+std::mutex collected_mutex;
+std::vector<Row> collected;  // the rows of the search under way
 
 void Collect(int32_t, int32_t, const char* name, const NetTime* start, const NetTime* end, uint32_t size, int32_t) {
-    std::lock_guard lock(found_mutex);
-    found.push_back({name, *start, *end, size});
+    std::lock_guard lock(collected_mutex);
+    collected.push_back({name, *start, *end, size});
 }
 
 NetTime At(int hour, int minute, int second) {
@@ -50,37 +50,48 @@ protected:
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100000_100008.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100020_100028.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / kALawSegment, 4, "-c:a pcm_alaw -f mov"));
+        // Longer than a stream's window: its replay still runs while the player plays.
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_120000_120100.mp4", 60));
         recorder = new testing_support::RecorderProcess(folder->path(), {"--rtsp-port", "0"});
         ASSERT_GT(recorder->port(), 0);
-        for (int channel : {0, 1}) {
-            const NetTime from = At(9, 0, 0), to = At(11, 0, 0);
-            const int32_t search = NetSearchFiles("127.0.0.1", "", channel, kLogin, kLogin, 1, 1, 1, &from, &to,
-                                                  Collect, nullptr, Port());
-            ASSERT_GE(search, 0);
-            ASSERT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
-            NetStopSearch(search);
-        }
-        ASSERT_EQ(found.size(), 3u);
-        a_law = found.back();
-        found.pop_back();
+        found = Search(0, At(9, 0, 0), At(11, 0, 0));
+        const std::vector<Row> second = Search(1, At(9, 0, 0), At(11, 0, 0));
+        ASSERT_EQ(found.size(), 2u);
+        ASSERT_EQ(second.size(), 1u);
+        a_law = second[0];
     }
     static void TearDownTestSuite() {
         delete recorder;
         delete folder;
     }
     static uint16_t Port() { return static_cast<uint16_t>(recorder->port()); }
+    // The rows of a channel (0 for the first) from..to.
+    static std::vector<Row> Search(int32_t channel, const NetTime& from, const NetTime& to) {
+        {
+            std::lock_guard lock(collected_mutex);
+            collected.clear();
+        }
+        const int32_t search = NetSearchFiles("127.0.0.1", "", channel, kLogin, kLogin, 1, 1, 1, &from, &to, Collect,
+                                              nullptr, Port());
+        EXPECT_GE(search, 0);
+        EXPECT_TRUE(WaitFor([&] { return NetGetSearchState(search) == 1; }));
+        NetStopSearch(search);
+        std::lock_guard lock(collected_mutex);
+        return collected;
+    }
 
     static constexpr const char* kALawSegment = "ch2/20260302/ch2_20260302_103000_103004.mp4";
     static testing_support::TempFolder* folder;
     static testing_support::RecorderProcess* recorder;
+    static std::vector<Row> found;  // channel 1, 09:00 to 11:00
     static Row a_law;
 };
 testing_support::TempFolder* OnvifRecorder::folder = nullptr;
 testing_support::RecorderProcess* OnvifRecorder::recorder = nullptr;
+std::vector<Row> OnvifRecorder::found;
 Row OnvifRecorder::a_law;
 
 TEST_F(OnvifRecorder, OneRowPerSegmentWithTheGapBetween) {
-    std::lock_guard lock(found_mutex);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].start.second, 0);
     EXPECT_EQ(found[0].end.second, 8);
@@ -155,6 +166,26 @@ TEST_F(OnvifRecorder, AReadPastTheLastPictureLeavesTheStreamPlayable) {
     EXPECT_EQ(stream.Read(bytes, sizeof bytes), AVERROR_EOF);
     ASSERT_EQ(stream.Seek(0, SEEK_SET), 0);
     EXPECT_EQ(stream.Read(bytes, sizeof bytes), 188);
+}
+
+// Once the window ahead is full the device paces the replay: a paused
+// player pauses it, and it resumes at real time, at the player's speed.
+TEST_F(OnvifRecorder, AStreamIsPausedAndPacedByTheDeviceAtThePlayersSpeed) {
+    const std::vector<Row> rows = Search(0, At(11, 30, 0), At(12, 30, 0));
+    ASSERT_EQ(rows.size(), 1u);
+    FakeWindow picture(64, 36), window(1, 1);
+    const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, rows[0].name.c_str(), picture.Handle(), Port());
+    ASSERT_NE(h, -1);
+    NetSetBufferTime(h, 1);
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    ASSERT_TRUE(window.WaitForEvents(PLAYER_EVENT_STARTED, 1));
+    EXPECT_NE(PlayerPause(h), 0);
+    EXPECT_TRUE(recorder->waitForLog(" PAUSE ", 30s));
+    EXPECT_NE(PlayerPlay(h, picture.Handle()), 0);
+    EXPECT_TRUE(recorder->waitForLog("Rate-Control: yes", 30s));
+    EXPECT_NE(PlayerFast(h), 0);
+    EXPECT_TRUE(recorder->waitForLog("Scale: 2", 30s));
+    PlayerClose(h);
 }
 
 }  // namespace

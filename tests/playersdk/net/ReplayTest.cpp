@@ -62,6 +62,20 @@ protected:
         return played;
     }
     static int64_t ClipMs(const ReplayFrame& frame) { return *frame.utc_ms - kClipStartMs; }
+    // A PLAY at real time from..to (ms into the clip), or on from where the
+    // replay was paused without `from`.
+    static RtspSession::Result PlayAtRealTime(ReplaySession& replay, std::optional<int64_t> from, int64_t to) {
+        RtspPlay play;
+        if (from) play.from_ms = kClipStartMs + *from;
+        if (from) play.to_ms = kClipStartMs + to;
+        return replay.Play(play);
+    }
+    // The clip time of the next frame; -1 when the replay has none.
+    static int64_t NextMs(ReplaySession& replay) {
+        size_t track = 0;
+        ReplayFrame frame;
+        return replay.NextFrame(track, frame) == ReplaySession::Next::Frame ? ClipMs(frame) : -1;
+    }
 
     static net_test::ReplayPeer* peer;
 };
@@ -106,6 +120,38 @@ TEST_F(Replay, AStretchIsDownloadedAsAnMp4) {
     EXPECT_EQ(playersdk_test::ProbeCodecs(file), "h264");
     EXPECT_NEAR(playersdk_test::ProbeDuration(file), 3.0, 0.1);
     EXPECT_EQ(progress.total, 3000u);
+}
+
+TEST_F(Replay, APauseIsResumedByAPlayWhereItStopped) {
+    std::atomic<bool> stop{false};
+    ReplaySession replay(stop, 2s, 10s);
+    ASSERT_EQ(replay.Open(peer->url(), RecorderLogin{}), RtspSession::Result::Ok);
+    ASSERT_EQ(PlayAtRealTime(replay, 0, 6000), RtspSession::Result::Ok);
+    int64_t last = 0;
+    while (last >= 0 && last < 1000) last = NextMs(replay);
+    ASSERT_EQ(replay.Pause(), RtspSession::Result::Ok);
+    ASSERT_EQ(PlayAtRealTime(replay, std::nullopt, 0), RtspSession::Result::Ok);
+    // On from where it was, neither from the start nor skipping ahead.
+    const int64_t resumed = NextMs(replay);
+    EXPECT_GT(resumed, last);
+    EXPECT_LE(resumed, last + 1000);
+    replay.Close();
+}
+
+TEST_F(Replay, ASecondPlayDuringPlaybackJumpsWithNothingOfTheFirst) {
+    std::atomic<bool> stop{false};
+    ReplaySession replay(stop, 2s, 10s);
+    ASSERT_EQ(replay.Open(peer->url(), RecorderLogin{}), RtspSession::Result::Ok);
+    ASSERT_EQ(PlayAtRealTime(replay, 0, 6000), RtspSession::Result::Ok);
+    for (int64_t at = 0; at >= 0 && at < 500;) at = NextMs(replay);
+    ASSERT_EQ(PlayAtRealTime(replay, 4000, 5000), RtspSession::Result::Ok);
+    std::vector<int64_t> times;
+    for (int64_t at; (at = NextMs(replay)) >= 0;) times.push_back(at);
+    ASSERT_FALSE(times.empty());
+    EXPECT_EQ(times.front(), 4000);
+    EXPECT_GE(times.back(), 4900);
+    for (const int64_t at : times) EXPECT_TRUE(at >= 4000 && at <= 5000) << at;
+    replay.Close();
 }
 
 }  // namespace
