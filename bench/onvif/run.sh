@@ -89,6 +89,7 @@ note() { figures[$1]+="$2 "; }
 med() { printf '%s\n' ${figures[$1]} | median; }
 all() { echo "${figures[$1]% }"; }
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for _ in $(seq "$runs"); do
   for protocol in http onvif; do
     port_var=${protocol}_port
@@ -117,7 +118,7 @@ stop_both
 probe() {
   ffprobe -v error -show_entries stream=codec_name:format=duration -of csv=p=0 "$1" | paste -sd' '
 }
-echo "== load before: $(cut -d' ' -f1-3 /proc/loadavg) (medians of $runs runs; all runs in brackets)"
+echo "== load before: $load_before (medians of $runs runs; all runs in brackets)"
 row() {  # LABEL KEY UNIT
   printf '  %-44s %12s %12s   [%s | %s]\n' "$1" "$(med "http.$2")" "$(med "onvif.$2")" "$(all "http.$2")" \
     "$(all "onvif.$2")"

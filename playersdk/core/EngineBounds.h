@@ -81,6 +81,10 @@ constexpr int64_t kSilentSoundUs = 2000000;
 // an exact seek decodes on every core, up to this many.
 constexpr int64_t kPixelsPerDecoderThread = 1920 * 1088;
 constexpr int64_t kMaxDecoderThreads = 4;
+// The picture decoding threads run this much nicer than the others, so that
+// the sound thread (and the presenter) get the processor first when decoding
+// wants all of it: late pictures are caught up with, missing sound is heard.
+constexpr int kDecoderNiceness = 5;
 // Catching up when pictures decode slower than they play (CatchUp.h), by how
 // late the packet to decode is behind the clock, in wall time: the loop
 // filter goes beyond this many frame intervals, the pictures nothing refers

@@ -4,8 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <string>
 #include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "FakeWindow.h"
 #include "Sdk.h"
@@ -77,6 +83,28 @@ TEST_F(Playback, PlaysToTheEndOnceThenAgainFromTheStart) {
     ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 2));
     EXPECT_EQ(first_after_restart.load(), 0);
     EXPECT_EQ(window_.CountEvents(PLAYER_EVENT_END), 2);
+}
+
+// How many of this process's threads run nicer than the calling one.
+int ThreadsNicerThanThisOne() {
+    const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    int nicer = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const auto tid = static_cast<id_t>(std::stoi(task.path().filename().string()));
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, tid);
+        if (errno == 0 && nice > own) ++nicer;
+    }
+    return nicer;
+}
+
+TEST_F(Playback, PictureDecodingYieldsTheProcessorToTheRestOfThePlayer) {
+    const std::string clip = MakeNumberedClip(Clip(2));
+    const int before = ThreadsNicerThanThisOne();  // the sound system may run some nicer
+    PlayerHandle h = Open(clip);
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPresents(2));
+    EXPECT_GT(ThreadsNicerThanThisOne(), before);
 }
 
 TEST_F(Playback, PauseHoldsThePictureAndPlayResumes) {
