@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,6 +35,7 @@ AVCodecID CodecIdOf(TrackCodec codec) {
 }
 
 bool IsG711(TrackCodec codec) { return codec == TrackCodec::Pcma || codec == TrackCodec::Pcmu; }
+bool IsPicture(TrackCodec codec) { return codec == TrackCodec::H264 || codec == TrackCodec::H265; }
 
 }  // namespace
 
@@ -57,12 +60,13 @@ std::unique_ptr<ReplayMuxer> ReplayMuxer::Open(Kind kind, const std::vector<MuxT
         AVStream* stream = carried ? avformat_new_stream(muxer->format_, nullptr) : nullptr;
         muxer->stream_of_track_.push_back(stream != nullptr ? streams++ : -1);
         muxer->last_dts_.push_back(INT64_MIN);
+        muxer->reorder_.push_back(IsPicture(track.codec) ? std::make_unique<Reorder>() : nullptr);
         muxer->to_aac_.push_back(std::move(to_aac));
         if (stream == nullptr) continue;
         AVCodecParameters* par = stream->codecpar;
         par->codec_id = CodecIdOf(track.codec);
         stream->time_base = {1, 1000};
-        if (track.codec == TrackCodec::H264 || track.codec == TrackCodec::H265) {
+        if (IsPicture(track.codec)) {
             par->codec_type = AVMEDIA_TYPE_VIDEO;
         } else {
             par->codec_type = AVMEDIA_TYPE_AUDIO;
@@ -154,23 +158,54 @@ bool ReplayMuxer::Write(size_t track, const ReplayFrame& frame, int64_t time_ms)
     // The container starts with the first key picture; what comes before it
     // could not be shown.
     if (!header_written_) {
-        const bool video = tracks_[track].codec == TrackCodec::H264 || tracks_[track].codec == TrackCodec::H265;
-        if (!video || !frame.key) return true;
+        if (!IsPicture(tracks_[track].codec) || !frame.key) return true;
         if (!WriteHeader(track, frame)) return false;
     }
+    if (reorder_[track]) return Hold(track, frame, time_ms);
     if (to_aac_[track])
         return to_aac_[track]->Push(frame.data, time_ms, [&](const uint8_t* data, int size, int64_t aac_ms) {
-            return WriteOne(track, data, size, true, aac_ms);
+            return WriteOne(track, data, size, true, aac_ms, aac_ms);
         });
     return WriteOne(track, reinterpret_cast<const uint8_t*>(frame.data.data()), static_cast<int>(frame.data.size()),
-                       frame.key, time_ms);
+                    frame.key, time_ms, time_ms);
 }
 
-bool ReplayMuxer::WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t time_ms) {
-    // Times as given, in decoding order: one that would go back is moved on
-    // just past the last (the replay sends no reordered pictures).
+bool ReplayMuxer::Hold(size_t track, const ReplayFrame& frame, int64_t pts_ms) {
+    Reorder& reorder = *reorder_[track];
+    reorder.held.push_back({frame.data, frame.key, pts_ms});
+    reorder.unused_pts.insert(pts_ms);
+    return reorder.held.size() <= kReorderDepth || WriteHeld(track);
+}
+
+bool ReplayMuxer::WriteHeld(size_t track) {
+    Reorder& reorder = *reorder_[track];
+    if (reorder.given == 0) {
+        // The first pictures go before the smallest presentation time, one
+        // picture's spacing apart.
+        const auto smallest = reorder.unused_pts.begin();
+        const auto next = std::next(smallest);
+        if (next != reorder.unused_pts.end()) reorder.step = std::max<int64_t>(*next - *smallest, 1);
+        reorder.first_dts = *smallest - static_cast<int64_t>(kReorderDepth) * reorder.step;
+    }
+    int64_t dts = 0;
+    if (reorder.given < kReorderDepth) {
+        dts = reorder.first_dts + static_cast<int64_t>(reorder.given) * reorder.step;
+    } else {
+        dts = *reorder.unused_pts.begin();
+        reorder.unused_pts.erase(reorder.unused_pts.begin());
+    }
+    ++reorder.given;
+    const HeldPicture picture = std::move(reorder.held.front());
+    reorder.held.pop_front();
+    return WriteOne(track, reinterpret_cast<const uint8_t*>(picture.data.data()),
+                    static_cast<int>(picture.data.size()), picture.key, picture.pts_ms, dts);
+}
+
+bool ReplayMuxer::WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t pts_ms, int64_t dts_ms) {
+    // Decoding times climb: one that would go back is moved on just past
+    // the last, and a presentation is never before its decoding.
     int64_t& last = last_dts_[track];
-    const int64_t dts = last != INT64_MIN && time_ms <= last ? last + 1 : time_ms;
+    const int64_t dts = last != INT64_MIN && dts_ms <= last ? last + 1 : dts_ms;
     last = dts;
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr || av_new_packet(packet, size) < 0) {
@@ -179,7 +214,9 @@ bool ReplayMuxer::WriteOne(size_t track, const uint8_t* data, int size, bool key
     }
     std::memcpy(packet->data, data, static_cast<size_t>(size));
     packet->stream_index = stream_of_track_[track];
-    packet->pts = packet->dts = av_rescale_q(dts, {1, 1000}, format_->streams[packet->stream_index]->time_base);
+    const AVRational time_base = format_->streams[packet->stream_index]->time_base;
+    packet->dts = av_rescale_q(dts, {1, 1000}, time_base);
+    packet->pts = av_rescale_q(std::max(pts_ms, dts), {1, 1000}, time_base);
     if (key) packet->flags |= AV_PKT_FLAG_KEY;
     const int result = av_interleaved_write_frame(format_, packet);
     av_packet_free(&packet);
@@ -189,9 +226,12 @@ bool ReplayMuxer::WriteOne(size_t track, const uint8_t* data, int size, bool key
 bool ReplayMuxer::Finish() {
     if (!header_written_ || finished_) return false;
     finished_ = true;
+    bool held_written = true;
+    for (size_t track = 0; track < reorder_.size(); ++track)
+        while (reorder_[track] && !reorder_[track]->held.empty()) held_written = WriteHeld(track) && held_written;
     const bool ok = av_write_trailer(format_) >= 0;
     avio_flush(avio_);
-    return ok && !failed_;
+    return held_written && ok && !failed_;
 }
 
 ReplayFile::~ReplayFile() { Discard(); }

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,15 +56,38 @@ private:
     static int WritePacket(void* opaque, uint8_t* data, int size);
     static int64_t SeekPacket(void* opaque, int64_t offset, int whence);
 
+    // A picture track's pictures come in decoding order stamped with their
+    // presentation times, which go back where pictures are reordered. Each
+    // is held until kReorderDepth later ones have come; its decoding time is
+    // then the smallest presentation time not yet used, taken kReorderDepth
+    // pictures back, so that decoding times climb and stay at or before
+    // each picture's presentation.
+    static constexpr size_t kReorderDepth = 4;
+    struct HeldPicture {
+        std::string data;
+        bool key = false;
+        int64_t pts_ms = 0;
+    };
+    struct Reorder {
+        std::deque<HeldPicture> held;
+        std::multiset<int64_t> unused_pts;  // of every picture taken, not yet used as a decoding time
+        size_t given = 0;                   // pictures written
+        int64_t first_dts = 0;              // of the first kReorderDepth pictures, before any presentation
+        int64_t step = 1;
+    };
+    bool Hold(size_t track, const ReplayFrame& frame, int64_t pts_ms);
+    bool WriteHeld(size_t track);
+
     MuxOutput output_;
     AVFormatContext* format_ = nullptr;
     AVIOContext* avio_ = nullptr;
     std::vector<int> stream_of_track_;  // -1: not carried
     std::vector<int64_t> last_dts_;
+    std::vector<std::unique_ptr<Reorder>> reorder_;  // per track, for pictures only
     std::vector<std::unique_ptr<G711ToAac>> to_aac_;  // per track, where its sound is turned into AAC
     // Starts the container once the first key picture is there.
     bool WriteHeader(size_t video_track, const ReplayFrame& key_frame);
-    bool WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t time_ms);
+    bool WriteOne(size_t track, const uint8_t* data, int size, bool key, int64_t pts_ms, int64_t dts_ms);
 
     Kind kind_ = Kind::File;
     std::vector<MuxTrack> tracks_;

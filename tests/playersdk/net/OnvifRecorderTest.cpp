@@ -3,6 +3,8 @@
 // and a second channel of one segment with a camera's A-law sound.
 #include "NetFixture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <regex>
 
@@ -50,6 +52,7 @@ protected:
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100000_100008.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_100020_100028.mp4", 8));
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / kALawSegment, 4, "-c:a pcm_alaw -f mov"));
+        ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / kReorderedSegment, 4, "-c:a aac -bf 2"));
         // Longer than a stream's window: its replay still runs while the player plays.
         ASSERT_TRUE(testing_support::makeTestMp4(folder->path() / "ch1/20260302/ch1_20260302_120000_120100.mp4", 60));
         recorder = new testing_support::RecorderProcess(folder->path(), {"--rtsp-port", "0"});
@@ -81,6 +84,8 @@ protected:
     }
 
     static constexpr const char* kALawSegment = "ch2/20260302/ch2_20260302_103000_103004.mp4";
+    // Pictures with B-frames, sent in decoding order.
+    static constexpr const char* kReorderedSegment = "ch3/20260302/ch3_20260302_100000_100004.mp4";
     static testing_support::TempFolder* folder;
     static testing_support::RecorderProcess* recorder;
     static std::vector<Row> found;  // channel 1, 09:00 to 11:00
@@ -115,6 +120,38 @@ TEST_F(OnvifRecorder, ARowDownloadsAsAnMp4OfItsStretch) {
     const std::string file = (NetEnvironment::DriveRoot() / "d" / "onvif.mp4").string();
     EXPECT_EQ(playersdk_test::ProbeCodecs(file), "h264,aac");
     EXPECT_NEAR(playersdk_test::ProbeDuration(file), 8.0, 0.5);
+}
+
+// A file's picture times in ms, as {pts, dts} in the order stored.
+std::vector<std::pair<int64_t, int64_t>> PictureTimes(const std::string& file) {
+    std::istringstream lines(test_support::Capture("ffprobe -v error -select_streams v -show_entries packet=pts_time,dts_time -of csv=p=0 " +
+                                                   test_support::ShellQuoted(file) + " 2>/dev/null"));
+    std::vector<std::pair<int64_t, int64_t>> times;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t comma = line.find(',');
+        if (comma == std::string::npos) continue;
+        times.emplace_back(std::llround(std::stod(line.substr(0, comma)) * 1000),
+                           std::llround(std::stod(line.substr(comma + 1)) * 1000));
+    }
+    return times;
+}
+
+TEST_F(OnvifRecorder, ADownloadKeepsReorderedPicturesAtTheirPresentationTimes) {
+    const std::vector<Row> rows = Search(2, At(9, 0, 0), At(11, 0, 0));
+    ASSERT_EQ(rows.size(), 1u);
+    const int32_t download =
+        NetStartDownload("127.0.0.1", kLogin, kLogin, rows[0].name.c_str(), "d:\\reordered.mp4", Port(), 0, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return NetGetDownloadProgress(download) < 0; }));
+    NetStopDownload(download);
+    const auto times = PictureTimes((NetEnvironment::DriveRoot() / "d" / "reordered.mp4").string());
+    ASSERT_EQ(times.size(), PictureTimes((folder->path() / kReorderedSegment).string()).size());
+    std::vector<int64_t> shown;
+    for (const auto& [pts, dts] : times) {
+        EXPECT_LE(dts, pts);
+        shown.push_back(pts);
+    }
+    std::sort(shown.begin(), shown.end());
+    for (size_t i = 1; i < shown.size(); ++i) EXPECT_EQ(shown[i] - shown[i - 1], 100) << "picture " << i;
 }
 
 TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
