@@ -182,7 +182,7 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
                     last_ms ? std::optional<int64_t>(stretch_.start_ms + *last_ms - kLeadMs) : std::nullopt;
                 const Paced paced = KeepPace(*replay, pace, last_utc_ms);
                 if (paced == Paced::Stop) return Abandoned();
-                if (paced == Paced::Over) return RunEnd::Over;
+                if (paced == Paced::Over) return PlaceLast(*muxer, pending, last_ms);
                 if (paced == Paced::Lost) {
                     skip_to = last_ms;
                     replay.reset();
@@ -195,7 +195,7 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
                 ReplayFrame frame;
                 const ReplaySession::Next next = replay->NextFrame(track, frame);
                 if (next == ReplaySession::Next::Stopped) return Abandoned();
-                if (next == ReplaySession::Next::End) return RunEnd::Over;
+                if (next == ReplaySession::Next::End) return PlaceLast(*muxer, pending, last_ms);
                 if (next == ReplaySession::Next::Lost) {
                     skip_to = last_ms;
                     replay.reset();
@@ -229,6 +229,18 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         changed_.wait_for(lock, kRetryDelays[losses++], [this] { return interrupted_ || restart_; });
         if (interrupted_ || restart_) return interrupted_ ? RunEnd::Interrupted : RunEnd::Restart;
     }
+}
+
+ReplayStream::RunEnd ReplayStream::PlaceLast(ReplayMuxer& muxer, std::string& pending,
+                                             std::optional<int64_t> last_ms) {
+    // The muxer holds the last pictures until the stream's end.
+    muxer.Finish();
+    if (pending.empty()) return RunEnd::Over;
+    std::lock_guard lock(mutex_);
+    PlaceLocked(std::move(pending), last_ms.value_or(kLeadMs));
+    pending.clear();
+    changed_.notify_all();
+    return RunEnd::Over;
 }
 
 ReplayStream::RunEnd ReplayStream::Abandoned() {

@@ -36,6 +36,8 @@
 
 namespace playersdk::net {
 
+class ReplayMuxer;
+
 class ReplayStream final : public StreamSource {
 public:
     ReplayStream(RecorderLogin login, ReplayStretch stretch);
@@ -76,6 +78,8 @@ private:
                    std::unique_ptr<ReplaySession>& replay);
     // Why a run's network wait ended early: Interrupted or Restart.
     RunEnd Abandoned();
+    // Writes out what the muxer still holds at the replay's end.
+    RunEnd PlaceLast(ReplayMuxer& muxer, std::string& pending, std::optional<int64_t> last_ms);
     // Places a frame's packets; under mutex_.
     void PlaceLocked(std::string bytes, int64_t ms);
     // What the device was asked in a run: paused, and the speed it paces at

@@ -154,6 +154,26 @@ TEST_F(OnvifRecorder, ADownloadKeepsReorderedPicturesAtTheirPresentationTimes) {
     for (size_t i = 1; i < shown.size(); ++i) EXPECT_EQ(shown[i] - shown[i - 1], 100) << "picture " << i;
 }
 
+// The stream read from its start to its end holds every picture.
+TEST_F(OnvifRecorder, AStreamEndsWithTheStretchsLastPictures) {
+    const std::vector<Row> rows = Search(2, At(9, 0, 0), At(11, 0, 0));
+    ASSERT_EQ(rows.size(), 1u);
+    const auto stretch = playersdk::net::ParseReplayName(rows[0].name);
+    ASSERT_TRUE(stretch);
+    playersdk::net::ReplayStream stream({"127.0.0.1", Port(), kLogin, kLogin}, *stretch);
+    ASSERT_EQ(stream.Connect(20s), playersdk::net::StreamOpen::Ready);
+    const testing_support::TempFolder scratch;
+    const std::string file = (scratch.path() / "streamed.ts").string();
+    std::ofstream out(file, std::ios::binary);
+    uint8_t bytes[64 * 1024];
+    for (int n; (n = stream.Read(bytes, sizeof bytes)) != AVERROR_EOF;) {
+        ASSERT_GT(n, 0);
+        out.write(reinterpret_cast<const char*>(bytes), n);
+    }
+    out.close();
+    EXPECT_EQ(PictureTimes(file).size(), PictureTimes((folder->path() / kReorderedSegment).string()).size());
+}
+
 TEST_F(OnvifRecorder, ARowStreamsStartsSeeksAndEnds) {
     ASSERT_FALSE(found.empty());
     FakeWindow picture(64, 36), window(1, 1);
