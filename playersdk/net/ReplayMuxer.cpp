@@ -35,7 +35,6 @@ AVCodecID CodecIdOf(TrackCodec codec) {
 }
 
 bool IsG711(TrackCodec codec) { return codec == TrackCodec::Pcma || codec == TrackCodec::Pcmu; }
-bool IsPicture(TrackCodec codec) { return codec == TrackCodec::H264 || codec == TrackCodec::H265; }
 
 }  // namespace
 

@@ -20,6 +20,8 @@ struct AVIOContext;
 
 namespace playersdk::net {
 
+inline bool IsPicture(TrackCodec codec) { return codec == TrackCodec::H264 || codec == TrackCodec::H265; }
+
 struct MuxTrack {
     TrackCodec codec = TrackCodec::None;
     std::string extradata;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "core/Barrier.h"
 #include "net/OnvifDevice.h"
@@ -59,6 +61,47 @@ uint8_t NullPacketByte(uint64_t at) {
         default: return 0xFF;
     }
 }
+
+// What a run has written since its last key picture. A device asked again
+// from that picture sends, in the same order, the pictures written since:
+// those are skipped, and from the first picture not written on everything
+// goes in, so that no picture is lost or doubled and the decoder always has
+// what the next picture refers to. Sound is not reordered: what is at or
+// before a track's last time written was written.
+class SinceKey {
+public:
+    // Media time of the last key picture written.
+    std::optional<int64_t> KeyMs() const { return key_ms_; }
+    // The device is asked again, from KeyMs() or where it paused.
+    void AskedAgain() { resending_ = true; }
+    void Written(size_t track, bool picture, bool key, int64_t ms) {
+        if (!picture) {
+            if (track >= sound_ms_.size()) sound_ms_.resize(track + 1);
+            sound_ms_[track] = std::max(ms, sound_ms_[track].value_or(ms));
+            return;
+        }
+        if (key) {
+            key_ms_ = ms;
+            pictures_.clear();
+        }
+        if (key_ms_) pictures_.emplace_back(track, ms);
+    }
+    // Whether a frame arriving was written already.
+    bool Sent(size_t track, bool picture, int64_t ms) {
+        if (!picture) return track < sound_ms_.size() && sound_ms_[track] && ms <= *sound_ms_[track];
+        if (!resending_) return false;
+        if (key_ms_ && ms < *key_ms_) return true;
+        if (std::find(pictures_.begin(), pictures_.end(), std::pair(track, ms)) != pictures_.end()) return true;
+        resending_ = false;
+        return false;
+    }
+
+private:
+    std::optional<int64_t> key_ms_;
+    std::vector<std::pair<size_t, int64_t>> pictures_;  // in sending order, from the key picture
+    std::vector<std::optional<int64_t>> sound_ms_;
+    bool resending_ = false;
+};
 
 }  // namespace
 
@@ -146,7 +189,7 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
     std::string pending;
     std::unique_ptr<ReplayMuxer> muxer;
     std::optional<int64_t> last_ms;  // media time of the last frame placed
-    std::optional<int64_t> skip_to;  // after a loss: frames up to here were placed
+    SinceKey since_key;
     size_t losses = 0;
     for (;;) {
         // A new position is a new PLAY on the same session; a lost one is
@@ -168,8 +211,8 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
             if (!muxer) return RunEnd::Gone;
         }
         RtspPlay play;
-        // Resumed after a loss from just past the last time received.
-        play.from_ms = stretch_.start_ms + (last_ms ? *last_ms - kLeadMs + 1 : start_ms);
+        // Resumed after a loss from the last key picture written.
+        play.from_ms = stretch_.start_ms + (since_key.KeyMs() ? *since_key.KeyMs() - kLeadMs : start_ms);
         play.to_ms = stretch_.end_ms;
         play.rate_control = false;
         const RtspSession::Result played = opened == RtspSession::Result::Ok ? replay->Play(play) : opened;
@@ -178,33 +221,34 @@ ReplayStream::RunEnd ReplayStream::RunFrom(const std::string& uri, const Recorde
         if (played == RtspSession::Result::Ok) {
             DevicePace pace;
             for (;;) {
-                const std::optional<int64_t> last_utc_ms =
-                    last_ms ? std::optional<int64_t>(stretch_.start_ms + *last_ms - kLeadMs) : std::nullopt;
-                const Paced paced = KeepPace(*replay, pace, last_utc_ms);
+                const std::optional<int64_t> key_utc_ms =
+                    since_key.KeyMs() ? std::optional<int64_t>(stretch_.start_ms + *since_key.KeyMs() - kLeadMs)
+                                      : std::nullopt;
+                const Paced paced = KeepPace(*replay, pace, key_utc_ms);
                 if (paced == Paced::Stop) return Abandoned();
                 if (paced == Paced::Over) return PlaceLast(*muxer, pending, last_ms);
                 if (paced == Paced::Lost) {
-                    skip_to = last_ms;
+                    since_key.AskedAgain();
                     replay.reset();
                     break;
                 }
-                // A device resumed or asked anew may send again what came
-                // before the last time received.
-                if (paced == Paced::AskedAgain) skip_to = last_ms;
+                if (paced == Paced::AskedAgain) since_key.AskedAgain();
                 size_t track = 0;
                 ReplayFrame frame;
                 const ReplaySession::Next next = replay->NextFrame(track, frame);
                 if (next == ReplaySession::Next::Stopped) return Abandoned();
                 if (next == ReplaySession::Next::End) return PlaceLast(*muxer, pending, last_ms);
                 if (next == ReplaySession::Next::Lost) {
-                    skip_to = last_ms;
+                    since_key.AskedAgain();
                     replay.reset();
                     break;
                 }
                 losses = 0;
-                const int64_t ms = *frame.utc_ms - stretch_.start_ms + kLeadMs;
-                if (skip_to && ms <= *skip_to) continue;
-                if (!muxer->Write(track, frame, std::max<int64_t>(ms, 0))) return RunEnd::Gone;
+                const int64_t ms = std::max<int64_t>(*frame.utc_ms - stretch_.start_ms + kLeadMs, 0);
+                const bool picture = track < replay->Tracks().size() && IsPicture(replay->Tracks()[track].codec);
+                if (since_key.Sent(track, picture, ms)) continue;
+                if (!muxer->Write(track, frame, ms)) return RunEnd::Gone;
+                since_key.Written(track, picture, frame.key, ms);
                 if (pending.empty()) continue;
                 std::lock_guard lock(mutex_);
                 PlaceLocked(std::move(pending), ms);
@@ -266,7 +310,7 @@ void ReplayStream::PlaceLocked(std::string bytes, int64_t ms) {
 }
 
 ReplayStream::Paced ReplayStream::KeepPace(ReplaySession& replay, DevicePace& pace,
-                                           std::optional<int64_t> last_utc_ms) {
+                                           std::optional<int64_t> key_utc_ms) {
     std::unique_lock lock(mutex_);
     const auto began = std::chrono::steady_clock::now();
     bool asked_pause = pace.paused;
@@ -286,11 +330,12 @@ ReplayStream::Paced ReplayStream::KeepPace(ReplaySession& replay, DevicePace& pa
     lock.unlock();
     if (pace.paused) {
         pace.paused = false;
-    } else if (!pace.speed || *pace.speed == play.scale || !last_utc_ms) {
+    } else if (!pace.speed || *pace.speed == play.scale || !key_utc_ms) {
         return Paced::Go;
     } else {
-        // A new speed while the device paces: from just past the last time.
-        play.from_ms = *last_utc_ms + 1;
+        // A new speed while the device paces: from the last key picture, as
+        // the pictures after it may not all have come (key pictures only).
+        play.from_ms = *key_utc_ms;
         play.to_ms = stretch_.end_ms;
     }
     pace.speed = play.scale;

@@ -14,8 +14,8 @@
 // player's pace: at real time by the device ("Rate-Control: yes"), at the
 // player's speed ("Scale"), key frames only ("Frames: intra") from
 // kIntraFromSpeed on. A change of speed while the device paces is a new PLAY
-// from just past the last time received. A lost connection is resumed from
-// the last time received.
+// from the last key picture received, and so is a lost connection's resume;
+// what the device sends again is skipped only where it was written whole.
 #pragma once
 
 #include <atomic>
@@ -92,9 +92,9 @@ private:
     // Before each frame: waits while the window ahead of the reader is full
     // or the player is paused, pausing the device when the player does or
     // the wait is long; resumes it at the player's pace, or asks anew from
-    // just past `last_utc_ms` when the speed changed while the device paces.
-    // AskedAgain when the device was asked to play again.
-    Paced KeepPace(ReplaySession& replay, DevicePace& pace, std::optional<int64_t> last_utc_ms);
+    // the key picture at `key_utc_ms` when the speed changed while the device
+    // paces. AskedAgain when the device was asked to play again.
+    Paced KeepPace(ReplaySession& replay, DevicePace& pace, std::optional<int64_t> key_utc_ms);
     // A PLAY at the player's pace, the device pacing.
     RtspPlay PacedPlayLocked() const;
     int64_t AheadMsLocked() const;
