@@ -10,6 +10,7 @@
 
 #include "TestMedia.h"
 #include "net/ReplayStream.h"
+#include "net/SinceKey.h"
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -243,6 +244,20 @@ TEST_F(OnvifRecorder, AStreamIsPausedAndPacedByTheDeviceAtThePlayersSpeed) {
     EXPECT_NE(PlayerFast(h), 0);
     EXPECT_TRUE(recorder->waitForLog("Scale: 2", 30s));
     PlayerClose(h);
+}
+
+// Asked again from the last key picture, the device sends again, in sending
+// order, the reordered pictures written since it: those are skipped, and a
+// picture shown before the last one written that had not come yet goes in.
+TEST(ReplayResend, SkipsInSendingOrderWhatWasWrittenAndNothingElse) {
+    playersdk::net::SinceKey since_key;
+    since_key.Written(0, true, true, 1000);
+    since_key.Written(0, true, false, 1300);
+    since_key.Written(0, true, false, 1100);
+    since_key.AskedAgain();
+    for (const int64_t ms : {1000, 1300, 1100}) EXPECT_TRUE(since_key.Sent(0, true, ms)) << ms;
+    EXPECT_FALSE(since_key.Sent(0, true, 1200));
+    EXPECT_FALSE(since_key.Sent(0, true, 1600));
 }
 
 }  // namespace
