@@ -122,17 +122,13 @@ bool Engine::StepFrame() {
     return true;
 }
 
-bool Engine::Faster() {
-    std::lock_guard lock(mutex_);
-    if (!state_.Faster()) return false;
-    clock_.SetSpeed(state_.Speed());
-    UpdateClockLocked();
-    return true;
-}
+bool Engine::Faster() { return ChangeSpeed(&PlaybackState::Faster); }
 
-bool Engine::Slower() {
+bool Engine::Slower() { return ChangeSpeed(&PlaybackState::Slower); }
+
+bool Engine::ChangeSpeed(bool (PlaybackState::*step)()) {
     std::lock_guard lock(mutex_);
-    if (!state_.Slower()) return false;
+    if (!(state_.*step)()) return false;
     clock_.SetSpeed(state_.Speed());
     UpdateClockLocked();
     return true;

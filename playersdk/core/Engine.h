@@ -91,6 +91,8 @@ public:
     void Close();
 
 private:
+    // One step of the speed ladder, with the clock following it.
+    bool ChangeSpeed(bool (PlaybackState::*step)());
     explicit Engine(std::unique_ptr<MediaInput> input);
 
     // --- opening (Opening.cpp), on the thread calling Open ---
