@@ -6,11 +6,6 @@
 #include "core/Barrier.h"
 #include "net/HttpGet.h"
 
-extern "C" {
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-}
-
 namespace playersdk::net {
 namespace {
 
@@ -19,8 +14,6 @@ constexpr size_t kPieceBytes = 64 * 1024;
 // A read this far beyond what has arrived fetches from there instead of
 // waiting for the bytes in between.
 constexpr uint64_t kWaitAheadBytes = 512 * 1024;
-// A starved reader is fed again once this much media is held ahead of it.
-constexpr int64_t kFedAgainMs = 300;
 // The bit rate is that of the last this much media read, once at least
 // kLeastRateSpanMs of it has been; before, the recording's average.
 constexpr int64_t kRateSpanMs = 10000;
@@ -40,21 +33,10 @@ StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     std::unique_lock lock(mutex_);
     if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
-    if (status_ == 200 || status_ == 206) return KnownBytesLocked() > 0 ? StreamOpen::Ready : StreamOpen::Missing;
+    if (status_ == 200 || status_ == 206) return ExtentLocked() > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;
     if (status_ == 404) return StreamOpen::Missing;
     return StreamOpen::Unreachable;
-}
-
-void StreamBuffer::SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = true;
-    deadline_ = deadline;
-}
-
-void StreamBuffer::ClearReadDeadline() {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = false;
 }
 
 void StreamBuffer::Run() {
@@ -165,7 +147,14 @@ bool StreamBuffer::AcceptHeadLocked(const HttpHead& head, uint64_t from) {
     return true;
 }
 
-uint64_t StreamBuffer::KnownBytesLocked() const { return total_ > 0 ? total_ : std::max(held_then_, end_); }
+uint64_t StreamBuffer::ExtentLocked() const { return total_ > 0 ? total_ : std::max(held_then_, end_); }
+
+bool StreamBuffer::NothingMoreLocked() const {
+    // While the player opens a recording still being written, it ends where
+    // it did when the recorder answered, so that opening never waits for its
+    // writer.
+    return gone_ || (open_length_ && !following_ && read_pos_ >= end_ && read_pos_ >= held_then_);
+}
 
 void StreamBuffer::Opened(bool may_grow) {
     std::lock_guard lock(mutex_);
@@ -206,77 +195,23 @@ size_t StreamBuffer::RoomLocked(size_t piece) const {
     return piece;
 }
 
-void StreamBuffer::RequestRestartLocked(uint64_t offset) {
-    restart_ = true;
-    restart_at_ = offset;
-    abandon_ = true;
-    changed_.notify_all();
+size_t StreamBuffer::CopyHeldLocked(uint8_t* buffer, size_t size) const {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, size));
+    const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
+    n = std::min(n, ring_.size() - at);
+    std::memcpy(buffer, ring_.data() + at, n);
+    return n;
 }
 
-int StreamBuffer::Read(uint8_t* buffer, int size) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (interrupted_) return AVERROR_EXIT;
-        if (total_ > 0 && read_pos_ >= total_) return AVERROR_EOF;
-        // While the player opens a recording still being written, it ends
-        // where it did when the recorder answered, so that opening never
-        // waits for its writer.
-        if (open_length_ && !following_ && read_pos_ >= end_ && read_pos_ >= held_then_) return AVERROR_EOF;
-        if (read_pos_ >= base_ && read_pos_ < end_) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, static_cast<uint64_t>(size)));
-            const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
-            n = std::min(n, ring_.size() - at);
-            std::memcpy(buffer, ring_.data() + at, n);
-            read_pos_ += n;
-            if (starved_ && MsOfBytesLocked(end_ - read_pos_) >= kFedAgainMs) starved_ = false;
-            changed_.notify_all();  // room for the fetch
-            return static_cast<int>(n);
-        }
-        const bool on_its_way = restart_ ? restart_at_ == read_pos_
-                                         : read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes;
-        // Nothing more will come: the media ends where the bytes do.
-        if (gone_) return AVERROR_EOF;
-        if (!on_its_way) RequestRestartLocked(read_pos_);
-        if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
-        if (!starved_) {
-            starved_ = true;
-            starved_since_ = std::chrono::steady_clock::now();
-        }
-        changed_.wait_for(lock, std::chrono::milliseconds(100));
-    }
-}
-
-int64_t StreamBuffer::Seek(int64_t offset, int whence) {
-    std::lock_guard lock(mutex_);
-    const uint64_t known = KnownBytesLocked();
-    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return known > 0 ? static_cast<int64_t>(known) : -1;
-    int64_t target;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
-        case SEEK_END: target = static_cast<int64_t>(known) + offset; break;
-        default: return -1;
-    }
-    if (target < 0 || (total_ > 0 && static_cast<uint64_t>(target) > total_)) return -1;
-    read_pos_ = static_cast<uint64_t>(target);
-    changed_.notify_all();
-    return target;
-}
-
-void StreamBuffer::Interrupt() {
-    std::lock_guard lock(mutex_);
-    interrupted_ = true;
-    abandon_ = true;
-    changed_.notify_all();
-}
+bool StreamBuffer::ComingLocked() const { return read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes; }
 
 int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
     double bytes_per_ms = 0;
     if (!marks_.empty() && marks_.back().ms - marks_.front().ms >= kLeastRateSpanMs) {
         bytes_per_ms = static_cast<double>(marks_.back().pos - marks_.front().pos) /
                        static_cast<double>(marks_.back().ms - marks_.front().ms);
-    } else if (KnownBytesLocked() > 0 && duration_ms_ > 0) {
-        bytes_per_ms = static_cast<double>(KnownBytesLocked()) / static_cast<double>(duration_ms_);
+    } else if (ExtentLocked() > 0 && duration_ms_ > 0) {
+        bytes_per_ms = static_cast<double>(ExtentLocked()) / static_cast<double>(duration_ms_);
     }
     if (bytes_per_ms <= 0) return 0;
     return static_cast<int64_t>(static_cast<double>(bytes) / bytes_per_ms);
@@ -316,25 +251,12 @@ int64_t StreamBuffer::BufferedMs() const {
     std::lock_guard lock(mutex_);
     // Not what the player reads next (a seek elsewhere): nothing is buffered.
     if (restart_ || read_pos_ < base_ || read_pos_ > end_) return 0;
-    return MsOfBytesLocked(end_ - read_pos_);
+    return ArrivedAheadMsLocked();
 }
 
 bool StreamBuffer::Full() const {
     std::lock_guard lock(mutex_);
     return !restart_ && read_pos_ >= base_ && read_pos_ < end_ && RoomLocked(kPieceBytes) == 0;
-}
-
-void StreamBuffer::ResetStarved() {
-    std::lock_guard lock(mutex_);
-    starved_ = false;
-}
-
-int64_t StreamBuffer::StarvedMs() const {
-    std::lock_guard lock(mutex_);
-    if (!starved_) return 0;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 starved_since_)
-        .count();
 }
 
 bool StreamBuffer::FetchOver() const {
