@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/EventPoster.h"
+#include "core/KeyFrameMap.h"
 #include "core/MediaInput.h"
 #include "core/PacketQueue.h"
 #include "core/PictureQueue.h"
@@ -111,6 +112,8 @@ private:
     // The next packet of the input, its timestamps in media time (see there).
     int ReadMediaPacket(AVPacket* packet);
     int64_t PacketTimeUs(const AVPacket* packet) const;
+    // The media time it is decoded at (its presentation time when it has none).
+    int64_t PacketDecodeTimeUs(const AVPacket* packet) const;
     int64_t PacketDurationUs(const AVPacket* packet) const;
     // The packet lies past the end of what a file cut short holds.
     bool PastHeldEnd(const AVPacket* packet) const;
@@ -122,7 +125,6 @@ private:
     // --- seeking (Seeking.cpp) ---
     // An entry point's seek.
     void RequestSeekLocked(int64_t target_us);
-    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     // The read thread's part.
     void SeekLocked(std::unique_lock<std::mutex>& lock);
     bool SeekToKeyFrameAtOrBefore(int64_t target_us);
@@ -201,9 +203,10 @@ private:
     // The container seeks by timestamps to any picture (MPEG-TS, MPEG-PS):
     // seeks find their key frame by reading.
     bool seek_by_reading_ = false;
-    // Media times of the key frames, when the container's index is whole at
-    // the open (MP4 but a fragmented one still being written); empty otherwise.
-    std::vector<int64_t> key_times_us_;
+    // The key frames: all of them when the container's index is whole at
+    // the open (MP4 but a fragmented one still being written); else those
+    // the read thread has read so far, with the stretches it read through.
+    KeyFrameMap key_frames_;
 
     // The picture thread's decoder. Playing needs few decoding threads (each
     // costs CPU of its own); an exact seek decoding on from a key frame wants

@@ -138,14 +138,15 @@ bool Engine::OpenMedia(std::string* why) {
     const bool mp4 = std::strncmp(format_->iformat->name, "mov", 3) == 0;
     may_grow_ = !mp4 || fragments_as_they_come;
     if (mp4 && !fragments_as_they_come) {
+        std::vector<int64_t> key_times_us;
         AVStream* video = format_->streams[video_stream_];
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
             const AVIndexEntry* entry = avformat_index_get_entry(video, i);
             if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
-                key_times_us_.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+                key_times_us.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
             }
         }
-        std::sort(key_times_us_.begin(), key_times_us_.end());
+        key_frames_.SetWhole(key_times_us);
     }
     shown_ = av_frame_alloc();
     if (shown_ == nullptr) return false;

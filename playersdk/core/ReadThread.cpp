@@ -46,6 +46,11 @@ int64_t Engine::PacketTimeUs(const AVPacket* packet) const {
     return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
+int64_t Engine::PacketDecodeTimeUs(const AVPacket* packet) const {
+    if (packet->dts == AV_NOPTS_VALUE) return PacketTimeUs(packet);
+    return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
+}
+
 int64_t Engine::PacketDurationUs(const AVPacket* packet) const {
     if (packet->duration > 0) {
         return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
@@ -73,6 +78,7 @@ void Engine::RoutePacket(AVPacket* packet) {
     const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
         if (time != kUnknownTime) video_read_us_ = time;
+        key_frames_.Read(PacketDecodeTimeUs(owned), time, (owned->flags & AV_PKT_FLAG_KEY) != 0);
         {
             // Pictures come in decoding order: one timed behind the mark is a
             // reordered picture, not progress (a seek goes back in bytes too).
