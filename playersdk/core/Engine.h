@@ -49,6 +49,7 @@ namespace playersdk {
 
 class AudioOutput;
 class CutRecorder;
+class FragmentEnd;
 class Timeline;
 
 // What each public member does is said in Player.h.
@@ -120,6 +121,9 @@ private:
     // Read thread: the total reaches at least to the end of this packet.
     void GrowTotal(const AVPacket* packet);
     bool QueuesFull() const;
+    // A fragmented MP4 still being written: the total reaches to the end of
+    // its last whole fragment, read or not (at most every kFragmentLookEvery).
+    void FollowFragments();
     void RoutePacket(AVPacket* packet);
 
     // --- seeking (Seeking.cpp) ---
@@ -128,6 +132,9 @@ private:
     // The read thread's part.
     void SeekLocked(std::unique_lock<std::mutex>& lock);
     bool SeekToKeyFrameAtOrBefore(int64_t target_us);
+    // A fragmented MP4 read fragment by fragment: its index holds only the
+    // fragments read so far, so it reads on to the one holding ts.
+    void ReadOnToFragmentOf(int64_t ts);
     // Moves the input to a byte position (a seek); false when it cannot.
     bool SeekToByte(int64_t pos);
     // Whether the sound track has carried nothing for kSilentSoundUs of the
@@ -197,6 +204,10 @@ private:
     int64_t held_end_us_ = AV_NOPTS_VALUE;
     // The container can be read further as its file grows.
     bool may_grow_ = true;
+    // A fragmented MP4 read fragment by fragment as it is written: where its
+    // last whole fragment ends; null for anything else.
+    std::unique_ptr<FragmentEnd> fragment_end_;
+    PlaybackClock::WallClock::time_point fragments_looked_at_;
     // Timestamps that jump, or none at all, made one continuous media time.
     std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;

@@ -137,6 +137,12 @@ bool Engine::OpenMedia(std::string* why) {
     // An MP4 indexed whole at the open cannot be read further as it grows.
     const bool mp4 = std::strncmp(format_->iformat->name, "mov", 3) == 0;
     may_grow_ = !mp4 || fragments_as_they_come;
+    if (fragments_as_they_come) {
+        const AVStream* video = format_->streams[video_stream_];
+        fragment_end_ = std::make_unique<FragmentEnd>(
+            video->id, video->time_base, av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base));
+        FollowFragments();
+    }
     if (mp4 && !fragments_as_they_come) {
         std::vector<int64_t> key_times_us;
         AVStream* video = format_->streams[video_stream_];

@@ -3,6 +3,7 @@
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
 #include "core/Engine.h"
+#include "core/MediaExtent.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -63,6 +64,16 @@ bool Engine::QueuesFull() const {
     return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilent() || sound_packets_.HoldsShare(1.0));
 }
 
+void Engine::FollowFragments() {
+    fragments_looked_at_ = PlaybackClock::WallClock::now();
+    input_->HoldGrowthWait(true);  // box headers are read within the file's size: no wait at its end
+    const int64_t end_us = fragment_end_->EndUs(format_->pb);
+    input_->HoldGrowthWait(false);
+    if (end_us == AV_NOPTS_VALUE) return;
+    const int64_t end_ms = (end_us - start_us_) / 1000;
+    if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
+}
+
 void Engine::RoutePacket(AVPacket* packet) {
     const int index = packet->stream_index;
     if (index != video_stream_ && index != audio_stream_) {
@@ -115,8 +126,15 @@ void Engine::ReadLoop() {
                 continue;
             }
         }
+        if (fragment_end_ && PlaybackClock::WallClock::now() - fragments_looked_at_ >= kFragmentLookEvery) {
+            FollowFragments();
+        }
         if (video_packets_.EndMarked() || QueuesFull()) {
-            reader_wake_.Wait();
+            if (fragment_end_) {
+                reader_wake_.WaitFor(kFragmentLookEvery);
+            } else {
+                reader_wake_.Wait();
+            }
             continue;
         }
         int result = ReadMediaPacket(packet);

@@ -51,8 +51,11 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
         const int64_t pos = timeline_->PosOf(ts);
         if (pos >= 0) {
             SeekToByte(pos);
-        } else if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
-            avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+        } else {
+            if (fragment_end_) ReadOnToFragmentOf(ts);
+            if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+                avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+            }
         }
     }
     timeline_->Restart();
@@ -123,6 +126,30 @@ bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     if (superseded) return true;  // the newer seek goes its own way
     if (from_start) return SeekToByte(0);
     return found >= 0 && SeekToByte(found);
+}
+
+void Engine::ReadOnToFragmentOf(int64_t ts) {
+    AVStream* video = format_->streams[video_stream_];
+    const int64_t wanted = av_rescale_q(ts, AV_TIME_BASE_Q, video->time_base);
+    auto indexed_to = [video] {
+        const int n = avformat_index_get_entries_count(video);
+        const AVIndexEntry* last = n > 0 ? avformat_index_get_entry(video, n - 1) : nullptr;
+        return last != nullptr ? last->timestamp : INT64_MIN;
+    };
+    if (indexed_to() >= wanted) return;
+    // From the last key frame indexed, demultiplexing only: each fragment
+    // read adds its samples to the index.
+    avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0);
+    AVPacket* packet = av_packet_alloc();
+    for (int n = 0; packet != nullptr && indexed_to() < wanted; ++n) {
+        if ((n & 15) == 0) {
+            std::lock_guard lock(mutex_);
+            if (quit_ || state_.SeekPending()) break;
+        }
+        if (av_read_frame(format_, packet) < 0) break;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
 }
 
 bool Engine::SeekToByte(int64_t pos) {
