@@ -56,7 +56,7 @@ constexpr std::chrono::milliseconds kEndPoll{10};
 // search for a key frame starts (then 4x further each time), and how much it
 // reads at most from each start.
 constexpr int64_t kKeyFrameSearchStepUs = 1000000;
-// The first search reads on this far past the target, so that the key frames
+// The first search in a local file reads on this far past the target, so that the key frames
 // there are known: seeks into it that follow soon decode on (a seek bar
 // dragged) rather than search again.
 constexpr int64_t kKeyFrameLookAheadUs = 1000000;

@@ -97,8 +97,10 @@ bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
             const auto guess = static_cast<int64_t>(static_cast<double>(size) * from_us / (total_ms_ * 1000.0));
             if (!SeekToByte(guess)) break;
         }
-        // The first search reads on past the target for the key frames there.
-        const int64_t read_to_us = target_us + (back_us == kKeyFrameSearchStepUs ? kKeyFrameLookAheadUs : 0);
+        // The first search in a local file reads on past the target for the
+        // key frames there (a stream would wait for those bytes to come).
+        const bool look_ahead = back_us == kKeyFrameSearchStepUs && input_->Local();
+        const int64_t read_to_us = target_us + (look_ahead ? kKeyFrameLookAheadUs : 0);
         int64_t scanned = 0;
         for (int n = 0; scanned < kKeyFrameSearchBytes; ++n) {
             if ((n & 15) == 0) {
