@@ -6,11 +6,6 @@
 #include "core/Barrier.h"
 #include "net/HttpGet.h"
 
-extern "C" {
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-}
-
 namespace playersdk::net {
 namespace {
 
@@ -19,8 +14,6 @@ constexpr size_t kPieceBytes = 64 * 1024;
 // A read this far beyond what has arrived fetches from there instead of
 // waiting for the bytes in between.
 constexpr uint64_t kWaitAheadBytes = 512 * 1024;
-// A starved reader is fed again once this much media is held ahead of it.
-constexpr int64_t kFedAgainMs = 300;
 // The bit rate is that of the last this much media read, once at least
 // kLeastRateSpanMs of it has been; before, the recording's average.
 constexpr int64_t kRateSpanMs = 10000;
@@ -44,17 +37,6 @@ StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     if (status_ == 401) return StreamOpen::Refused;
     if (status_ == 404) return StreamOpen::Missing;
     return StreamOpen::Unreachable;
-}
-
-void StreamBuffer::SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = true;
-    deadline_ = deadline;
-}
-
-void StreamBuffer::ClearReadDeadline() {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = false;
 }
 
 void StreamBuffer::Run() {
@@ -178,64 +160,15 @@ size_t StreamBuffer::RoomLocked(size_t piece) const {
     return piece;
 }
 
-void StreamBuffer::RequestRestartLocked(uint64_t offset) {
-    restart_ = true;
-    restart_at_ = offset;
-    abandon_ = true;
-    changed_.notify_all();
+size_t StreamBuffer::CopyHeldLocked(uint8_t* buffer, size_t size) const {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, size));
+    const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
+    n = std::min(n, ring_.size() - at);
+    std::memcpy(buffer, ring_.data() + at, n);
+    return n;
 }
 
-int StreamBuffer::Read(uint8_t* buffer, int size) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (interrupted_) return AVERROR_EXIT;
-        if (total_ > 0 && read_pos_ >= total_) return AVERROR_EOF;
-        if (read_pos_ >= base_ && read_pos_ < end_) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, static_cast<uint64_t>(size)));
-            const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
-            n = std::min(n, ring_.size() - at);
-            std::memcpy(buffer, ring_.data() + at, n);
-            read_pos_ += n;
-            if (starved_ && MsOfBytesLocked(end_ - read_pos_) >= kFedAgainMs) starved_ = false;
-            changed_.notify_all();  // room for the fetch
-            return static_cast<int>(n);
-        }
-        const bool on_its_way = restart_ ? restart_at_ == read_pos_
-                                         : read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes;
-        // Nothing more will come: the media ends where the bytes do.
-        if (gone_) return AVERROR_EOF;
-        if (!on_its_way) RequestRestartLocked(read_pos_);
-        if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
-        if (!starved_) {
-            starved_ = true;
-            starved_since_ = std::chrono::steady_clock::now();
-        }
-        changed_.wait_for(lock, std::chrono::milliseconds(100));
-    }
-}
-
-int64_t StreamBuffer::Seek(int64_t offset, int whence) {
-    std::lock_guard lock(mutex_);
-    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return total_ > 0 ? static_cast<int64_t>(total_) : -1;
-    int64_t target;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
-        case SEEK_END: target = static_cast<int64_t>(total_) + offset; break;
-        default: return -1;
-    }
-    if (target < 0 || (total_ > 0 && static_cast<uint64_t>(target) > total_)) return -1;
-    read_pos_ = static_cast<uint64_t>(target);
-    changed_.notify_all();
-    return target;
-}
-
-void StreamBuffer::Interrupt() {
-    std::lock_guard lock(mutex_);
-    interrupted_ = true;
-    abandon_ = true;
-    changed_.notify_all();
-}
+bool StreamBuffer::ComingLocked() const { return read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes; }
 
 int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
     double bytes_per_ms = 0;
@@ -283,25 +216,12 @@ int64_t StreamBuffer::BufferedMs() const {
     std::lock_guard lock(mutex_);
     // Not what the player reads next (a seek elsewhere): nothing is buffered.
     if (restart_ || read_pos_ < base_ || read_pos_ > end_) return 0;
-    return MsOfBytesLocked(end_ - read_pos_);
+    return ArrivedAheadMsLocked();
 }
 
 bool StreamBuffer::Full() const {
     std::lock_guard lock(mutex_);
     return !restart_ && read_pos_ >= base_ && read_pos_ < end_ && RoomLocked(kPieceBytes) == 0;
-}
-
-void StreamBuffer::ResetStarved() {
-    std::lock_guard lock(mutex_);
-    starved_ = false;
-}
-
-int64_t StreamBuffer::StarvedMs() const {
-    std::lock_guard lock(mutex_);
-    if (!starved_) return 0;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 starved_since_)
-        .count();
 }
 
 bool StreamBuffer::FetchOver() const {
