@@ -136,3 +136,24 @@ TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
                         kBurst);
     ExpectFollowedToItsEnd(growing);
 }
+
+// Paused, the player reads no further than a little ahead of the picture on
+// screen; the total and a seek still reach the fragments written since.
+TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
+    GrowingClip growing("growing-seek.mp4", Recording(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+                        kBurst);
+    const auto give_up = std::chrono::steady_clock::now() + 30s;
+    while (Open(growing.Path()) == PLAYER_NO_HANDLE && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_NE(handle_, PLAYER_NO_HANDLE);
+    PlayerPlay(handle_, window_.Handle());
+    PlayerPause(handle_);
+    ASSERT_LT(PlayerGetTotalTime(handle_), 4000u) << "opened while the writer had most of it to write";
+    while (PlayerGetTotalTime(handle_) < 5000 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_GE(PlayerGetTotalTime(handle_), 5000u) << "the total did not follow the fragments written";
+    ASSERT_EQ(PlayerSetPlayTime(handle_, 4400), 1);
+    EXPECT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 110; }));
+}
