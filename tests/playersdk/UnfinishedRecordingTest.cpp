@@ -140,7 +140,7 @@ TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
 // Paused, the player reads no further than a little ahead of the picture on
 // screen; the total and a seek still reach the fragments written since.
 TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
-    GrowingClip growing("growing-seek.mp4", Recording(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+    GrowingClip growing("growing-seek.mp4", RecordedClip(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
                         kBurst);
     const auto give_up = std::chrono::steady_clock::now() + 30s;
     while (Open(growing.Path()) == PLAYER_NO_HANDLE && std::chrono::steady_clock::now() < give_up) {
