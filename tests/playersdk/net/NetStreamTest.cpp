@@ -52,7 +52,7 @@ protected:
     }
 
     void ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
-                                const std::string& muxer_options);
+                                const std::string& muxer_options, bool restart = false);
 
     std::unique_ptr<testing_support::RecorderProcess> recorder_;
     FakeWindow picture_{64, 36};
@@ -213,12 +213,14 @@ TEST_F(NetStream, ClosingWhileBufferingPostsNothingMore) {
 // A recording the recorder is still writing, in bursts of 1.5 s of media,
 // streamed from the moment the recorder lists it: the stream plays past what
 // there was at the open, its length grows, and it ends once the writer has
-// stopped and every picture has been shown.
+// stopped and every picture has been shown. With `restart`, the recorder is
+// killed and started again midway: the stream goes on from where it was.
 void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
-                                       const std::string& muxer_options) {
-    playersdk_test::GrowingClip growing("growing-" + container + "/" + name,
+                                       const std::string& muxer_options, bool restart) {
+    playersdk_test::GrowingClip growing("growing-" + container + (restart ? "-restart/" : "/") + name,
                                         playersdk_test::RecordedClip(6, container), muxer_options, 1500ms);
-    recorder_ = std::make_unique<testing_support::RecorderProcess>(fs::path(growing.Path()).parent_path().parent_path());
+    const fs::path root = fs::path(growing.Path()).parent_path().parent_path();
+    recorder_ = std::make_unique<testing_support::RecorderProcess>(root);
     ASSERT_TRUE(WaitForListing(recorder_->port(), name));
     FakeWindow picture(64, 48);
     std::mutex mutex;
@@ -232,6 +234,13 @@ void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::strin
     ASSERT_NE(h, -1);
     EXPECT_LT(PlayerGetTotalTime(h), 5000u) << "opened while the writer had most of it to write";
     Register(h, 1);
+    if (restart) {
+        ASSERT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 1500; }));
+        const std::string port = std::to_string(recorder_->port());
+        recorder_->kill();
+        recorder_ = std::make_unique<testing_support::RecorderProcess>(root, std::vector<std::string>{"--port", port});
+        ASSERT_EQ(std::to_string(recorder_->port()), port);
+    }
     ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1, 60s));
     picture.OnEachPicture(nullptr);
     EXPECT_TRUE(growing.Finish());
@@ -249,4 +258,8 @@ TEST_F(NetStream, ATransportStreamStillBeingWrittenIsFollowedToItsEnd) {
 // Listed once it holds a whole fragment, and read fragment by fragment.
 TEST_F(NetStream, AFragmentedMp4StillBeingWrittenIsFollowedToItsEnd) {
     ExpectFollowedToItsEnd("cam1/live.mp4", "mp4", "-movflags frag_keyframe+empty_moov+default_base_moof");
+}
+
+TEST_F(NetStream, ARecorderRestartedWhileItWritesResumesTheStreamWhereItWas) {
+    ExpectFollowedToItsEnd("cam1/live.ts", "ts", "-f mpegts", true);
 }
