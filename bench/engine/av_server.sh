@@ -3,8 +3,8 @@
 # run: a private PulseAudio with a null sink is started here, every player's
 # sound goes to it and av_offset_bench captures its monitor (see the head of
 # AvOffsetBench.cpp). A 320x240 clip with a white flash and a 1 kHz beep at
-# every whole second, once with 48 kHz AAC sound (MP4), once with 8 kHz G.711
-# A-law (MOV), SECONDS (default 12) each.
+# every whole second, with 48 kHz AAC sound (MP4), then with the 8 kHz sound
+# of cameras: G.711 A-law and G.726 at 32 kbit/s (MOV), SECONDS (default 12) each.
 #  - library: pictures dated when presented to its in-process sink.
 #  - ffplay: pictures dated when its window on Xvfb turns white.
 . "$(dirname "$0")/../support/setup.sh"
@@ -30,12 +30,15 @@ flash="color=black:s=320x240:r=25:d=$((seconds + 2)),format=yuv420p,geq=lum='if(
 beep() { echo "aevalsrc='if(lt(mod(t\,1)\,0.05)\,0.5*sin(2*PI*1000*t)\,0)':s=$1:d=$((seconds + 2))"; }
 clip48=$media/flash-beep-48k.mp4
 clip8=$media/flash-beep-8k-alaw.mov
+clip726=$media/flash-beep-8k-g726.mov
 [ -s "$clip48" ] || ffmpeg -nostdin -v error -y -f lavfi -i "$flash" -f lavfi -i "$(beep 48000)" \
   -c:v libx264 -preset veryfast -g 50 -c:a aac -b:a 128k -ac 1 "$clip48"
 [ -s "$clip8" ] || ffmpeg -nostdin -v error -y -f lavfi -i "$flash" -f lavfi -i "$(beep 8000)" \
   -c:v libx264 -preset veryfast -g 50 -c:a pcm_alaw -ac 1 "$clip8"
+[ -s "$clip726" ] || ffmpeg -nostdin -v error -y -f lavfi -i "$flash" -f lavfi -i "$(beep 8000)" \
+  -c:v libx264 -preset veryfast -g 50 -c:a g726 -b:a 32k -ac 1 "$clip726"
 
-for clip in "$clip48" "$clip8"; do
+for clip in "$clip48" "$clip8" "$clip726"; do
   echo "== $(basename "$clip"): ${seconds} s through PulseAudio (null sink, monitor captured)"
   printf '  %-8s ' library
   "$bench" library "$clip" "$seconds" 2>/dev/null

@@ -6,8 +6,9 @@
 #    at the start and after 20 random seeks. Pictures go to an in-process sink.
 #    mpv and ffplay print their own A-V figure only (nothing outside them sees
 #    when they present), so no figure of theirs is comparable: none is shown.
-#  - Seeks: 1080p25, key frame every 10 s; ten seeks 50 ms apart, time from the
-#    last one to the picture at its target; mpv over its IPC socket, from the
+#  - Seeks: 1080p25, key frame every 10 s, as MP4 and as MPEG-TS; ten seeks
+#    50 ms apart, time from the last one to the landing picture and how far
+#    it is from the target; mpv over its IPC socket, from the
 #    last seek command to its "playback-restart" event, in a window under Xvfb.
 #    ffplay has no seek command but keys and the mouse: not measured.
 set -euo pipefail
@@ -35,11 +36,17 @@ echo "== A/V offset, 320x240 flash + 1 kHz beep every second, SDL disk sound dri
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$media/sound.raw "$bench" avsync "$flash" 2>/dev/null
 echo "mpv, ffplay              not comparable (see the head of this script)"
 
-echo "== seeks, 1920x1080, key frame every 10 s, targets 9 s past a key frame"
-SDL_AUDIODRIVER=dummy "$bench" seeks "$numbered"
-if command -v mpv >/dev/null && command -v xvfb-run >/dev/null; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$here/bench/engine/mpv_seeks.py" "$numbered"
-else
-  echo "mpv                      not installed (apt-get install mpv xvfb)"
-fi
+numbered_ts=$media/numbered-1080p.ts
+[ -s "$numbered_ts" ] || ffmpeg -nostdin -v error -y -i "$numbered" -c copy "$numbered_ts"
+
+echo "== seeks, 1920x1080, key frame every 10 s, targets 9 s past a key frame (from a pause)"
+for clip in "$numbered" "$numbered_ts"; do
+  [ "$clip" = "$numbered_ts" ] && echo "-- the same clip in MPEG-TS (no index: key frames found by reading)"
+  SDL_AUDIODRIVER=dummy "$bench" seeks "$clip"
+  if command -v mpv >/dev/null && command -v xvfb-run >/dev/null; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$here/bench/engine/mpv_seeks.py" "$clip"
+  else
+    echo "mpv                      not installed (apt-get install mpv xvfb)"
+  fi
+done
 echo "ffplay                   no seek command to time (keys and mouse only)"

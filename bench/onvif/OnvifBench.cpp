@@ -18,12 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/Download.h"
 #include "support/PictureSink.h"
 
 using Clock = std::chrono::steady_clock;
@@ -31,7 +31,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kLogin = "246135";
 // The remote window's buffer length.
 constexpr int kWindowBufferSeconds = 20;
 
@@ -83,8 +82,8 @@ int Search(uint16_t port, int channel, const char* day) {
     to.hour = 23;
     to.minute = to.second = 59;
     const auto started = Clock::now();
-    const int32_t s = NetSearchFiles("127.0.0.1", "", channel - 1, kLogin, kLogin, 1, 0, 1, &from, &to, Collect,
-                                     nullptr, port);
+    const int32_t s = NetSearchFiles("127.0.0.1", "", channel - 1, bench::kLogin, bench::kLogin, 1, 0, 1, &from,
+                                     &to, Collect, nullptr, port);
     if (s < 0 || !WaitUntil([&] { return NetGetSearchState(s) != 0; }, 600s) || NetGetSearchState(s) != 1) {
         std::fprintf(stderr, "search failed (%d)\n", s < 0 ? s : NetGetSearchState(s));
         if (s >= 0) NetStopSearch(s);
@@ -99,22 +98,9 @@ int Search(uint16_t port, int channel, const char* day) {
 }
 
 int Download(uint16_t port, const char* name, const char* destination) {
-    const auto started = Clock::now();
-    const int32_t h = NetStartDownload("127.0.0.1", kLogin, kLogin, name, destination, port, 0, 0, 0);
-    if (h < 0) {
-        std::fprintf(stderr, "NetStartDownload refused\n");
-        return 1;
-    }
-    while (NetGetDownloadProgress(h) >= 0) std::this_thread::sleep_for(1ms);
-    const double seconds = MsSince(started) / 1000;
-    NetStopDownload(h);
-    std::error_code ec;
-    const auto bytes = std::filesystem::file_size(destination, ec);
-    if (ec) {
-        std::fprintf(stderr, "download failed\n");
-        return 1;
-    }
-    std::printf("%.1f %.2f %ju\n", static_cast<double>(bytes) / seconds / 1048576, seconds, bytes);
+    const auto done = bench::Download(port, name, {destination});
+    if (!done) return 1;
+    std::printf("%.1f %.2f %ju\n", done->MbPerSecond(), done->seconds, done->bytes);
     return 0;
 }
 
@@ -123,7 +109,7 @@ int Stream(uint16_t port, const char* name, uint32_t seek_ms, int runs) {
     for (int i = 0; i < runs; ++i) {
         bench::PictureSink sink(704, 576);
         const auto opened = Clock::now();
-        const PlayerHandle h = NetOpenStream("127.0.0.1", kLogin, kLogin, name, &sink.window, port);
+        const PlayerHandle h = NetOpenStream("127.0.0.1", bench::kLogin, bench::kLogin, name, &sink.window, port);
         if (h == -1) {
             std::fprintf(stderr, "NetOpenStream failed\n");
             return 1;

@@ -1,6 +1,6 @@
 // The library's network streams, timed and weighed from outside as a program
-// would use them (pictures go to a window callback that drops them; sound on,
-// through whatever SDL_AUDIODRIVER says):
+// would use them (pictures go to the harnesses' picture sink, which copies
+// each as a window would; sound on, through whatever SDL_AUDIODRIVER says):
 //   stream_bench memory PORT NAME SECONDS
 //       plays the stream for SECONDS s; prints "PEAK_RSS_MB PLAY_MS"
 //   stream_bench restart RECORDER ROOT NAME CYCLES
@@ -18,24 +18,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "player/PlayerSdk.h"
-
-#define STREAM_BENCH_DECLARE(number, name, result, params, args) extern "C" result name params;
-PLAYER_ENTRY_POINTS(STREAM_BENCH_DECLARE)
-#undef STREAM_BENCH_DECLARE
+#include "support/PictureSink.h"
 
 extern char** environ;
 
@@ -43,42 +35,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A window that notes the events posted to it and counts the pictures.
-struct BenchWindow {
-    PlayerWindow window{};
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<intptr_t> codes;
-    std::atomic<int> pictures{0};
-
-    BenchWindow() {
-        window.context = this;
-        window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
-            auto* me = static_cast<BenchWindow*>(self);
-            std::lock_guard lock(me->mutex);
-            me->codes.push_back(code);
-            me->changed.notify_all();
-        };
-        window.present = [](void* self, const uint8_t*, int, int, int) {
-            ++static_cast<BenchWindow*>(self)->pictures;
-        };
-        window.area_size = [](void*, int* w, int* h) {
-            *w = 1280;
-            *h = 720;
-        };
-    }
-    int Count(intptr_t code) {
-        std::lock_guard lock(mutex);
-        return static_cast<int>(std::count(codes.begin(), codes.end(), code));
-    }
-    bool WaitFor(intptr_t code, int count, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] {
-            return std::count(codes.begin(), codes.end(), code) >= count;
-        });
-    }
-};
 
 long PeakRssKb() {
     std::ifstream status("/proc/self/status");
@@ -102,16 +58,15 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-PlayerHandle OpenAndStart(uint16_t port, const char* name, int buffer_seconds, BenchWindow& window,
-                          BenchWindow& picture) {
-    const PlayerHandle h = NetOpenStream("127.0.0.1", "246135", "246135", name, &picture.window, port);
+PlayerHandle OpenAndStart(uint16_t port, const char* name, int buffer_seconds, bench::PictureSink& sink) {
+    const PlayerHandle h = NetOpenStream("127.0.0.1", "246135", "246135", name, &sink.window, port);
     if (h == -1) {
         std::fprintf(stderr, "NetOpenStream failed\n");
         return h;
     }
     NetSetBufferTime(h, buffer_seconds);
-    PlayerSetNotifyWindow(h, &window.window, WM_PLAYER_NOTIFY);
-    if (!window.WaitFor(PLAYER_EVENT_STARTED, 1, 30s)) {
+    PlayerSetNotifyWindow(h, &sink.window, WM_PLAYER_NOTIFY);
+    if (!sink.Wait([&] { return sink.started; }, 30s)) {
         std::fprintf(stderr, "no PLAYER_EVENT_STARTED\n");
         PlayerClose(h);
         return -1;
@@ -121,8 +76,8 @@ PlayerHandle OpenAndStart(uint16_t port, const char* name, int buffer_seconds, B
 }
 
 int Memory(uint16_t port, const char* name, int seconds) {
-    BenchWindow window, picture;
-    const PlayerHandle h = OpenAndStart(port, name, 1, window, picture);
+    bench::PictureSink sink(1280, 720);
+    const PlayerHandle h = OpenAndStart(port, name, 1, sink);
     if (h == -1) return 1;
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const uint32_t played = PlayerGetPlayTime(h);
@@ -183,17 +138,17 @@ int Restart(const char* recorder, const char* root, const char* name, int cycles
         std::fprintf(stderr, "recorder did not start\n");
         return 1;
     }
-    BenchWindow window, picture;
+    bench::PictureSink sink(1280, 720);
     // The remote window's default buffer length.
-    const PlayerHandle h = OpenAndStart(port, name, 20, window, picture);
+    const PlayerHandle h = OpenAndStart(port, name, 20, sink);
     int status = h == -1 ? 1 : 0;
     for (int cycle = 1; cycle <= cycles && status == 0; ++cycle) {
         const uint32_t at = PlayerGetPlayTime(h);
         WaitUntil([&] { return PlayerGetPlayTime(h) >= at + 3000; }, 30s);
-        const int bufferings = window.Count(PLAYER_EVENT_BUFFERING);
+        const int bufferings = sink.Bufferings();
         Kill(pid);
         const auto killed = Clock::now();
-        if (!window.WaitFor(PLAYER_EVENT_BUFFERING, bufferings + 1, 30s)) {
+        if (!sink.Wait([&] { return sink.bufferings > bufferings; }, 30s)) {
             std::fprintf(stderr, "no re-buffering after the kill\n");
             status = 1;
             break;
@@ -201,14 +156,14 @@ int Restart(const char* recorder, const char* root, const char* name, int cycles
         const double rebuffer_ms = MsSince(killed);
         std::this_thread::sleep_for(1s);
         const uint32_t stopped_at = PlayerGetPlayTime(h);
-        const int pictures = picture.pictures;
+        const int pictures = sink.Presents();
         pid = StartRecorder(recorder, root, port);
         const auto restarted = Clock::now();
         const bool resumed = WaitUntil(
-            [&] { return picture.pictures > pictures && PlayerGetPlayTime(h) > stopped_at; }, 30s);
+            [&] { return sink.Presents() > pictures && PlayerGetPlayTime(h) > stopped_at; }, 30s);
         const double resume_ms = MsSince(restarted);
         const uint32_t resumed_at = PlayerGetPlayTime(h);
-        if (!resumed || pid < 0 || window.Count(PLAYER_EVENT_END) > 0) {
+        if (!resumed || pid < 0 || sink.Ended()) {
             std::fprintf(stderr, "playback did not resume\n");
             status = 1;
             break;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Network streams from the recorder on loopback:
 #  1. peak memory (RSS) while streaming a 2 GiB recording from an unpaced
-#     recorder for a while: our library (in a harness that drops the pictures)
+#     recorder for a while: our library (in a harness that keeps a copy of
+#     the last picture, as a window does, and paints nothing)
 #     beside ffplay and mpv playing the same URL (each in a window on a
 #     virtual X server, sound to a null device);
 #  2. a recorder killed and restarted mid-stream (paced at real time): how
@@ -55,9 +56,9 @@ read -r ours_mb ours_played < <(timeout $((seconds + 60)) "$bench_build/bin/stre
 ffplay_mb=$(peak_rss_mb ffplay -loglevel error -autoexit "$url")
 mpv_mb=$(peak_rss_mb mpv --no-config --really-quiet --vo=x11 --ao=null "$url")
 echo "== peak memory streaming a ${size_mb} MiB recording (unpaced recorder on loopback, ${seconds} s of play)"
-echo "  our library (harness, pictures not painted): $ours_mb MB (played $ours_played ms; goal < 150 MB)"
-echo "  ffplay:                                      $ffplay_mb MB"
-echo "  mpv:                                         $mpv_mb MB"
+echo "  our library (harness, pictures copied, not painted): $ours_mb MB (played $ours_played ms; goal < 150 MB)"
+echo "  ffplay:                                             $ffplay_mb MB"
+echo "  mpv:                                                $mpv_mb MB"
 stop_recorder
 
 echo "== recorder killed and restarted mid-stream (paced at real time, down 1 s each time)"

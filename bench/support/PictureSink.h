@@ -2,8 +2,8 @@
 // picture sink of a fixed size (each picture is copied as a window would;
 // nothing is drawn on screen) that is also the notify window. It keeps the
 // last picture, counts the pictures, hands each with the time it arrived to
-// an optional probe (under its lock), notes when the last came, and notes
-// PLAYER_EVENT_STARTED and PLAYER_EVENT_END.
+// an optional probe (under its lock), notes when the last came, notes
+// PLAYER_EVENT_STARTED and PLAYER_EVENT_END, and counts PLAYER_EVENT_BUFFERING.
 // The harnesses call the library's C entry points, declared here as well.
 #pragma once
 
@@ -36,15 +36,22 @@ struct PictureSink {
     Clock::time_point last_present{};
     bool started = false;
     bool ended = false;
+    int bufferings = 0;
     std::function<void(const PictureSink&, Clock::time_point)> probe;
 
     PictureSink(int area_width, int area_height) : width(area_width), height(area_height) {
         window.context = this;
         window.post = [](void* self, uint32_t, intptr_t code, intptr_t) {
             auto* sink = static_cast<PictureSink*>(self);
-            if (code != PLAYER_EVENT_END && code != PLAYER_EVENT_STARTED) return;
             std::lock_guard lock(sink->mutex);
-            (code == PLAYER_EVENT_END ? sink->ended : sink->started) = true;
+            if (code == PLAYER_EVENT_END)
+                sink->ended = true;
+            else if (code == PLAYER_EVENT_STARTED)
+                sink->started = true;
+            else if (code == PLAYER_EVENT_BUFFERING)
+                ++sink->bufferings;
+            else
+                return;
             sink->changed.notify_all();
         };
         window.present = [](void* self, const uint8_t* picture, int, int rows, int row_bytes) {
@@ -79,6 +86,10 @@ struct PictureSink {
     bool Ended() const {
         std::lock_guard lock(mutex);
         return ended;
+    }
+    int Bufferings() const {
+        std::lock_guard lock(mutex);
+        return bufferings;
     }
     // Waits until the condition (read under the lock) holds; false when the
     // time runs out first. The condition must not call the library.

@@ -25,8 +25,8 @@ constexpr size_t kMaxQueuedBytes = 64u << 20;
 // One cut: a writer and the thread that feeds it from a queue.
 class CutRecorder::Session {
 public:
-    Session(std::unique_ptr<CutWriter> writer, const std::atomic<int64_t>* shown_us)
-        : writer_(std::move(writer)), shown_us_(shown_us) {
+    Session(std::unique_ptr<CutWriter> writer, const std::atomic<int64_t>* shown_us, int video_stream)
+        : writer_(std::move(writer)), shown_us_(shown_us), video_stream_(video_stream) {
         // A writer thread that failed leaves a cut to be removed, not half written.
         thread_ = std::thread([this] {
             if (!Shielded([this] { Run(); })) writer_->Fail();
@@ -106,10 +106,15 @@ private:
                         av_packet_free(&unseen);
                         continue;
                     }
-                } else if (finishing_ && front.time_us > end_us_) {
-                    // Read ahead of the picture on screen when the cut ended.
-                    ClearLocked();
-                    return;
+                } else if (finishing_) {
+                    if (!WithinEndLocked(front)) {
+                        // Read ahead of the picture on screen when the cut ended.
+                        AVPacket* unseen = front.packet;
+                        queue_.pop_front();
+                        queued_bytes_ -= static_cast<size_t>(unseen->size);
+                        av_packet_free(&unseen);
+                        continue;
+                    }
                 } else if (!finishing_ && front.time_us > shown_us_->load()) {
                     wake_.wait_for(lock, std::chrono::milliseconds(20));
                     continue;
@@ -137,9 +142,31 @@ private:
         AVPacket* packet = nullptr;
         int64_t time_us = INT64_MIN;
     };
+    // Once the cut ends, whether a packet of its last part belongs in it.
+    // Sound and pictures are interleaved by decoding time, so sound past the
+    // end may come before the last pictures: each packet is judged alone.
+    // Pictures are kept up to the last one shown in decoding order, with the
+    // references it needs even when they are presented after it.
+    bool WithinEndLocked(const Item& item) {
+        if (item.packet->stream_index != video_stream_) return item.time_us <= end_us_;
+        if (pictures_to_end_ < 0) {
+            pictures_to_end_ = 0;
+            int64_t seen = 0;
+            for (const Item& each : queue_) {
+                if (each.packet == nullptr || each.packet->stream_index != video_stream_) continue;
+                ++seen;
+                if (each.time_us != INT64_MIN && each.time_us <= end_us_) pictures_to_end_ = seen;
+            }
+        }
+        if (pictures_to_end_ == 0) return false;
+        --pictures_to_end_;
+        return true;
+    }
     std::unique_ptr<CutWriter> writer_;
     const std::atomic<int64_t>* shown_us_;
+    const int video_stream_;
     int64_t end_us_ = INT64_MAX;
+    int64_t pictures_to_end_ = -1;  // picture packets of the last part still to write; -1 not yet counted
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Item> queue_;          // packets, and a null one where a part ends
@@ -224,7 +251,7 @@ bool CutRecorder::Start(const std::string& path, int64_t shown_us) {
     const bool started = writer != nullptr;
     std::unique_ptr<Session> previous;
     if (writer) {
-        auto session = std::make_unique<Session>(std::move(writer), shown_us_);
+        auto session = std::make_unique<Session>(std::move(writer), shown_us_, video_stream_);
         std::lock_guard lock(mutex_);
         // From the last key frame at or before the picture on screen.
         auto from = kept_.end();

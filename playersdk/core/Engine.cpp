@@ -7,6 +7,7 @@
 #include "core/AudioOutput.h"
 #include "core/BmpWriter.h"
 #include "core/CutRecorder.h"
+#include "core/MediaExtent.h"
 #include "core/DrivePath.h"
 #include "core/EngineBounds.h"
 #include "core/Timeline.h"

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "core/EventPoster.h"
+#include "core/KeyFrameMap.h"
 #include "core/MediaInput.h"
 #include "core/PacketQueue.h"
 #include "core/PictureQueue.h"
@@ -48,6 +49,7 @@ namespace playersdk {
 
 class AudioOutput;
 class CutRecorder;
+class FragmentEnd;
 class Timeline;
 
 // What each public member does is said in Player.h.
@@ -111,21 +113,28 @@ private:
     // The next packet of the input, its timestamps in media time (see there).
     int ReadMediaPacket(AVPacket* packet);
     int64_t PacketTimeUs(const AVPacket* packet) const;
+    // The media time it is decoded at (its presentation time when it has none).
+    int64_t PacketDecodeTimeUs(const AVPacket* packet) const;
     int64_t PacketDurationUs(const AVPacket* packet) const;
     // The packet lies past the end of what a file cut short holds.
     bool PastHeldEnd(const AVPacket* packet) const;
     // Read thread: the total reaches at least to the end of this packet.
     void GrowTotal(const AVPacket* packet);
     bool QueuesFull() const;
+    // A fragmented MP4 still being written: the total reaches to the end of
+    // its last whole fragment, read or not (at most every kFragmentLookEvery).
+    void FollowFragments();
     void RoutePacket(AVPacket* packet);
 
     // --- seeking (Seeking.cpp) ---
     // An entry point's seek.
     void RequestSeekLocked(int64_t target_us);
-    bool SameKeyFrame(int64_t a_us, int64_t b_us) const;
     // The read thread's part.
     void SeekLocked(std::unique_lock<std::mutex>& lock);
     bool SeekToKeyFrameAtOrBefore(int64_t target_us);
+    // A fragmented MP4 read fragment by fragment: its index holds only the
+    // fragments read so far, so it reads on to the one holding ts.
+    void ReadOnToFragmentOf(int64_t ts);
     // Moves the input to a byte position (a seek); false when it cannot.
     bool SeekToByte(int64_t pos);
     // Whether the sound track has carried nothing for kSilentSoundUs of the
@@ -195,15 +204,20 @@ private:
     int64_t held_end_us_ = AV_NOPTS_VALUE;
     // The container can be read further as its file grows.
     bool may_grow_ = true;
+    // A fragmented MP4 read fragment by fragment as it is written: where its
+    // last whole fragment ends; null for anything else.
+    std::unique_ptr<FragmentEnd> fragment_end_;
+    PlaybackClock::WallClock::time_point fragments_looked_at_;
     // Timestamps that jump, or none at all, made one continuous media time.
     std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;
     // The container seeks by timestamps to any picture (MPEG-TS, MPEG-PS):
     // seeks find their key frame by reading.
     bool seek_by_reading_ = false;
-    // Media times of the key frames, when the container's index is whole at
-    // the open (MP4 but a fragmented one still being written); empty otherwise.
-    std::vector<int64_t> key_times_us_;
+    // The key frames: all of them when the container's index is whole at
+    // the open (MP4 but a fragmented one still being written); else those
+    // the read thread has read so far, with the stretches it read through.
+    KeyFrameMap key_frames_;
 
     // The picture thread's decoder. Playing needs few decoding threads (each
     // costs CPU of its own); an exact seek decoding on from a key frame wants

@@ -56,6 +56,14 @@ constexpr std::chrono::milliseconds kEndPoll{10};
 // search for a key frame starts (then 4x further each time), and how much it
 // reads at most from each start.
 constexpr int64_t kKeyFrameSearchStepUs = 1000000;
+// The first search in a local file reads on this far past the target, so that the key frames
+// there are known: seeks into it that follow soon decode on (a seek bar
+// dragged) rather than search again.
+constexpr int64_t kKeyFrameLookAheadUs = 1000000;
+
+// A fragmented MP4 still being written: how often the read thread looks for
+// the fragments added to it, for the total and the seek bar.
+constexpr std::chrono::milliseconds kFragmentLookEvery{500};
 constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
 
 // The read thread tries again this soon when the input has nothing yet, or

@@ -72,6 +72,78 @@ bool Mp4Fragmented(AVIOContext* pb) {
     return fragmented;
 }
 
+int64_t FragmentEnd::MoofEnd(AVIOContext* pb, int64_t from, int64_t to) const {
+    // moof > traf > tfhd (track, default duration), tfdt (start), trun (samples).
+    for (int64_t at = from; at + 8 <= to;) {
+        if (avio_seek(pb, at, SEEK_SET) != at) return -1;
+        const int64_t size = avio_rb32(pb);
+        const uint32_t type = avio_rl32(pb);
+        if (size < 8 || at + size > to) return -1;
+        if (type == MKTAG('t', 'r', 'a', 'f')) {
+            bool ours = false;
+            int64_t start = -1, samples = 0, durations = 0, default_duration = fallback_duration_;
+            for (int64_t child = at + 8; child + 12 <= at + size;) {
+                avio_seek(pb, child, SEEK_SET);
+                const int64_t child_size = avio_rb32(pb);
+                const uint32_t child_type = avio_rl32(pb);
+                if (child_size < 12 || child + child_size > at + size) break;
+                const uint32_t version_flags = avio_rb32(pb);
+                const uint32_t flags = version_flags & 0xffffff;
+                if (child_type == MKTAG('t', 'f', 'h', 'd')) {
+                    ours = static_cast<int>(avio_rb32(pb)) == track_id_;
+                    if (flags & 0x01) avio_skip(pb, 8);
+                    if (flags & 0x02) avio_skip(pb, 4);
+                    if (flags & 0x08) default_duration = avio_rb32(pb);
+                } else if (child_type == MKTAG('t', 'f', 'd', 't')) {
+                    start = (version_flags >> 24) == 1 ? static_cast<int64_t>(avio_rb64(pb)) : avio_rb32(pb);
+                } else if (child_type == MKTAG('t', 'r', 'u', 'n')) {
+                    const int64_t count = avio_rb32(pb);
+                    if (flags & 0x100) {  // each sample's own duration
+                        if (flags & 0x01) avio_skip(pb, 4);
+                        if (flags & 0x04) avio_skip(pb, 4);
+                        const int rest = 4 * (((flags & 0x200) != 0) + ((flags & 0x400) != 0) + ((flags & 0x800) != 0));
+                        for (int64_t i = 0; i < count && !avio_feof(pb); ++i) {
+                            durations += avio_rb32(pb);
+                            avio_skip(pb, rest);
+                        }
+                    } else {
+                        samples += count;
+                    }
+                }
+                child += child_size;
+            }
+            if (ours && start >= 0) return start + durations + samples * default_duration;
+        }
+        at += size;
+    }
+    return -1;
+}
+
+int64_t FragmentEnd::EndUs(AVIOContext* pb) {
+    const int64_t position = avio_tell(pb);
+    const int64_t file_size = avio_size(pb);
+    while (file_size > 0 && next_box_ + 8 <= file_size && avio_seek(pb, next_box_, SEEK_SET) == next_box_) {
+        int64_t size = avio_rb32(pb);
+        const uint32_t type = avio_rl32(pb);
+        int header = 8;
+        if (size == 1) {
+            size = static_cast<int64_t>(avio_rb64(pb));
+            header = 16;
+        }
+        // A box still being written (0: it runs to the end) is walked over next time.
+        if (avio_feof(pb) || size < header || next_box_ + size > file_size) break;
+        if (type == MKTAG('m', 'o', 'o', 'f')) {
+            pending_end_ = MoofEnd(pb, next_box_ + header, next_box_ + size);
+        } else if (type == MKTAG('m', 'd', 'a', 't') && pending_end_ >= 0) {
+            end_ = std::max(end_, pending_end_);
+            pending_end_ = -1;
+        }
+        next_box_ += size;
+    }
+    avio_seek(pb, position, SEEK_SET);
+    return end_ >= 0 ? av_rescale_q(end_, time_base_, AV_TIME_BASE_Q) : AV_NOPTS_VALUE;
+}
+
 int64_t HeldEndUs(AVFormatContext* format, int video_stream) {
     const int64_t size = avio_size(format->pb);
     if (size <= 0 || video_stream < 0) return AV_NOPTS_VALUE;

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 struct AVFormatContext;
 struct AVIOContext;
 
@@ -25,5 +29,32 @@ int64_t HeldEndUs(AVFormatContext* format, int video_stream);
 // unless told to read them as they come. False for anything else. Leaves
 // the input where it was.
 bool Mp4Fragmented(AVIOContext* pb);
+
+// Where the media of a fragmented MP4 still being written ends: the end of
+// one track's samples in the last fragment (moof and its mdat) stored whole.
+// Each call walks on from where the one before stopped, over the boxes
+// added since, so following a file costs a few header reads per fragment.
+class FragmentEnd {
+public:
+    // fallback_duration: a sample's duration (track time base) when the
+    // fragment gives none.
+    FragmentEnd(int track_id, AVRational time_base, int64_t fallback_duration)
+        : track_id_(track_id), time_base_(time_base), fallback_duration_(fallback_duration) {}
+
+    // The end in AV_TIME_BASE units on the container's own timeline, or
+    // AV_NOPTS_VALUE before a whole fragment. Leaves the input where it was.
+    int64_t EndUs(AVIOContext* pb);
+
+private:
+    // The track's decoding time after the samples of this moof, or -1.
+    int64_t MoofEnd(AVIOContext* pb, int64_t from, int64_t to) const;
+
+    int track_id_;
+    AVRational time_base_;
+    int64_t fallback_duration_;
+    int64_t next_box_ = 0;             // the first top-level box not walked over yet
+    int64_t pending_end_ = -1;         // a moof's end, until its mdat is whole
+    int64_t end_ = -1;                 // track time base
+};
 
 }  // namespace playersdk

@@ -92,9 +92,10 @@ bool Engine::OpenMedia(std::string* why) {
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     format_->interrupt_callback = {&Engine::Interrupted, this};
     format_->io_open = &RefuseNestedOpen;
-    // A fragmented MP4 still being written: its fragments are read as they
-    // come, those written after the open too, rather than indexed at the open.
-    const bool fragments_as_they_come = input_->Local() && input_->BeingWritten() && Mp4Fragmented(avio_);
+    // A fragmented MP4 still being written (here or at the recorder): its
+    // fragments are read as they come, those written after the open too,
+    // rather than indexed at the open.
+    const bool fragments_as_they_come = input_->BeingWritten() && Mp4Fragmented(avio_);
     if (fragments_as_they_come) format_->flags |= AVFMT_FLAG_IGNIDX;
     if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
         *why = "not a media file this library plays";
@@ -137,15 +138,22 @@ bool Engine::OpenMedia(std::string* why) {
     // An MP4 indexed whole at the open cannot be read further as it grows.
     const bool mp4 = std::strncmp(format_->iformat->name, "mov", 3) == 0;
     may_grow_ = !mp4 || fragments_as_they_come;
+    if (fragments_as_they_come) {
+        const AVStream* video = format_->streams[video_stream_];
+        fragment_end_ = std::make_unique<FragmentEnd>(
+            video->id, video->time_base, av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base));
+        FollowFragments();
+    }
     if (mp4 && !fragments_as_they_come) {
+        std::vector<int64_t> key_times_us;
         AVStream* video = format_->streams[video_stream_];
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
             const AVIndexEntry* entry = avformat_index_get_entry(video, i);
             if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
-                key_times_us_.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+                key_times_us.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
             }
         }
-        std::sort(key_times_us_.begin(), key_times_us_.end());
+        key_frames_.SetWhole(key_times_us);
     }
     shown_ = av_frame_alloc();
     if (shown_ == nullptr) return false;

@@ -3,6 +3,7 @@
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
 #include "core/Engine.h"
+#include "core/MediaExtent.h"
 #include "core/Timeline.h"
 
 extern "C" {
@@ -46,6 +47,11 @@ int64_t Engine::PacketTimeUs(const AVPacket* packet) const {
     return av_rescale_q(ts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
 }
 
+int64_t Engine::PacketDecodeTimeUs(const AVPacket* packet) const {
+    if (packet->dts == AV_NOPTS_VALUE) return PacketTimeUs(packet);
+    return av_rescale_q(packet->dts, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q) - start_us_;
+}
+
 int64_t Engine::PacketDurationUs(const AVPacket* packet) const {
     if (packet->duration > 0) {
         return av_rescale_q(packet->duration, format_->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
@@ -56,6 +62,16 @@ int64_t Engine::PacketDurationUs(const AVPacket* packet) const {
 bool Engine::QueuesFull() const {
     if (video_packets_.Bytes() + sound_packets_.Bytes() > kMaxQueuedBytes) return true;
     return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilent() || sound_packets_.HoldsShare(1.0));
+}
+
+void Engine::FollowFragments() {
+    fragments_looked_at_ = PlaybackClock::WallClock::now();
+    input_->HoldGrowthWait(true);  // box headers are read within the file's size: no wait at its end
+    const int64_t end_us = fragment_end_->EndUs(format_->pb);
+    input_->HoldGrowthWait(false);
+    if (end_us == AV_NOPTS_VALUE) return;
+    const int64_t end_ms = (end_us - start_us_) / 1000;
+    if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
 void Engine::RoutePacket(AVPacket* packet) {
@@ -73,6 +89,7 @@ void Engine::RoutePacket(AVPacket* packet) {
     const int64_t time = PacketTimeUs(owned);
     if (index == video_stream_) {
         if (time != kUnknownTime) video_read_us_ = time;
+        key_frames_.Read(PacketDecodeTimeUs(owned), time, (owned->flags & AV_PKT_FLAG_KEY) != 0);
         {
             // Pictures come in decoding order: one timed behind the mark is a
             // reordered picture, not progress (a seek goes back in bytes too).
@@ -109,8 +126,15 @@ void Engine::ReadLoop() {
                 continue;
             }
         }
+        if (fragment_end_ && PlaybackClock::WallClock::now() - fragments_looked_at_ >= kFragmentLookEvery) {
+            FollowFragments();
+        }
         if (video_packets_.EndMarked() || QueuesFull()) {
-            reader_wake_.Wait();
+            if (fragment_end_) {
+                reader_wake_.WaitFor(kFragmentLookEvery);
+            } else {
+                reader_wake_.Wait();
+            }
             continue;
         }
         int result = ReadMediaPacket(packet);

@@ -1,6 +1,5 @@
 // Seeking: a seek asked for by an entry point, merged into one under way
 // when decoding on reaches it, and carried out by the read thread.
-#include <algorithm>
 
 #include "core/AudioOutput.h"
 #include "core/CutRecorder.h"
@@ -14,18 +13,11 @@ extern "C" {
 
 namespace playersdk {
 
-bool Engine::SameKeyFrame(int64_t a_us, int64_t b_us) const {
-    if (key_times_us_.empty()) return false;
-    auto a = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), a_us);
-    auto b = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), b_us);
-    return a == b && a != key_times_us_.begin();
-}
-
 void Engine::RequestSeekLocked(int64_t target_us) {
     // While the picture thread decodes on to an exact target, a target further
     // on before the next key frame is reached by decoding on: no new seek.
     const bool decode_on = state_.Seeking() && !state_.SeekPending() && refining_ && target_us >= refined_to_us_ &&
-                           SameKeyFrame(state_.SerialTargetUs(), target_us);
+                           key_frames_.SameKeyFrame(state_.SerialTargetUs(), target_us);
     // A cut keeps what was shown before the seek, up to the picture on screen.
     if (!decode_on) cut_->SeekAsked(shown_us_);
     state_.RequestSeek(target_us, decode_on);
@@ -59,11 +51,15 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
         const int64_t pos = timeline_->PosOf(ts);
         if (pos >= 0) {
             SeekToByte(pos);
-        } else if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
-            avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+        } else {
+            if (fragment_end_) ReadOnToFragmentOf(ts);
+            if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
+                avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
+            }
         }
     }
     timeline_->Restart();
+    key_frames_.Restart();
     input_->HoldGrowthWait(false);
     cut_->SeekDone();
     lock.lock();
@@ -77,7 +73,6 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
 bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return false;
-    const AVRational video_base = format_->streams[video_stream_]->time_base;
     const int64_t size = avio_size(format_->pb);
     int64_t found = -1;
     bool from_start = false;
@@ -96,11 +91,16 @@ bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
             if (!SeekToByte(known)) break;
         } else if (avformat_seek_file(format_, -1, INT64_MIN, start_us_ + from_us, start_us_ + from_us, 0) >= 0) {
             timeline_->Restart();
+            key_frames_.Restart();
         } else {
             if (size <= 0 || total_ms_ == 0) break;
             const auto guess = static_cast<int64_t>(static_cast<double>(size) * from_us / (total_ms_ * 1000.0));
             if (!SeekToByte(guess)) break;
         }
+        // The first search in a local file reads on past the target for the
+        // key frames there (a stream would wait for those bytes to come).
+        const bool look_ahead = back_us == kKeyFrameSearchStepUs && input_->Local();
+        const int64_t read_to_us = target_us + (look_ahead ? kKeyFrameLookAheadUs : 0);
         int64_t scanned = 0;
         for (int n = 0; scanned < kKeyFrameSearchBytes; ++n) {
             if ((n & 15) == 0) {
@@ -113,15 +113,12 @@ bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
             bool passed = false;
             if (packet->stream_index == video_stream_) {
                 const int64_t pts = PacketTimeUs(packet);
-                if ((packet->flags & AV_PKT_FLAG_KEY) != 0 && packet->pos >= 0 && pts != kUnknownTime &&
-                    pts <= target_us) {
-                    found = packet->pos;
-                }
+                const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+                if (key && packet->pos >= 0 && pts != kUnknownTime && pts <= target_us) found = packet->pos;
                 // In decoding order: past the target, no key frame to come is at or before it.
-                const int64_t dts = packet->dts != AV_NOPTS_VALUE
-                                        ? av_rescale_q(packet->dts, video_base, AV_TIME_BASE_Q) - start_us_
-                                        : pts;
-                passed = dts != kUnknownTime && dts > target_us;
+                const int64_t dts = PacketDecodeTimeUs(packet);
+                key_frames_.Read(dts, pts, key);
+                passed = dts != kUnknownTime && dts > read_to_us;
             }
             av_packet_unref(packet);
             if (passed) break;
@@ -133,9 +130,34 @@ bool Engine::SeekToKeyFrameAtOrBefore(int64_t target_us) {
     return found >= 0 && SeekToByte(found);
 }
 
+void Engine::ReadOnToFragmentOf(int64_t ts) {
+    AVStream* video = format_->streams[video_stream_];
+    const int64_t wanted = av_rescale_q(ts, AV_TIME_BASE_Q, video->time_base);
+    auto indexed_to = [video] {
+        const int n = avformat_index_get_entries_count(video);
+        const AVIndexEntry* last = n > 0 ? avformat_index_get_entry(video, n - 1) : nullptr;
+        return last != nullptr ? last->timestamp : INT64_MIN;
+    };
+    if (indexed_to() >= wanted) return;
+    // From the last key frame indexed, demultiplexing only: each fragment
+    // read adds its samples to the index.
+    avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0);
+    AVPacket* packet = av_packet_alloc();
+    for (int n = 0; packet != nullptr && indexed_to() < wanted; ++n) {
+        if ((n & 15) == 0) {
+            std::lock_guard lock(mutex_);
+            if (quit_ || state_.SeekPending()) break;
+        }
+        if (av_read_frame(format_, packet) < 0) break;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+}
+
 bool Engine::SeekToByte(int64_t pos) {
     const bool moved = avformat_seek_file(format_, -1, INT64_MIN, pos, pos, AVSEEK_FLAG_BYTE) >= 0;
     timeline_->Restart();
+    key_frames_.Restart();
     return moved;
 }
 

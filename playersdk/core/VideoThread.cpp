@@ -158,9 +158,9 @@ bool Engine::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
     const double budget_us = std::chrono::duration<double, std::micro>(kDecodeOnBudget).count();
     const double pace = static_cast<double>(reached_us - state.refine_from_us) / spent_us;
     const auto reachable = reached_us + static_cast<int64_t>(pace * std::max(0.0, budget_us - spent_us));
-    const auto next_key = std::upper_bound(key_times_us_.begin(), key_times_us_.end(), target);
-    if (next_key != key_times_us_.end() && *next_key - target < target - reachable) {
-        RequestSeekLocked(*next_key);  // a new seek: what is decoded now is dropped
+    const int64_t next_key = key_frames_.KeyFrameAfter(target);
+    if (next_key != KeyFrameMap::kUnknown && next_key - target < target - reachable) {
+        RequestSeekLocked(next_key);  // a new seek: what is decoded now is dropped
         return true;
     }
     if (spent < kDecodeOnBudget) return true;

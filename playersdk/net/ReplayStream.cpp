@@ -9,11 +9,6 @@
 #include "net/ReplaySession.h"
 #include "net/SinceKey.h"
 
-extern "C" {
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-}
-
 namespace playersdk::net {
 namespace {
 
@@ -44,8 +39,6 @@ constexpr std::chrono::milliseconds kRetryDelays[] = {
     std::chrono::milliseconds(500), std::chrono::milliseconds(500)};
 // From this speed on, the device sends key frames only.
 constexpr double kIntraFromSpeed = 8.0;
-// A starved reader is fed again once this much media is held ahead of it.
-constexpr int64_t kFedAgainMs = 300;
 
 uint64_t AlignDown(uint64_t pos) { return pos / kTsPacket * kTsPacket; }
 uint64_t AlignUp(uint64_t pos) { return (pos + kTsPacket - 1) / kTsPacket * kTsPacket; }
@@ -78,17 +71,6 @@ StreamOpen ReplayStream::Connect(std::chrono::milliseconds budget) {
     if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return answered_; });
     return answered_ ? status_ : StreamOpen::Unreachable;
-}
-
-void ReplayStream::SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = true;
-    deadline_ = deadline;
-}
-
-void ReplayStream::ClearReadDeadline() {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = false;
 }
 
 void ReplayStream::Run() {
@@ -273,7 +255,7 @@ ReplayStream::Paced ReplayStream::KeepPace(ReplaySession& replay, DevicePace& pa
     const auto began = std::chrono::steady_clock::now();
     bool asked_pause = pace.paused;
     while (!interrupted_ && !restart_ &&
-           (player_paused_ || AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs)) {
+           (player_paused_ || AheadBytesLocked() >= kAheadBytes || ArrivedAheadMsLocked() >= kAheadMs)) {
         if (!asked_pause && (player_paused_ || std::chrono::steady_clock::now() - began >= kPauseAfter)) {
             asked_pause = true;
             lock.unlock();
@@ -313,7 +295,7 @@ RtspPlay ReplayStream::PacedPlayLocked() const {
     return play;
 }
 
-int64_t ReplayStream::AheadMsLocked() const {
+int64_t ReplayStream::ArrivedAheadMsLocked() const {
     if (chunks_.empty()) return 0;
     const auto at = std::upper_bound(chunks_.begin(), chunks_.end(), read_pos_,
                                      [](uint64_t pos, const Chunk& chunk) { return pos < chunk.pos; });
@@ -327,73 +309,26 @@ uint64_t ReplayStream::AheadBytesLocked() const {
     return ahead;
 }
 
-void ReplayStream::RequestRestartLocked(uint64_t pos) {
-    restart_ = true;
-    restart_at_ = pos;
-    abandon_ = true;
-    changed_.notify_all();
-}
-
-int ReplayStream::Read(uint8_t* buffer, int size) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (interrupted_) return AVERROR_EXIT;
-        if (read_pos_ >= size_) return AVERROR_EOF;
-        if (!restart_ && read_pos_ >= held_from_ && read_pos_ < cursor_) {
-            const auto next = std::upper_bound(chunks_.begin(), chunks_.end(), read_pos_,
-                                               [](uint64_t pos, const Chunk& chunk) { return pos < chunk.pos; });
-            size_t n = 0;
-            if (next != chunks_.begin() && read_pos_ < std::prev(next)->pos + std::prev(next)->bytes.size()) {
-                const Chunk& chunk = *std::prev(next);
-                const size_t offset = static_cast<size_t>(read_pos_ - chunk.pos);
-                n = std::min(chunk.bytes.size() - offset, static_cast<size_t>(size));
-                std::memcpy(buffer, chunk.bytes.data() + offset, n);
-            } else {
-                const uint64_t gap_end = next != chunks_.end() ? next->pos : cursor_;
-                n = static_cast<size_t>(std::min<uint64_t>(gap_end - read_pos_, static_cast<uint64_t>(size)));
-                for (size_t i = 0; i < n; ++i) buffer[i] = NullPacketByte(read_pos_ + i);
-            }
-            read_pos_ += n;
-            if (starved_ && AheadMsLocked() >= kFedAgainMs) starved_ = false;
-            changed_.notify_all();
-            return static_cast<int>(n);
-        }
-        if (gone_) return AVERROR_EOF;
-        // The run has reached the stretch's end: nothing comes after it.
-        if (!restart_ && over_ && read_pos_ >= cursor_) return AVERROR_EOF;
-        const bool on_its_way = restart_ ? restart_at_ == read_pos_
-                                         : read_pos_ >= held_from_ && read_pos_ <= cursor_ + kWaitAheadBytes;
-        if (!on_its_way) RequestRestartLocked(read_pos_);
-        if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
-        if (!starved_) {
-            starved_ = true;
-            starved_since_ = std::chrono::steady_clock::now();
-        }
-        changed_.wait_for(lock, std::chrono::milliseconds(100));
+size_t ReplayStream::CopyHeldLocked(uint8_t* buffer, size_t size) const {
+    const auto next = std::upper_bound(chunks_.begin(), chunks_.end(), read_pos_,
+                                       [](uint64_t pos, const Chunk& chunk) { return pos < chunk.pos; });
+    if (next != chunks_.begin() && read_pos_ < std::prev(next)->pos + std::prev(next)->bytes.size()) {
+        const Chunk& chunk = *std::prev(next);
+        const size_t offset = static_cast<size_t>(read_pos_ - chunk.pos);
+        const size_t n = std::min(chunk.bytes.size() - offset, size);
+        std::memcpy(buffer, chunk.bytes.data() + offset, n);
+        return n;
     }
+    const uint64_t gap_end = next != chunks_.end() ? next->pos : cursor_;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(gap_end - read_pos_, size));
+    for (size_t i = 0; i < n; ++i) buffer[i] = NullPacketByte(read_pos_ + i);
+    return n;
 }
 
-int64_t ReplayStream::Seek(int64_t offset, int whence) {
-    std::lock_guard lock(mutex_);
-    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return static_cast<int64_t>(size_);
-    int64_t target;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
-        case SEEK_END: target = static_cast<int64_t>(size_) + offset; break;
-        default: return -1;
-    }
-    if (target < 0 || static_cast<uint64_t>(target) > size_) return -1;
-    read_pos_ = static_cast<uint64_t>(target);
-    changed_.notify_all();
-    return target;
-}
+bool ReplayStream::NothingMoreLocked() const { return gone_ || (!restart_ && over_ && read_pos_ >= cursor_); }
 
-void ReplayStream::Interrupt() {
-    std::lock_guard lock(mutex_);
-    interrupted_ = true;
-    abandon_ = true;
-    changed_.notify_all();
+bool ReplayStream::ComingLocked() const {
+    return read_pos_ >= held_from_ && read_pos_ <= cursor_ + kWaitAheadBytes;
 }
 
 void ReplayStream::NotePace(double speed, bool paused) {
@@ -412,24 +347,12 @@ void ReplayStream::NotePlayMs(int64_t play_ms) {
 int64_t ReplayStream::BufferedMs() const {
     std::lock_guard lock(mutex_);
     if (restart_ || read_pos_ < held_from_ || read_pos_ > cursor_) return 0;
-    return AheadMsLocked();
+    return ArrivedAheadMsLocked();
 }
 
 bool ReplayStream::Full() const {
     std::lock_guard lock(mutex_);
-    return !restart_ && (AheadBytesLocked() >= kAheadBytes || AheadMsLocked() >= kAheadMs);
-}
-
-int64_t ReplayStream::StarvedMs() const {
-    std::lock_guard lock(mutex_);
-    if (!starved_) return 0;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starved_since_)
-        .count();
-}
-
-void ReplayStream::ResetStarved() {
-    std::lock_guard lock(mutex_);
-    starved_ = false;
+    return !restart_ && (AheadBytesLocked() >= kAheadBytes || ArrivedAheadMsLocked() >= kAheadMs);
 }
 
 bool ReplayStream::FetchOver() const {

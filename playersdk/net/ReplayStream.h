@@ -18,27 +18,24 @@
 // what the device sends again is skipped only where it was written whole.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "net/FetchedStream.h"
 #include "net/OnvifSearch.h"
 #include "net/ReplaySession.h"
 #include "net/RecorderClient.h"
 #include "net/StreamBuffer.h"
-#include "net/StreamSource.h"
 
 namespace playersdk::net {
 
 class ReplayMuxer;
 
-class ReplayStream final : public StreamSource {
+class ReplayStream final : public FetchedStream {
 public:
     ReplayStream(RecorderLogin login, ReplayStretch stretch);
     ~ReplayStream() override;
@@ -47,20 +44,13 @@ public:
 
     // Starts the replay and waits, at most `budget`, for its first picture.
     StreamOpen Connect(std::chrono::milliseconds budget);
-    void SetReadDeadline(std::chrono::steady_clock::time_point deadline);
-    void ClearReadDeadline();
 
-    int Read(uint8_t* buffer, int size) override;
-    int64_t Seek(int64_t offset, int whence) override;
-    void Interrupt() override;
     void NotePlayMs(int64_t play_ms) override;
     void NotePace(double speed, bool paused) override;
     // The laid-out file holds each frame at its time: nothing to learn.
     void NoteRead(uint64_t, int64_t) override {}
     int64_t BufferedMs() const override;
     bool Full() const override;
-    int64_t StarvedMs() const override;
-    void ResetStarved() override;
     bool FetchOver() const override;
     void SetDurationIfUnknown(int64_t) override {}
 
@@ -97,35 +87,34 @@ private:
     Paced KeepPace(ReplaySession& replay, DevicePace& pace, std::optional<int64_t> key_utc_ms);
     // A PLAY at the player's pace, the device pacing.
     RtspPlay PacedPlayLocked() const;
-    int64_t AheadMsLocked() const;
     uint64_t AheadBytesLocked() const;
-    void RequestRestartLocked(uint64_t pos);
+
+    // The reading side's hooks (see net/FetchedStream.h).
+    uint64_t SizeLocked() const override { return size_; }
+    // Not once a restart is asked: the run that brought what is held ends.
+    bool HeldLocked() const override { return !restart_ && read_pos_ >= held_from_ && read_pos_ < cursor_; }
+    // The chunk's bytes at read_pos_, or the null packets of the gap there.
+    size_t CopyHeldLocked(uint8_t* buffer, size_t size) const override;
+    // The fetch gave up, or its run has reached the stretch's end before
+    // read_pos_.
+    bool NothingMoreLocked() const override;
+    bool ComingLocked() const override;
+    int64_t ArrivedAheadMsLocked() const override;
 
     const RecorderLogin login_;
     const ReplayStretch stretch_;
     const uint64_t size_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::deque<Chunk> chunks_;
     uint64_t held_from_ = 0;  // bytes [held_from_, cursor_) can be read
     uint64_t cursor_ = 0;
-    uint64_t read_pos_ = 0;
     int64_t play_ms_ = 0;
     double speed_ = 1.0;
     bool player_paused_ = false;
-    bool restart_ = false;
-    uint64_t restart_at_ = 0;
     bool over_ = false;       // the run reached the stretch's end
     bool gone_ = false;
-    bool interrupted_ = false;
     StreamOpen status_ = StreamOpen::Unreachable;
     bool answered_ = false;
-    bool starved_ = false;
-    std::chrono::steady_clock::time_point starved_since_;
-    bool has_deadline_ = false;
-    std::chrono::steady_clock::time_point deadline_;
-    std::atomic<bool> abandon_{false};  // ends the run's network waits
     std::thread fetcher_;
 };
 

@@ -6,11 +6,6 @@
 #include "core/Barrier.h"
 #include "net/HttpGet.h"
 
-extern "C" {
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-}
-
 namespace playersdk::net {
 namespace {
 
@@ -19,8 +14,6 @@ constexpr size_t kPieceBytes = 64 * 1024;
 // A read this far beyond what has arrived fetches from there instead of
 // waiting for the bytes in between.
 constexpr uint64_t kWaitAheadBytes = 512 * 1024;
-// A starved reader is fed again once this much media is held ahead of it.
-constexpr int64_t kFedAgainMs = 300;
 // The bit rate is that of the last this much media read, once at least
 // kLeastRateSpanMs of it has been; before, the recording's average.
 constexpr int64_t kRateSpanMs = 10000;
@@ -40,21 +33,10 @@ StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     std::unique_lock lock(mutex_);
     if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
-    if (status_ == 200 || status_ == 206) return total_ > 0 ? StreamOpen::Ready : StreamOpen::Missing;
+    if (status_ == 200 || status_ == 206) return ExtentLocked() > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;
     if (status_ == 404) return StreamOpen::Missing;
     return StreamOpen::Unreachable;
-}
-
-void StreamBuffer::SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = true;
-    deadline_ = deadline;
-}
-
-void StreamBuffer::ClearReadDeadline() {
-    std::lock_guard lock(mutex_);
-    has_deadline_ = false;
 }
 
 void StreamBuffer::Run() {
@@ -107,8 +89,7 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
         changed_.notify_all();
         return Outcome::Gone;
     }
-    if (!AcceptHeadLocked(head.status, head.has_range, head.range_first, head.range_total,
-                          head.has_length ? head.content_length : 0, head.recording_duration_ms, from)) {
+    if (!AcceptHeadLocked(head, from)) {
         // A recorder in trouble may answer again; a refusal or another
         // recording under the name is final.
         return !first && head.status >= 500 ? Outcome::Lost : Outcome::Gone;
@@ -126,7 +107,11 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
         lock.lock();
         if (interrupted_ || restart_) return Outcome::Abandoned;
         if (got > 0) AppendLocked(piece.data(), got);
-        if (end_ >= total_) {
+        if (get.BodyOver()) {
+            if (open_length_) {
+                open_length_ = false;
+                total_ = end_;
+            }
             complete_ = true;
             changed_.notify_all();
             return Outcome::Done;
@@ -135,26 +120,58 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
     }
 }
 
-bool StreamBuffer::AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
-                                    uint64_t length, uint64_t duration_ms, uint64_t from) {
-    if (status_ == 0) status_ = status;
+bool StreamBuffer::AcceptHeadLocked(const HttpHead& head, uint64_t from) {
+    if (status_ == 0) status_ = head.status;
     changed_.notify_all();
-    uint64_t size = 0;
-    if (status == 206 && has_range && first == from && length > 0 && from + length == total)
-        size = total;
-    else if (status == 200 && from == 0 && length > 0)
-        size = length;
-    // Another recording under the same name since the last connection.
-    if (size == 0 || (total_ != 0 && size != total_)) return false;
-    total_ = size;
-    if (duration_ms_ <= 0) duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(duration_ms, INT64_MAX));
+    const uint64_t length = head.has_length ? head.content_length : 0;
+    const bool ranged = head.status == 206 && head.has_range && head.range_first == from;
+    if (head.chunked) {
+        // Still being written: its length is not known yet. Once it was
+        // known, another recording has come under the same name.
+        if (!(ranged && head.range_total == 0) || total_ != 0) return false;
+        open_length_ = true;
+        held_then_ = std::max(held_then_, head.range_last + 1);
+    } else {
+        uint64_t size = 0;
+        if (ranged && length > 0 && from + length == head.range_total)
+            size = head.range_total;
+        else if (head.status == 200 && from == 0 && length > 0)
+            size = length;
+        // Another recording under the same name since the last connection.
+        if (size == 0 || (total_ != 0 && size != total_)) return false;
+        total_ = size;
+        open_length_ = false;
+    }
+    if (duration_ms_ <= 0)
+        duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(head.recording_duration_ms, INT64_MAX));
     return true;
 }
 
+uint64_t StreamBuffer::ExtentLocked() const { return total_ > 0 ? total_ : std::max(held_then_, end_); }
+
+bool StreamBuffer::NothingMoreLocked() const {
+    // While the player opens a recording still being written, it ends where
+    // it did when the recorder answered, so that opening never waits for its
+    // writer.
+    return gone_ || (open_length_ && !following_ && read_pos_ >= end_ && read_pos_ >= held_then_);
+}
+
+void StreamBuffer::Opened(bool may_grow) {
+    std::lock_guard lock(mutex_);
+    following_ = may_grow;
+    changed_.notify_all();
+}
+
+bool StreamBuffer::BeingWritten() const {
+    std::lock_guard lock(mutex_);
+    return open_length_;
+}
+
 void StreamBuffer::AppendLocked(const char* data, size_t size) {
-    if (ring_.empty())
-        ring_.resize(static_cast<size_t>(
-            std::min<uint64_t>(total_, limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes)));
+    if (ring_.empty()) {
+        const uint64_t most = limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes;
+        ring_.resize(static_cast<size_t>(total_ > 0 ? std::min(total_, most) : most));
+    }
     const uint64_t capacity = ring_.size();
     // RoomLocked keeps `size` within what lies behind the reader, so only
     // bytes it has read are overwritten.
@@ -178,72 +195,23 @@ size_t StreamBuffer::RoomLocked(size_t piece) const {
     return piece;
 }
 
-void StreamBuffer::RequestRestartLocked(uint64_t offset) {
-    restart_ = true;
-    restart_at_ = offset;
-    abandon_ = true;
-    changed_.notify_all();
+size_t StreamBuffer::CopyHeldLocked(uint8_t* buffer, size_t size) const {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, size));
+    const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
+    n = std::min(n, ring_.size() - at);
+    std::memcpy(buffer, ring_.data() + at, n);
+    return n;
 }
 
-int StreamBuffer::Read(uint8_t* buffer, int size) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (interrupted_) return AVERROR_EXIT;
-        if (total_ > 0 && read_pos_ >= total_) return AVERROR_EOF;
-        if (read_pos_ >= base_ && read_pos_ < end_) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(end_ - read_pos_, static_cast<uint64_t>(size)));
-            const size_t at = static_cast<size_t>(read_pos_ % ring_.size());
-            n = std::min(n, ring_.size() - at);
-            std::memcpy(buffer, ring_.data() + at, n);
-            read_pos_ += n;
-            if (starved_ && MsOfBytesLocked(end_ - read_pos_) >= kFedAgainMs) starved_ = false;
-            changed_.notify_all();  // room for the fetch
-            return static_cast<int>(n);
-        }
-        const bool on_its_way = restart_ ? restart_at_ == read_pos_
-                                         : read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes;
-        // Nothing more will come: the media ends where the bytes do.
-        if (gone_) return AVERROR_EOF;
-        if (!on_its_way) RequestRestartLocked(read_pos_);
-        if (has_deadline_ && std::chrono::steady_clock::now() >= deadline_) return AVERROR_EXIT;
-        if (!starved_) {
-            starved_ = true;
-            starved_since_ = std::chrono::steady_clock::now();
-        }
-        changed_.wait_for(lock, std::chrono::milliseconds(100));
-    }
-}
-
-int64_t StreamBuffer::Seek(int64_t offset, int whence) {
-    std::lock_guard lock(mutex_);
-    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return total_ > 0 ? static_cast<int64_t>(total_) : -1;
-    int64_t target;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
-        case SEEK_END: target = static_cast<int64_t>(total_) + offset; break;
-        default: return -1;
-    }
-    if (target < 0 || (total_ > 0 && static_cast<uint64_t>(target) > total_)) return -1;
-    read_pos_ = static_cast<uint64_t>(target);
-    changed_.notify_all();
-    return target;
-}
-
-void StreamBuffer::Interrupt() {
-    std::lock_guard lock(mutex_);
-    interrupted_ = true;
-    abandon_ = true;
-    changed_.notify_all();
-}
+bool StreamBuffer::ComingLocked() const { return read_pos_ >= end_ && read_pos_ <= end_ + kWaitAheadBytes; }
 
 int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
     double bytes_per_ms = 0;
     if (!marks_.empty() && marks_.back().ms - marks_.front().ms >= kLeastRateSpanMs) {
         bytes_per_ms = static_cast<double>(marks_.back().pos - marks_.front().pos) /
                        static_cast<double>(marks_.back().ms - marks_.front().ms);
-    } else if (total_ > 0 && duration_ms_ > 0) {
-        bytes_per_ms = static_cast<double>(total_) / static_cast<double>(duration_ms_);
+    } else if (ExtentLocked() > 0 && duration_ms_ > 0) {
+        bytes_per_ms = static_cast<double>(ExtentLocked()) / static_cast<double>(duration_ms_);
     }
     if (bytes_per_ms <= 0) return 0;
     return static_cast<int64_t>(static_cast<double>(bytes) / bytes_per_ms);
@@ -283,25 +251,12 @@ int64_t StreamBuffer::BufferedMs() const {
     std::lock_guard lock(mutex_);
     // Not what the player reads next (a seek elsewhere): nothing is buffered.
     if (restart_ || read_pos_ < base_ || read_pos_ > end_) return 0;
-    return MsOfBytesLocked(end_ - read_pos_);
+    return ArrivedAheadMsLocked();
 }
 
 bool StreamBuffer::Full() const {
     std::lock_guard lock(mutex_);
     return !restart_ && read_pos_ >= base_ && read_pos_ < end_ && RoomLocked(kPieceBytes) == 0;
-}
-
-void StreamBuffer::ResetStarved() {
-    std::lock_guard lock(mutex_);
-    starved_ = false;
-}
-
-int64_t StreamBuffer::StarvedMs() const {
-    std::lock_guard lock(mutex_);
-    if (!starved_) return 0;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 starved_since_)
-        .count();
 }
 
 bool StreamBuffer::FetchOver() const {

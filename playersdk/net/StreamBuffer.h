@@ -13,11 +13,15 @@
 // a back-off, again and again while the reader has media ahead and a few
 // times in a row once it has caught up; only when those fail is the
 // recorder taken as gone, and the media ends where the bytes end.
+//
+// A recording still being written comes with its length open (in chunks):
+// while the player opens it, its end is where it ended at the recorder's
+// answer; once opened, a read at the end waits for more, and the media ends
+// when the recorder's body does (the file at rest). A reconnection resumes
+// from the last byte received, as for a whole recording.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -27,8 +31,9 @@
 #include <vector>
 
 #include "core/MediaInput.h"
+#include "net/FetchedStream.h"
+#include "net/HttpGet.h"
 #include "net/RecorderClient.h"
-#include "net/StreamSource.h"
 
 namespace playersdk::net {
 
@@ -54,7 +59,7 @@ struct StreamLimits {
     std::chrono::milliseconds read_timeout = std::chrono::seconds(10);
 };
 
-class StreamBuffer final : public StreamSource {
+class StreamBuffer final : public FetchedStream {
 public:
     StreamBuffer(RecorderLogin login, std::string name, StreamLimits limits = {});
     ~StreamBuffer();
@@ -64,15 +69,11 @@ public:
     // Starts fetching from the first byte and waits, at most `budget`, for
     // the recorder's answer.
     StreamOpen Connect(std::chrono::milliseconds budget);
-    // Reads made before `deadline` may wait for data; later ones give up
-    // (used while the player opens the media, so that opening is bounded).
-    void SetReadDeadline(std::chrono::steady_clock::time_point deadline);
-    void ClearReadDeadline();
-
-    // MediaInput's operations (see core/MediaInput.h).
-    int Read(uint8_t* buffer, int size) override;
-    int64_t Seek(int64_t offset, int whence) override;
-    void Interrupt() override;
+    // From now on a read at the end of a recording still being written waits
+    // for more, when the player can read it further (`may_grow`).
+    void Opened(bool may_grow) override;
+    // True while the recording is still being written at the recorder.
+    bool BeingWritten() const override;
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms) override;
@@ -90,12 +91,6 @@ public:
     // True when the window holds all it may ahead of the reader: the fetch
     // waits for the player to read.
     bool Full() const override;
-    // How long the reader has been starved, in ms: it caught up with the
-    // bytes that have arrived and has not got a little ahead again since.
-    // 0 when it is not starved.
-    int64_t StarvedMs() const override;
-    // Forgets a starvation that buffering has just made good.
-    void ResetStarved() override;
     // True when nothing more will arrive: all of it has, or the recorder is
     // gone (every reconnection failed).
     bool FetchOver() const override;
@@ -111,12 +106,21 @@ private:
     // One connection from end_ on; called and returns with mutex_ held.
     Outcome FetchOnce(std::unique_lock<std::mutex>& lock, std::vector<char>& piece);
     // Takes the answer's head; false when it is not the range asked for.
-    bool AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
-                          uint64_t length, uint64_t duration_ms, uint64_t from);
+    bool AcceptHeadLocked(const HttpHead& head, uint64_t from);
     void AppendLocked(const char* data, size_t size);
     // Bytes the fetch may take now; 0 when the window is full.
     size_t RoomLocked(size_t piece) const;
-    void RequestRestartLocked(uint64_t offset);
+
+    // The reading side's hooks (see net/FetchedStream.h).
+    uint64_t SizeLocked() const override { return total_; }
+    // The whole recording's bytes, or what the recorder held of one still
+    // being written when it last answered.
+    uint64_t ExtentLocked() const override;
+    bool HeldLocked() const override { return read_pos_ >= base_ && read_pos_ < end_; }
+    size_t CopyHeldLocked(uint8_t* buffer, size_t size) const override;
+    bool NothingMoreLocked() const override;
+    bool ComingLocked() const override;
+    int64_t ArrivedAheadMsLocked() const override { return MsOfBytesLocked(end_ - read_pos_); }
     // Bytes as media time, at the recent bit rate.
     int64_t MsOfBytesLocked(uint64_t bytes) const;
     int64_t HeldAheadMsLocked() const;
@@ -125,12 +129,9 @@ private:
     const std::string path_;
     const StreamLimits limits_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<uint8_t> ring_;   // byte p of the recording at ring_[p % ring_.size()]
     uint64_t base_ = 0;           // bytes [base_, end_) are held
     uint64_t end_ = 0;
-    uint64_t read_pos_ = 0;
     int64_t play_ms_ = 0;
     // What the player read lately: byte positions and media times in reading
     // order, over the last few seconds of media; cleared by a seek.
@@ -139,22 +140,15 @@ private:
         int64_t ms;
     };
     std::deque<ReadMark> marks_;
-    uint64_t total_ = 0;          // known once the recorder has answered
+    uint64_t total_ = 0;          // known once the recorder has answered, or its body of open length ended
+    bool open_length_ = false;    // still being written: the length comes when the body ends
+    uint64_t held_then_ = 0;      // of one still being written: what the recorder held when it answered
+    bool following_ = false;      // reads at the end of one still being written wait for more
     int64_t duration_ms_ = 0;     // from the recorder's answer
     int status_ = 0;              // HTTP status of the first answer; -1 = no answer
-    bool restart_ = false;        // fetch again from restart_at_
-    uint64_t restart_at_ = 0;
     bool complete_ = false;       // every byte up to total_ has arrived
     bool gone_ = false;
-    bool interrupted_ = false;
     int reconnections_ = 0;
-    bool starved_ = false;
-    std::chrono::steady_clock::time_point starved_since_;
-    bool has_deadline_ = false;
-    std::chrono::steady_clock::time_point deadline_;
-
-    // Set to end the connection in progress (a seek, an interrupt).
-    std::atomic<bool> abandon_{false};
     std::thread fetcher_;
 };
 

@@ -588,6 +588,53 @@ private:
 // a seek or a change of speed are not counted.
 constexpr auto kSettle = 250ms;
 
+// A seek bar dragged through a long key-frame interval of a transport stream
+// (no index to say where key frames are): a seek that decoding on reaches
+// before any key frame decodes on, and the key frame is not shown again.
+// Decoding is slowed so that the second seek comes while the first decodes on.
+TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesOn) {
+    NumberedClip clip;
+    clip.seconds = 12;
+    clip.gop = 250;
+    clip.container = "ts";
+    std::shared_ptr<Player> player = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
+    ASSERT_TRUE(player);
+    player->SetDecodeCostForTesting(20ms);
+    PlayerHandle h = RegisterPlayer(player);
+    FakeWindow window(64, 48);
+    std::mutex mutex;
+    int key_frame_shown = 0;
+    window.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(mutex);
+        key_frame_shown += FrameNumberOf(p) == 0 ? 1 : 0;
+    });
+    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
+    PlayerPlay(h, window.Handle());
+    PlayerPause(h);
+    ASSERT_TRUE(window.WaitForPresents(1));
+    {
+        std::lock_guard lock(mutex);
+        key_frame_shown = 0;
+    }
+    ASSERT_EQ(PlayerSetPlayTime(h, 8000), 1);  // picture 200; its key frame is picture 0
+    const auto give_up = std::chrono::steady_clock::now() + 20s;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex);
+            if (key_frame_shown > 0) break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the seek showed no key frame";
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(PlayerSetPlayTime(h, 8400), 1);
+    // Where the seek lands: the target, or the picture decoding on reached in its time.
+    EXPECT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) > 0; }, 40s));
+    player.reset();
+    PlayerClose(h);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(key_frame_shown, 1) << "the second seek started again from the key frame";
+}
+
 TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
     FlashAndBeep av("sync-sound");
     if (!SoundDeviceAvailable()) GTEST_SKIP() << "SDL has no disk audio driver here";

@@ -2,6 +2,9 @@
 // points on a stream, against a real recorder.
 #include "NetFixture.h"
 #include "ScriptedServer.h"
+#include "TestMedia.h"
+
+#include <set>
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -202,4 +205,34 @@ TEST_F(NetStream, ClosingWhileBufferingPostsNothingMore) {
     EXPECT_LT(NetGetBufferProgress(h), 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(window_.Posts().size(), posted);
+}
+
+// A recording the recorder is still writing, in bursts of 1.5 s of media:
+// the stream plays past what there was at the open, its length grows, and
+// it ends once the writer has stopped and every picture has been shown.
+TEST_F(NetStream, ARecordingStillBeingWrittenIsFollowedToItsEnd) {
+    playersdk_test::GrowingClip growing("growing-stream/cam1/live.ts", playersdk_test::RecordedClip(6, "ts"),
+                                        "-f mpegts", 1500ms);
+    recorder_ = std::make_unique<testing_support::RecorderProcess>(fs::path(growing.Path()).parent_path().parent_path());
+    ASSERT_TRUE(WaitForListing(recorder_->port(), "cam1/live.ts"));
+    FakeWindow picture(64, 48);
+    std::mutex mutex;
+    std::set<int> shown;
+    picture.OnEachPicture([&](const playersdk_test::Picture& p) {
+        std::lock_guard lock(mutex);
+        shown.insert(playersdk_test::FrameNumberOf(p));
+    });
+    const PlayerHandle h = Keep(NetOpenStream("127.0.0.1", kLogin, kLogin, "cam1/live.ts", picture.Handle(),
+                                              static_cast<uint16_t>(recorder_->port())));
+    ASSERT_NE(h, -1);
+    EXPECT_LT(PlayerGetTotalTime(h), 5000u) << "opened while the writer had most of it to write";
+    Register(h, 1);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1, 60s));
+    picture.OnEachPicture(nullptr);
+    EXPECT_TRUE(growing.Finish());
+    std::lock_guard lock(mutex);
+    shown.erase(-1);
+    EXPECT_GE(shown.size(), 140u) << "the pictures written after the open";
+    EXPECT_GE(shown.empty() ? -1 : *shown.rbegin(), 145);
+    EXPECT_NEAR(PlayerGetTotalTime(h), 6000, 80) << "the length grew with the recording";
 }
