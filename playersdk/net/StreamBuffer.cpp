@@ -90,9 +90,12 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
         return Outcome::Gone;
     }
     if (!AcceptHeadLocked(head, from)) {
-        // A recorder in trouble may answer again; a refusal or another
+        // A recorder in trouble may answer again, and one still writing the
+        // recording has no bytes past its end yet (a restarted recorder
+        // answers a range from there with 416); a refusal or another
         // recording under the name is final.
-        return !first && head.status >= 500 ? Outcome::Lost : Outcome::Gone;
+        const bool again = head.status >= 500 || (open_length_ && head.status == 416);
+        return !first && again ? Outcome::Lost : Outcome::Gone;
     }
     for (;;) {
         size_t room = 0;
