@@ -43,7 +43,8 @@ typedef struct PlayerWindow {
     void (*post)(void* context, uint32_t message, intptr_t wparam, intptr_t lparam);
     /* Hands over a picture to show: 32-bit pixels, bytes B, G, R, X in
      * memory. The pixels are copied before the call returns; never blocks
-     * the window's thread. */
+     * the window's thread. A picture smaller than the drawing area is shown
+     * at its centre, the rest of the area black. */
     void (*present)(void* context, const uint8_t* pixels, int width, int height, int stride);
     /* The drawable size of the window in device pixels, so that the library
      * can scale its picture once, to the size that is shown. */

@@ -219,6 +219,7 @@ RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out) {
             return RangeStatus::Unsatisfiable;
         out.first = size - std::min(last, size);
         out.last = size - 1;
+        out.toEnd = false;
         return RangeStatus::Part;
     }
     if (!ParseDecimal(firstText, first) || first >= size) return RangeStatus::Unsatisfiable;
@@ -229,6 +230,7 @@ RangeStatus parseRange(std::string_view header, uint64_t size, ByteRange& out) {
     }
     out.first = first;
     out.last = std::min(last, size - 1);
+    out.toEnd = lastText.empty() || last >= size - 1;
     return RangeStatus::Part;
 }
 

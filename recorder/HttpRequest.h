@@ -55,6 +55,7 @@ HeadResult parseHead(std::string_view bytes, Request& out);
 struct ByteRange {
     uint64_t first = 0;
     uint64_t last = 0;
+    bool toEnd = false;  // asked up to the end, or past it (a suffix is not)
 };
 enum class RangeStatus { Whole, Part, Unsatisfiable };
 

@@ -125,6 +125,7 @@ private:
         bool lingering = false;
         bool paced = false;     // waiting for its source to have bytes due
         bool copyBody = false;  // the source's file cannot be sent by sendfile
+        bool chunked = false;   // the body goes in chunks, its length open
         Clock::time_point deadline;
         uint32_t events = 0;
     };
@@ -413,7 +414,9 @@ void HttpServer::Loop::startAnswer(Connection& c, const Response& r, bool headOn
     std::string& out = c.out;
     out = "HTTP/1.1 " + std::to_string(r.status) + " " + reasonPhrase(r.status) + "\r\n";
     for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";
-    out += "Content-Length: " + std::to_string(length) + "\r\n";
+    const bool chunked = r.source && r.openLength;
+    out += chunked ? std::string("Transfer-Encoding: chunked\r\n")
+                   : "Content-Length: " + std::to_string(length) + "\r\n";
     if (c.closeAfter)
         out += "Connection: close\r\n";
     else if (c.sayKeepAlive)
@@ -423,9 +426,10 @@ void HttpServer::Loop::startAnswer(Connection& c, const Response& r, bool headOn
     if (!headOnly) {
         if (r.source) {
             c.source = r.source;
-            c.copyBody = false;
+            c.chunked = chunked;
+            c.copyBody = chunked;  // each piece is framed
             c.sourceAt = r.sourceOffset;
-            c.sourceEnd = r.sourceOffset + r.sourceLength;
+            c.sourceEnd = chunked ? UINT64_MAX : r.sourceOffset + r.sourceLength;
         } else {
             out += r.body;
         }
@@ -443,7 +447,8 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
         if (c.sourceAt - turnStart >= kTurnBytes)
             return Progress::Waiting;  // the socket is still writable
         if (c.outSent < c.out.size()) {
-            const bool more = c.source && c.sourceAt < c.sourceEnd;
+            // A chunk of a growing body may be the last for a while: not held back.
+            const bool more = c.source && c.sourceAt < c.sourceEnd && !c.chunked;
             const ssize_t n = ::send(c.fd, c.out.data() + c.outSent, c.out.size() - c.outSent,
                                      MSG_NOSIGNAL | (more ? MSG_MORE : 0));
             if (n > 0) {
@@ -487,6 +492,15 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
             static_cast<size_t>(std::min<uint64_t>(kPieceBytes, c.sourceEnd - c.sourceAt));
         const bool ok = c.source->produce(c.sourceAt, want, [&](const char* data, size_t size) {
             made += size;
+            if (c.chunked) {
+                if (size == 0) return true;  // a chunk of none would end the body
+                char head[24];
+                std::snprintf(head, sizeof head, "%zx\r\n", size);
+                c.out += head;
+                c.out.append(data, size);
+                c.out += "\r\n";
+                return true;
+            }
             size_t taken = 0;
             if (c.out.empty()) {
                 const ssize_t n = ::send(c.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -503,6 +517,11 @@ HttpServer::Loop::Progress HttpServer::Loop::continueAnswer(Connection& c) {
             return Progress::Closed;
         }
         c.sourceAt += made;
+        if (made == 0 && c.chunked && c.source->over()) {
+            c.out += "0\r\n\r\n";
+            c.sourceEnd = c.sourceAt;
+            continue;
+        }
         if (made == 0) {
             c.paced = true;
             timers_.push({c.source->dueAt(), c.id});

@@ -8,7 +8,8 @@
 //     and the process a bounded number in all, sized to its descriptors.
 // Requests on a connection are answered one after the other, in order,
 // pipelined ones included. Large bodies are made piece by piece as the
-// socket takes them, and may be paced.
+// socket takes them, and may be paced; a body whose length is not known yet
+// (a recording still being written) goes in chunks until its source is over.
 #pragma once
 
 #include "HttpRequest.h"
@@ -36,6 +37,9 @@ public:
     // A file whose bytes at the same offsets can go to the socket without a
     // copy (sendfile) instead of through produce(); -1 when there is none.
     virtual int file() const { return -1; }
+    // For a body of open length: true once no more bytes will come (asked
+    // when produce() made nothing).
+    virtual bool over() const { return true; }
 };
 
 struct Response {
@@ -46,6 +50,10 @@ struct Response {
     std::shared_ptr<BodySource> source;
     uint64_t sourceOffset = 0;
     uint64_t sourceLength = 0;
+    // The source's bytes from sourceOffset on until it is over(), however
+    // many there turn out to be: sent in chunks (sourceLength is then only
+    // what there is now, for the log).
+    bool openLength = false;
 };
 
 // A plain-text answer with that status.

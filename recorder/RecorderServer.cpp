@@ -24,6 +24,7 @@ public:
     }
     http::Clock::time_point dueAt() const override { return file_->dueAt(); }
     int file() const override { return paced_ ? -1 : file_->descriptor(); }
+    bool over() const override { return file_->over(); }
 
 private:
     std::shared_ptr<RecordingFile> file_;
@@ -156,6 +157,11 @@ http::Response RecorderServer::recording(const http::Request& request, const std
     const uint64_t size = file->size();
     http::ByteRange range;
     const http::RangeStatus ranged = http::parseRange(request.header("Range"), size, range);
+    // A video still being written goes on as it grows, when asked up to its
+    // end: its length is not known yet ("*" in a range answer).
+    const bool follow = file->beingWritten() && r->key.type == RecordingType::Mpeg4 && file->readableAsItGrows() &&
+                        (ranged == http::RangeStatus::Whole || (ranged == http::RangeStatus::Part && range.toEnd));
+    if (follow) file->followGrowth();
     if (ranged == http::RangeStatus::Unsatisfiable) {
         auto refused = http::textResponse(416, "range not satisfiable");
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
@@ -177,11 +183,12 @@ http::Response RecorderServer::recording(const http::Request& request, const std
         {"X-Recording-Duration-Ms", std::to_string(static_cast<int64_t>(seconds * 1000))},
     };
     answer.source = std::make_shared<RecordingBody>(std::move(file), paced);
+    answer.openLength = follow;
     if (ranged == http::RangeStatus::Part) {
         answer.status = 206;
         answer.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +
                                                          std::to_string(range.last) + "/" +
-                                                         std::to_string(size));
+                                                         (follow ? "*" : std::to_string(size)));
         answer.sourceOffset = range.first;
         answer.sourceLength = range.last - range.first + 1;
     } else {

@@ -1,5 +1,7 @@
 #include "RecordingFile.h"
 
+#include "RecordingGrowth.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,16 @@ namespace {
 constexpr size_t kReadBytes = 1 << 20;
 // Smallest piece of a paced stream written at once.
 constexpr size_t kPaceGrainBytes = 16 * 1024;
+
+// How often a followed file is looked at again when it has nothing new.
+constexpr auto kGrowthLook = std::chrono::milliseconds(100);
+
+bool changedWithin(const struct stat& st, std::chrono::milliseconds span) {
+    using std::chrono::system_clock;
+    const auto changedAt = system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return system_clock::now() - changedAt < span;
+}
 
 uint32_t bigEndian32(const unsigned char* p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
@@ -29,18 +41,19 @@ std::shared_ptr<RecordingFile> RecordingFile::open(const std::filesystem::path& 
         return nullptr;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::shared_ptr<RecordingFile>(new RecordingFile(fd, static_cast<uint64_t>(st.st_size)));
+    return std::shared_ptr<RecordingFile>(new RecordingFile(
+        fd, static_cast<uint64_t>(st.st_size), changedWithin(st, recording_growth::kQuietForEnd)));
 }
 
 RecordingFile::~RecordingFile() { ::close(fd_); }
 
-uint64_t RecordingFile::mediaDataOffset() const {
-    // Walk the top-level boxes up to 'mdat'; a file that is not an MP4 (a
-    // picture) has no header to send ahead.
+RecordingFile::Box RecordingFile::firstBox(const char* a, const char* b) const {
+    // Walk the top-level boxes; a file that is not an MP4 (a picture, a
+    // transport stream) has none of them.
     uint64_t at = 0;
     for (int boxes = 0; boxes < 64 && at + 8 <= size_; ++boxes) {
         unsigned char head[16];
-        if (::pread(fd_, head, sizeof head, static_cast<off_t>(at)) < 8) return 0;
+        if (::pread(fd_, head, sizeof head, static_cast<off_t>(at)) < 8) return {};
         uint64_t boxSize = bigEndian32(head);
         uint64_t headerSize = 8;
         if (boxSize == 1) {
@@ -49,11 +62,27 @@ uint64_t RecordingFile::mediaDataOffset() const {
         } else if (boxSize == 0) {
             boxSize = size_ - at;
         }
-        if (std::equal(head + 4, head + 8, "mdat")) return at + headerSize;
-        if (boxSize < headerSize) return 0;
+        for (const char* name : {a, b})
+            if (name && std::equal(head + 4, head + 8, name)) return {name, at + headerSize};
+        if (boxSize < headerSize) return {};
         at += boxSize;
     }
-    return 0;
+    return {};
+}
+
+uint64_t RecordingFile::mediaDataOffset() const { return firstBox("mdat", nullptr).dataAt; }
+
+bool RecordingFile::readableAsItGrows() const {
+    constexpr size_t kTsPacket = 188;
+    unsigned char head[3 * kTsPacket];
+    const ssize_t got = ::pread(fd_, head, sizeof head, 0);
+    if (got <= 0) return false;
+    bool synced = true;
+    for (size_t at = 0; at < static_cast<size_t>(got); at += kTsPacket) synced = synced && head[at] == 0x47;
+    if (synced) return true;
+    // A fragmented MP4 has a fragment before any media data of its own.
+    const Box box = firstBox("moof", "mdat");
+    return box.name != nullptr && std::equal(box.name, box.name + 4, "moof");
 }
 
 void RecordingFile::pace(double bytesPerSecond, double leadSeconds) {
@@ -84,9 +113,26 @@ size_t RecordingFile::paceAllowance(uint64_t offset, size_t wanted) {
     return 0;
 }
 
+bool RecordingFile::lookAgain() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    size_ = std::max(size_, static_cast<uint64_t>(st.st_size));
+    return changedWithin(st, recording_growth::kQuietForEnd);
+}
+
 bool RecordingFile::send(uint64_t offset, size_t length, const Writer& write) {
     if (buffer_.empty()) buffer_.resize(kReadBytes);
     size_t wanted = std::min({length, buffer_.size()});
+    if (following_ && !over_ && offset + wanted > size_) {
+        const bool writing = lookAgain();
+        if (offset >= size_) {
+            if (writing)
+                dueAt_ = std::chrono::steady_clock::now() + kGrowthLook;
+            else
+                over_ = true;
+            return true;  // nothing now; over() tells whether more will come
+        }
+    }
     if (offset >= size_) return false;
     wanted = static_cast<size_t>(std::min<uint64_t>(wanted, size_ - offset));
     wanted = paceAllowance(offset, wanted);

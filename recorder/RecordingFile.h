@@ -21,6 +21,19 @@ public:
     RecordingFile& operator=(const RecordingFile&) = delete;
 
     uint64_t size() const { return size_; }
+    // Changed less than recording_growth::kQuietForEnd before it was opened:
+    // its writer may still be adding to it.
+    bool beingWritten() const { return beingWritten_; }
+    // A container a reader can go on reading as it grows: an MPEG-TS, or a
+    // fragmented MP4. A plain MP4's index covers only what it held when it
+    // was written, wherever it lies.
+    bool readableAsItGrows() const;
+
+    // From now on, send() follows the file as it grows: at its end it writes
+    // nothing and asks to be called again a moment later, until the file has
+    // rested for kQuietForEnd; over() then answers true.
+    void followGrowth() { following_ = true; }
+    bool over() const { return over_; }
     // The open file, for a server that sends unpaced bytes straight from it.
     int descriptor() const { return fd_; }
 
@@ -38,13 +51,24 @@ public:
     std::chrono::steady_clock::time_point dueAt() const { return dueAt_; }
 
 private:
-    RecordingFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    RecordingFile(int fd, uint64_t size, bool beingWritten)
+        : fd_(fd), size_(size), beingWritten_(beingWritten) {}
+    // Takes the file's size now; true while it is still being written.
+    bool lookAgain();
+    struct Box {
+        const char* name = nullptr;  // the one of those asked for found first; null for neither
+        uint64_t dataAt = 0;         // where its contents start
+    };
+    Box firstBox(const char* a, const char* b) const;
     uint64_t mediaDataOffset() const;
     // How many bytes from `offset` may go out now; when none, sets dueAt_.
     size_t paceAllowance(uint64_t offset, size_t wanted);
 
     int fd_;
     uint64_t size_;
+    bool beingWritten_;
+    bool following_ = false;
+    bool over_ = false;
     std::vector<char> buffer_;
     double bytesPerSecond_ = 0;
     double leadSeconds_ = 0;

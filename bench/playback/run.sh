@@ -12,7 +12,9 @@
 # kept under out/playback. Not run by the tests.
 #   BENCH_BUILD (default build-release), BENCH_RUNS (1; medians when more),
 #   BENCH_SECONDS (60, the clips' length), BENCH_WATCH (30);
-#   BENCH_BIN: a folder of programs already built, used as it is
+#   BENCH_BIN: a folder of programs already built, used as it is;
+#   BENCH_CLIPS: the clips to play, by name (default all), e.g. "h264-1080p";
+#   BENCH_SEEKS=0 leaves the seeks out (they need the h264-1080p clip)
 set -euo pipefail
 # One X server for the whole run; its own CPU time is counted for no one.
 if [ -z "${DISPLAY:-}" ]; then
@@ -39,6 +41,13 @@ varnel=$bin/varnel
 # 4K H.265 would take half an hour to encode on two shared cores).
 clips=(h264-720p:1280x720:libx264:veryfast h264-1080p:1920x1080:libx264:veryfast
        h265-1080p:1920x1080:libx265:ultrafast h265-4k:3840x2160:libx265:ultrafast)
+if [ -n "${BENCH_CLIPS:-}" ]; then
+  chosen=()
+  for entry in "${clips[@]}"; do
+    [[ " $BENCH_CLIPS " == *" ${entry%%:*} "* ]] && chosen+=("$entry")
+  done
+  clips=("${chosen[@]}")
+fi
 clip_of() { echo "$media/clip-$1-${seconds}s.mp4"; }
 for entry in "${clips[@]}"; do
   IFS=: read -r name size encoder preset <<<"$entry"
@@ -113,6 +122,8 @@ for entry in "${clips[@]}"; do
   awk -v a="$ours" -v m="$mpv_cpu" -v f="$floor_cpu" 'BEGIN {
     printf "  steady state: varnel / mpv: %.2fx (goal <= 0.8x); varnel / one-thread decoding: %.2fx (goal <= 1.4x)\n", a / m, a / f }'
 done
+
+[ "${BENCH_SEEKS:-1}" = 0 ] || [ ! -s "$(clip_of h264-1080p)" ] && exit 0
 
 # Seeks while paused: ours dragged from the seek bar (a middle-button click on
 # the bar, which the toolkit's slider takes as grabbing the thumb there and

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "RecordingGrowth.h"
+
 namespace playersdk {
 
 class MediaInput {
@@ -70,7 +72,7 @@ public:
 // ends now, so that opening never waits for the writer.
 class FileInput final : public MediaInput {
 public:
-    static constexpr std::chrono::milliseconds kQuietForEnd{3000};
+    static constexpr std::chrono::milliseconds kQuietForEnd = recording_growth::kQuietForEnd;
 
     // nullptr when the path is missing, unreadable, not a regular file or empty.
     static std::unique_ptr<FileInput> Open(const std::string& path);

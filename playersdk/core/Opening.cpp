@@ -92,9 +92,10 @@ bool Engine::OpenMedia(std::string* why) {
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     format_->interrupt_callback = {&Engine::Interrupted, this};
     format_->io_open = &RefuseNestedOpen;
-    // A fragmented MP4 still being written: its fragments are read as they
-    // come, those written after the open too, rather than indexed at the open.
-    const bool fragments_as_they_come = input_->Local() && input_->BeingWritten() && Mp4Fragmented(avio_);
+    // A fragmented MP4 still being written (here or at the recorder): its
+    // fragments are read as they come, those written after the open too,
+    // rather than indexed at the open.
+    const bool fragments_as_they_come = input_->BeingWritten() && Mp4Fragmented(avio_);
     if (fragments_as_they_come) format_->flags |= AVFMT_FLAG_IGNIDX;
     if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
         *why = "not a media file this library plays";

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -13,8 +12,7 @@ namespace playersdk {
 namespace {
 
 // The fast YUV-to-RGB path writes whole blocks of pixels, up to this many
-// past a row's end: rows are padded by as much, and what lands in a bar
-// beside the picture is cleared again.
+// past a row's end: rows are padded by as much.
 constexpr int kRowSlackPixels = 32;
 
 // The full-range ("J") formats under the name of the limited-range format of
@@ -72,7 +70,7 @@ void PictureScaler::Release() {
 
 bool PictureScaler::AddHalves(int* width, int* height) {
     // Sizes divisible by 4 keep both the pixel and the chroma planes whole.
-    while (*width >= 2 * picture_width_ && *height >= 2 * picture_height_ && *width % 4 == 0 && *height % 4 == 0) {
+    while (*width >= 2 * width_ && *height >= 2 * height_ && *width % 4 == 0 && *height % 4 == 0) {
         AVFrame* half = av_frame_alloc();
         if (half == nullptr) return false;
         halves_.push_back(half);
@@ -86,52 +84,48 @@ bool PictureScaler::AddHalves(int* width, int* height) {
 
 bool PictureScaler::Layout(const AVFrame* frame, const Geometry& geometry) {
     Release();
-    width_ = geometry.area_width;
-    height_ = geometry.area_height;
-    stride_ = (width_ + kRowSlackPixels) * 4;
-    pixels_.assign(static_cast<size_t>(stride_) * height_, 0);
     double sar = (geometry.sar_num > 0 && geometry.sar_den > 0)
                      ? static_cast<double>(geometry.sar_num) / geometry.sar_den
                      : 1.0;
     double aspect = geometry.source_width * sar / geometry.source_height;
-    if (static_cast<double>(width_) / height_ > aspect) {
-        picture_height_ = height_;
-        picture_width_ = std::clamp(static_cast<int>(std::lround(height_ * aspect)), 1, width_);
+    if (static_cast<double>(geometry.area_width) / geometry.area_height > aspect) {
+        height_ = geometry.area_height;
+        width_ = std::clamp(static_cast<int>(std::lround(height_ * aspect)), 1, geometry.area_width);
     } else {
-        picture_width_ = width_;
-        picture_height_ = std::clamp(static_cast<int>(std::lround(width_ / aspect)), 1, height_);
+        width_ = geometry.area_width;
+        height_ = std::clamp(static_cast<int>(std::lround(width_ / aspect)), 1, geometry.area_height);
     }
     // Even sizes: the fast conversion takes whole pairs of rows and columns;
-    // one pixel more of black bar costs nothing.
-    if (picture_width_ > 1) picture_width_ &= ~1;
-    if (picture_height_ > 1) picture_height_ &= ~1;
-    picture_x_ = (width_ - picture_width_) / 2;
-    picture_y_ = (height_ - picture_height_) / 2;
+    // one pixel more of black around costs nothing.
+    if (width_ > 1) width_ &= ~1;
+    if (height_ > 1) height_ &= ~1;
+    stride_ = (width_ + kRowSlackPixels) * 4;
+    pixels_.assign(static_cast<size_t>(stride_) * height_, 0);
 
     const auto source = SameLayoutLimited(static_cast<AVPixelFormat>(frame->format));
     const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(source);
     if (described == nullptr) return false;
     const bool rgb = (described->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-    const bool same_size = picture_width_ == frame->width && picture_height_ == frame->height;
+    const bool same_size = width_ == frame->width && height_ == frame->height;
     if (rgb || (same_size && source == AV_PIX_FMT_YUV420P)) {
         // One step: an RGB picture has no fast path to gain, a YUV 4:2:0
         // picture of the right size needs no scaling.
-        convert_ = sws_getContext(frame->width, frame->height, source, picture_width_, picture_height_,
+        convert_ = sws_getContext(frame->width, frame->height, source, width_, height_,
                                   AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
         return convert_ != nullptr && (rgb || UseFrameColours(convert_, frame));
     }
     scaled_ = av_frame_alloc();
     if (scaled_ == nullptr) return false;
     scaled_->format = AV_PIX_FMT_YUV420P;
-    scaled_->width = picture_width_;
-    scaled_->height = picture_height_;
+    scaled_->width = width_;
+    scaled_->height = height_;
     if (av_frame_get_buffer(scaled_, 0) < 0) return false;
     int scale_width = frame->width, scale_height = frame->height;
     if (source == AV_PIX_FMT_YUV420P && !AddHalves(&scale_width, &scale_height)) return false;
-    scale_ = sws_getContext(scale_width, scale_height, source, picture_width_, picture_height_,
+    scale_ = sws_getContext(scale_width, scale_height, source, width_, height_,
                             AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    convert_ = sws_getContext(picture_width_, picture_height_, AV_PIX_FMT_YUV420P, picture_width_,
-                              picture_height_, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    convert_ = sws_getContext(width_, height_, AV_PIX_FMT_YUV420P, width_,
+                              height_, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
     return scale_ != nullptr && convert_ != nullptr && UseFrameColours(convert_, frame);
 }
 
@@ -168,19 +162,11 @@ bool PictureScaler::Render(const AVFrame* frame, int area_width, int area_height
             return false;
         source = scaled_->data;
         source_strides = scaled_->linesize;
-        source_height = picture_height_;
+        source_height = height_;
     }
-    uint8_t* first = pixels_.data() + static_cast<size_t>(picture_y_) * stride_ + picture_x_ * 4;
-    uint8_t* destination[4] = {first, nullptr, nullptr, nullptr};
+    uint8_t* destination[4] = {pixels_.data(), nullptr, nullptr, nullptr};
     int strides[4] = {stride_, 0, 0, 0};
     if (sws_scale(convert_, source, source_strides, 0, source_height, destination, strides) <= 0) return false;
-    const int right = picture_x_ + picture_width_;
-    const int spill = std::min(kRowSlackPixels, width_ - right);
-    if (spill > 0) {
-        for (int y = 0; y < picture_height_; ++y)
-            std::memset(first + static_cast<size_t>(y) * stride_ + picture_width_ * 4, 0,
-                        static_cast<size_t>(spill) * 4);
-    }
     return true;
 }
 

@@ -112,26 +112,40 @@ private:
     std::thread writer_;
 };
 
-// Fetches the recording into `file`; true when all of it arrived.
+// Fetches the recording into `file`; true when all of it arrived. One still
+// being written comes in chunks until its writer has left it at rest; its
+// total then grows with what has come.
 bool Transfer(const RecorderLogin& login, const std::string& name, AsideFile& file,
               const std::atomic<bool>& stopping, DownloadProgress& progress) {
     HttpGet get(stopping, kConnectTimeout, kReadTimeout);
     HttpHead head;
-    if (get.Open(login, RecordingPath("recordings", name), head) != HttpGetResult::Ok) return false;
-    // The size must be known to know the file is whole.
-    if (head.status != 200 || !head.has_length) return false;
-    progress.total = head.content_length;
+    // Asked as a range from the start, so that one still being written says
+    // how much there is so far.
+    if (get.Open(login, RecordingPath("recordings", name), head, 0) != HttpGetResult::Ok) return false;
+    const bool from_start = head.status == 200 || (head.status == 206 && head.has_range && head.range_first == 0);
+    // The end must be known to know the file is whole: a length that covers
+    // all of it, or the last chunk.
+    if (!from_start) return false;
+    if (head.chunked) {
+        progress.growing = true;
+        progress.total = head.has_range ? head.range_last + 1 : 0;
+    } else if (head.has_length && (head.status == 200 || head.range_total == head.content_length)) {
+        progress.total = head.content_length;
+    } else {
+        return false;
+    }
     file.PreferDirectWrites();
     PieceLine line(file);
-    while (get.Remaining() > 0) {
+    while (!get.BodyOver()) {
         char* piece = line.Empty();
         if (piece == nullptr) return false;
         size_t filled = 0;
-        while (filled < kPieceBytes && get.Remaining() > 0) {
+        while (filled < kPieceBytes && !get.BodyOver()) {
             size_t got = 0;
             if (get.ReadSome(piece + filled, kPieceBytes - filled, got) != HttpGetResult::Ok) return false;
             filled += got;
             progress.done += got;
+            if (progress.growing && progress.done > progress.total) progress.total = progress.done.load();
         }
         line.Fill(piece, filled);
     }
@@ -163,7 +177,9 @@ int32_t DownloadTask::Progress() const {
     if (state_ != State::Running) return -1;
     const uint64_t total = progress_.total;
     if (total == 0) return 0;
-    return static_cast<int32_t>(std::min<uint64_t>(progress_.done, total) * 100 / total);
+    const auto percent = static_cast<int32_t>(std::min<uint64_t>(progress_.done, total) * 100 / total);
+    // Still being written: never whole before the recorder says so.
+    return progress_.growing ? std::min(percent, 99) : percent;
 }
 
 void DownloadTask::Stop() {

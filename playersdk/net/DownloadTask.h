@@ -19,6 +19,9 @@ namespace playersdk::net {
 struct DownloadProgress {
     std::atomic<uint64_t> done{0};
     std::atomic<uint64_t> total{0};  // 0 until known
+    // A recording still being written: `total` is what there was when the
+    // recorder answered, and grows with what comes after.
+    std::atomic<bool> growing{false};
 };
 
 // Writes the whole recording at the destination and answers true, or leaves

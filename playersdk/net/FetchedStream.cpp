@@ -54,12 +54,13 @@ int FetchedStream::Read(uint8_t* buffer, int size) {
 int64_t FetchedStream::Seek(int64_t offset, int whence) {
     std::lock_guard lock(mutex_);
     const uint64_t total = SizeLocked();
-    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return total > 0 ? static_cast<int64_t>(total) : -1;
+    const uint64_t extent = ExtentLocked();
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return extent > 0 ? static_cast<int64_t>(extent) : -1;
     int64_t target;
     switch (whence & ~AVSEEK_FORCE) {
         case SEEK_SET: target = offset; break;
         case SEEK_CUR: target = static_cast<int64_t>(read_pos_) + offset; break;
-        case SEEK_END: target = static_cast<int64_t>(total) + offset; break;
+        case SEEK_END: target = static_cast<int64_t>(extent) + offset; break;
         default: return -1;
     }
     if (target < 0 || (total > 0 && static_cast<uint64_t>(target) > total)) return -1;

@@ -45,6 +45,9 @@ protected:
     // The hooks, called with mutex_ held.
     // The stream's size in bytes; 0 while unknown.
     virtual uint64_t SizeLocked() const = 0;
+    // The bytes known to exist, for the demuxer's questions of size: the
+    // size, or of a stream whose size is not known yet, what there is so far.
+    virtual uint64_t ExtentLocked() const { return SizeLocked(); }
     // True when bytes at read_pos_ are held and can be copied now.
     virtual bool HeldLocked() const = 0;
     // Copies up to `size` (> 0) of the bytes held at read_pos_; how many.

@@ -26,17 +26,19 @@ constexpr size_t kHeadReadBytes = 16 * 1024;
 using http_text::EqualsNoCase;
 using http_text::Trim;
 
-// "bytes FIRST-LAST/TOTAL" with FIRST <= LAST < TOTAL.
-bool ParseContentRange(std::string_view value, uint64_t& first, uint64_t& total) {
+// "bytes FIRST-LAST/TOTAL" with FIRST <= LAST < TOTAL, or TOTAL "*" (0).
+bool ParseContentRange(std::string_view value, uint64_t& first, uint64_t& last, uint64_t& total) {
     if (value.substr(0, 6) != "bytes ") return false;
     value.remove_prefix(6);
     const size_t dash = value.find('-');
     const size_t slash = value.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
-    uint64_t last = 0;
-    return http_text::ParseDecimal(value.substr(0, dash), first) &&
-           http_text::ParseDecimal(value.substr(dash + 1, slash - dash - 1), last) &&
-           http_text::ParseDecimal(value.substr(slash + 1), total) && first <= last && last < total;
+    if (!http_text::ParseDecimal(value.substr(0, dash), first) ||
+        !http_text::ParseDecimal(value.substr(dash + 1, slash - dash - 1), last) || first > last)
+        return false;
+    total = 0;
+    if (value.substr(slash + 1) == "*") return true;
+    return http_text::ParseDecimal(value.substr(slash + 1), total) && last < total;
 }
 
 bool ParseStatusLine(std::string_view line, int& status) {
@@ -75,14 +77,17 @@ bool ParseHttpHead(std::string_view head, HttpHead& out) {
             out.has_length = true;
             out.content_length = length;
         } else if (EqualsNoCase(name, "Content-Range")) {
-            out.has_range = ParseContentRange(value, out.range_first, out.range_total);
+            out.has_range = ParseContentRange(value, out.range_first, out.range_last, out.range_total);
         } else if (EqualsNoCase(name, "X-Recording-Duration-Ms")) {
             if (!http_text::ParseDecimal(value, out.recording_duration_ms)) out.recording_duration_ms = 0;
+        } else if (EqualsNoCase(name, "Transfer-Encoding") && EqualsNoCase(value, "chunked")) {
+            out.chunked = true;
         } else if (EqualsNoCase(name, "Transfer-Encoding") || EqualsNoCase(name, "Content-Encoding")) {
             if (!EqualsNoCase(value, "identity")) return false;
         }
     }
-    return true;
+    // Both would leave the body's end in doubt.
+    return !(out.chunked && out.has_length);
 }
 
 std::string BasicAuthorization(const std::string& user, const std::string& password) {
@@ -188,6 +193,9 @@ HttpGetResult HttpGet::Open(const RecorderLogin& login, const std::string& path,
     early_body_.clear();
     early_used_ = 0;
     remaining_ = 0;
+    chunked_ = false;
+    chunks_over_ = false;
+    chunk_started_ = false;
     if (auto r = Connect(login); r != HttpGetResult::Ok) return r;
     if (auto r = SendAll(HttpGetRequest(login, path, range_from)); r != HttpGetResult::Ok) return r;
     // Never more than the longest head is taken in, so a head is refused
@@ -212,6 +220,8 @@ HttpGetResult HttpGet::Open(const RecorderLogin& login, const std::string& path,
     if (!ParseHttpHead(std::string_view(received).substr(0, head_end), head)) return HttpGetResult::Failed;
     early_body_ = received.substr(head_end + 4);
     remaining_ = head.content_length;
+    chunked_ = head.chunked;
+    if (chunked_) return HttpGetResult::Ok;
     // More bytes than the announced body: not an answer to trust.
     if (head.has_length && early_body_.size() > head.content_length) return HttpGetResult::Failed;
     return HttpGetResult::Ok;
@@ -225,29 +235,78 @@ HttpGetResult HttpGet::ReadSome(char* buffer, size_t size, size_t& got) {
     return Read(buffer, size, got, false);
 }
 
-HttpGetResult HttpGet::Read(char* buffer, size_t size, size_t& got, bool whole) {
+HttpGetResult HttpGet::ReadRaw(char* buffer, size_t size, size_t& got) {
     got = 0;
-    if (fd_ < 0) return HttpGetResult::Failed;
-    if (stop_) return HttpGetResult::Stopped;
     if (early_used_ < early_body_.size()) {
         got = std::min(size, early_body_.size() - early_used_);
         std::memcpy(buffer, early_body_.data() + early_used_, got);
         early_used_ += got;
-        remaining_ -= got;
+        return HttpGetResult::Ok;
     }
-    while (got < size && remaining_ > 0 && (whole || got == 0)) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(size - got, remaining_));
-        const ssize_t n = recv(fd_, buffer + got, want, 0);
+    for (;;) {
+        const ssize_t n = recv(fd_, buffer, size, 0);
         if (n > 0) {
-            got += static_cast<size_t>(n);
-            remaining_ -= static_cast<uint64_t>(n);
-        } else if (n == 0) {
-            return HttpGetResult::Failed;  // closed before the whole body came
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            if (auto r = Wait(POLLIN, read_timeout_); r != HttpGetResult::Ok) return r;
-        } else {
-            return HttpGetResult::Failed;
+            got = static_cast<size_t>(n);
+            return HttpGetResult::Ok;
         }
+        if (n == 0) return HttpGetResult::Failed;  // closed before the whole body came
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return HttpGetResult::Failed;
+        if (auto r = Wait(POLLIN, read_timeout_); r != HttpGetResult::Ok) return r;
+    }
+}
+
+HttpGetResult HttpGet::NextChunk() {
+    // The CRLF after the last chunk's data, then "SIZE[;ext]" CRLF. Read
+    // byte by byte: the lines are short, and what follows them is data.
+    std::string line;
+    bool skipped_end = !chunk_started_;
+    for (;;) {
+        char c = 0;
+        size_t got = 0;
+        if (auto r = ReadRaw(&c, 1, got); r != HttpGetResult::Ok) return r;
+        if (c != '\n') {
+            if (line.size() > 1024) return HttpGetResult::Failed;
+            line += c;
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!skipped_end) {  // the empty line that ends the data before
+            if (!line.empty()) return HttpGetResult::Failed;
+            skipped_end = true;
+            continue;
+        }
+        break;
+    }
+    const std::string_view digits = Trim(std::string_view(line).substr(0, line.find(';')));
+    if (digits.empty() || digits.size() > 15) return HttpGetResult::Failed;
+    uint64_t size = 0;
+    for (char c : digits) {
+        const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) return HttpGetResult::Failed;
+        size = size * 16 + static_cast<uint64_t>(v);
+    }
+    remaining_ = size;
+    chunk_started_ = true;
+    // The last chunk: the body is whole (trailers, if any, are not read; the
+    // connection closes after this answer).
+    if (size == 0) chunks_over_ = true;
+    return HttpGetResult::Ok;
+}
+
+HttpGetResult HttpGet::Read(char* buffer, size_t size, size_t& got, bool whole) {
+    got = 0;
+    if (fd_ < 0) return HttpGetResult::Failed;
+    if (stop_) return HttpGetResult::Stopped;
+    while (got < size && !BodyOver() && (whole || got == 0)) {
+        if (chunked_ && remaining_ == 0) {
+            if (auto r = NextChunk(); r != HttpGetResult::Ok) return r;
+            continue;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size - got, remaining_));
+        size_t n = 0;
+        if (auto r = ReadRaw(buffer + got, want, n); r != HttpGetResult::Ok) return r;
+        got += n;
+        remaining_ -= n;
     }
     return HttpGetResult::Ok;
 }

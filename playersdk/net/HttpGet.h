@@ -5,7 +5,8 @@
 // reader decides when to read (so a full buffer holds the sender back).
 //
 // One request per connection ("Connection: close"); the body must come with
-// a Content-Length so that a cut-off answer is told from a whole one.
+// a Content-Length, or in chunks (a recording still being written, whose
+// length is not known yet), so that a cut-off answer is told from a whole one.
 #pragma once
 
 #include <atomic>
@@ -24,10 +25,13 @@ struct HttpHead {
     int status = 0;
     bool has_length = false;
     uint64_t content_length = 0;
+    // "Transfer-Encoding: chunked": the body's length is open.
+    bool chunked = false;
     // From "Content-Range: bytes FIRST-LAST/TOTAL"; has_range false when
-    // absent or not of that form.
+    // absent or not of that form. TOTAL "*" (not known yet) is 0.
     bool has_range = false;
     uint64_t range_first = 0;
+    uint64_t range_last = 0;
     uint64_t range_total = 0;
     // The recorder's X-Recording-Duration-Ms; 0 when absent or malformed.
     uint64_t recording_duration_ms = 0;
@@ -39,7 +43,8 @@ constexpr size_t kMaxHttpHeadBytes = 64 * 1024;
 // Parses a response head (status line and header lines, up to and without
 // the blank line). False when the status line is not "HTTP/1.x NNN ...",
 // a header line has no name, Content-Length is not a plain number or comes
-// twice with different values, or the body is chunked or otherwise encoded.
+// twice with different values, or the body is encoded otherwise than in
+// chunks (which go with no Content-Length).
 bool ParseHttpHead(std::string_view head, HttpHead& out);
 
 // "Basic " + base64 of "user:password".
@@ -72,8 +77,10 @@ public:
     HttpGetResult ReadBody(char* buffer, size_t size, size_t& got);
     // Like ReadBody, but returns as soon as some bytes have arrived.
     HttpGetResult ReadSome(char* buffer, size_t size, size_t& got);
-    // Body bytes still to come.
-    uint64_t Remaining() const { return remaining_; }
+    // Body bytes still to come, of a body with a Content-Length.
+    uint64_t Remaining() const { return chunked_ ? 0 : remaining_; }
+    // True once the whole body has arrived.
+    bool BodyOver() const { return chunked_ ? chunks_over_ : remaining_ == 0; }
 
 private:
     HttpGetResult Connect(const RecorderLogin& login);
@@ -83,6 +90,10 @@ private:
     HttpGetResult Wait(short events, std::chrono::milliseconds timeout);
     void Close();
     HttpGetResult Read(char* buffer, size_t size, size_t& got, bool whole);
+    // Body bytes as they come off the connection, chunk framing and all.
+    HttpGetResult ReadRaw(char* buffer, size_t size, size_t& got);
+    // Reads the framing up to the next chunk's data; marks the last chunk.
+    HttpGetResult NextChunk();
 
     const std::atomic<bool>& stop_;
     std::chrono::milliseconds connect_timeout_;
@@ -90,7 +101,10 @@ private:
     int fd_ = -1;
     std::string early_body_;  // body bytes that came in with the head
     size_t early_used_ = 0;
-    uint64_t remaining_ = 0;
+    uint64_t remaining_ = 0;  // of the body, or of the chunk when chunked
+    bool chunked_ = false;
+    bool chunks_over_ = false;
+    bool chunk_started_ = false;  // a chunk's data has begun: its CRLF follows it
 };
 
 }  // namespace playersdk::net

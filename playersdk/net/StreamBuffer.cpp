@@ -33,7 +33,7 @@ StreamOpen StreamBuffer::Connect(std::chrono::milliseconds budget) {
     std::unique_lock lock(mutex_);
     if (!fetcher_.joinable()) fetcher_ = std::thread([this] { Shielded([this] { Run(); }); });
     changed_.wait_for(lock, budget, [this] { return status_ != 0; });
-    if (status_ == 200 || status_ == 206) return total_ > 0 ? StreamOpen::Ready : StreamOpen::Missing;
+    if (status_ == 200 || status_ == 206) return ExtentLocked() > 0 ? StreamOpen::Ready : StreamOpen::Missing;
     if (status_ == 401) return StreamOpen::Refused;
     if (status_ == 404) return StreamOpen::Missing;
     return StreamOpen::Unreachable;
@@ -89,11 +89,13 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
         changed_.notify_all();
         return Outcome::Gone;
     }
-    if (!AcceptHeadLocked(head.status, head.has_range, head.range_first, head.range_total,
-                          head.has_length ? head.content_length : 0, head.recording_duration_ms, from)) {
-        // A recorder in trouble may answer again; a refusal or another
+    if (!AcceptHeadLocked(head, from)) {
+        // A recorder in trouble may answer again, and one still writing the
+        // recording has no bytes past its end yet (a restarted recorder
+        // answers a range from there with 416); a refusal or another
         // recording under the name is final.
-        return !first && head.status >= 500 ? Outcome::Lost : Outcome::Gone;
+        const bool again = head.status >= 500 || (open_length_ && head.status == 416);
+        return !first && again ? Outcome::Lost : Outcome::Gone;
     }
     for (;;) {
         size_t room = 0;
@@ -108,7 +110,11 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
         lock.lock();
         if (interrupted_ || restart_) return Outcome::Abandoned;
         if (got > 0) AppendLocked(piece.data(), got);
-        if (end_ >= total_) {
+        if (get.BodyOver()) {
+            if (open_length_) {
+                open_length_ = false;
+                total_ = end_;
+            }
             complete_ = true;
             changed_.notify_all();
             return Outcome::Done;
@@ -117,26 +123,58 @@ StreamBuffer::Outcome StreamBuffer::FetchOnce(std::unique_lock<std::mutex>& lock
     }
 }
 
-bool StreamBuffer::AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
-                                    uint64_t length, uint64_t duration_ms, uint64_t from) {
-    if (status_ == 0) status_ = status;
+bool StreamBuffer::AcceptHeadLocked(const HttpHead& head, uint64_t from) {
+    if (status_ == 0) status_ = head.status;
     changed_.notify_all();
-    uint64_t size = 0;
-    if (status == 206 && has_range && first == from && length > 0 && from + length == total)
-        size = total;
-    else if (status == 200 && from == 0 && length > 0)
-        size = length;
-    // Another recording under the same name since the last connection.
-    if (size == 0 || (total_ != 0 && size != total_)) return false;
-    total_ = size;
-    if (duration_ms_ <= 0) duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(duration_ms, INT64_MAX));
+    const uint64_t length = head.has_length ? head.content_length : 0;
+    const bool ranged = head.status == 206 && head.has_range && head.range_first == from;
+    if (head.chunked) {
+        // Still being written: its length is not known yet. Once it was
+        // known, another recording has come under the same name.
+        if (!(ranged && head.range_total == 0) || total_ != 0) return false;
+        open_length_ = true;
+        held_then_ = std::max(held_then_, head.range_last + 1);
+    } else {
+        uint64_t size = 0;
+        if (ranged && length > 0 && from + length == head.range_total)
+            size = head.range_total;
+        else if (head.status == 200 && from == 0 && length > 0)
+            size = length;
+        // Another recording under the same name since the last connection.
+        if (size == 0 || (total_ != 0 && size != total_)) return false;
+        total_ = size;
+        open_length_ = false;
+    }
+    if (duration_ms_ <= 0)
+        duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(head.recording_duration_ms, INT64_MAX));
     return true;
 }
 
+uint64_t StreamBuffer::ExtentLocked() const { return total_ > 0 ? total_ : std::max(held_then_, end_); }
+
+bool StreamBuffer::NothingMoreLocked() const {
+    // While the player opens a recording still being written, it ends where
+    // it did when the recorder answered, so that opening never waits for its
+    // writer.
+    return gone_ || (open_length_ && !following_ && read_pos_ >= end_ && read_pos_ >= held_then_);
+}
+
+void StreamBuffer::Opened(bool may_grow) {
+    std::lock_guard lock(mutex_);
+    following_ = may_grow;
+    changed_.notify_all();
+}
+
+bool StreamBuffer::BeingWritten() const {
+    std::lock_guard lock(mutex_);
+    return open_length_;
+}
+
 void StreamBuffer::AppendLocked(const char* data, size_t size) {
-    if (ring_.empty())
-        ring_.resize(static_cast<size_t>(
-            std::min<uint64_t>(total_, limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes)));
+    if (ring_.empty()) {
+        const uint64_t most = limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes;
+        ring_.resize(static_cast<size_t>(total_ > 0 ? std::min(total_, most) : most));
+    }
     const uint64_t capacity = ring_.size();
     // RoomLocked keeps `size` within what lies behind the reader, so only
     // bytes it has read are overwritten.
@@ -175,8 +213,8 @@ int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
     if (!marks_.empty() && marks_.back().ms - marks_.front().ms >= kLeastRateSpanMs) {
         bytes_per_ms = static_cast<double>(marks_.back().pos - marks_.front().pos) /
                        static_cast<double>(marks_.back().ms - marks_.front().ms);
-    } else if (total_ > 0 && duration_ms_ > 0) {
-        bytes_per_ms = static_cast<double>(total_) / static_cast<double>(duration_ms_);
+    } else if (ExtentLocked() > 0 && duration_ms_ > 0) {
+        bytes_per_ms = static_cast<double>(ExtentLocked()) / static_cast<double>(duration_ms_);
     }
     if (bytes_per_ms <= 0) return 0;
     return static_cast<int64_t>(static_cast<double>(bytes) / bytes_per_ms);

@@ -13,6 +13,12 @@
 // a back-off, again and again while the reader has media ahead and a few
 // times in a row once it has caught up; only when those fail is the
 // recorder taken as gone, and the media ends where the bytes end.
+//
+// A recording still being written comes with its length open (in chunks):
+// while the player opens it, its end is where it ended at the recorder's
+// answer; once opened, a read at the end waits for more, and the media ends
+// when the recorder's body does (the file at rest). A reconnection resumes
+// from the last byte received, as for a whole recording.
 #pragma once
 
 #include <chrono>
@@ -26,6 +32,7 @@
 
 #include "core/MediaInput.h"
 #include "net/FetchedStream.h"
+#include "net/HttpGet.h"
 #include "net/RecorderClient.h"
 
 namespace playersdk::net {
@@ -62,6 +69,11 @@ public:
     // Starts fetching from the first byte and waits, at most `budget`, for
     // the recorder's answer.
     StreamOpen Connect(std::chrono::milliseconds budget);
+    // From now on a read at the end of a recording still being written waits
+    // for more, when the player can read it further (`may_grow`).
+    void Opened(bool may_grow) override;
+    // True while the recording is still being written at the recorder.
+    bool BeingWritten() const override;
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms) override;
@@ -94,17 +106,19 @@ private:
     // One connection from end_ on; called and returns with mutex_ held.
     Outcome FetchOnce(std::unique_lock<std::mutex>& lock, std::vector<char>& piece);
     // Takes the answer's head; false when it is not the range asked for.
-    bool AcceptHeadLocked(int status, bool has_range, uint64_t first, uint64_t total,
-                          uint64_t length, uint64_t duration_ms, uint64_t from);
+    bool AcceptHeadLocked(const HttpHead& head, uint64_t from);
     void AppendLocked(const char* data, size_t size);
     // Bytes the fetch may take now; 0 when the window is full.
     size_t RoomLocked(size_t piece) const;
 
     // The reading side's hooks (see net/FetchedStream.h).
     uint64_t SizeLocked() const override { return total_; }
+    // The whole recording's bytes, or what the recorder held of one still
+    // being written when it last answered.
+    uint64_t ExtentLocked() const override;
     bool HeldLocked() const override { return read_pos_ >= base_ && read_pos_ < end_; }
     size_t CopyHeldLocked(uint8_t* buffer, size_t size) const override;
-    bool NothingMoreLocked() const override { return gone_; }
+    bool NothingMoreLocked() const override;
     bool ComingLocked() const override;
     int64_t ArrivedAheadMsLocked() const override { return MsOfBytesLocked(end_ - read_pos_); }
     // Bytes as media time, at the recent bit rate.
@@ -126,7 +140,10 @@ private:
         int64_t ms;
     };
     std::deque<ReadMark> marks_;
-    uint64_t total_ = 0;          // known once the recorder has answered
+    uint64_t total_ = 0;          // known once the recorder has answered, or its body of open length ended
+    bool open_length_ = false;    // still being written: the length comes when the body ends
+    uint64_t held_then_ = 0;      // of one still being written: what the recorder held when it answered
+    bool following_ = false;      // reads at the end of one still being written wait for more
     int64_t duration_ms_ = 0;     // from the recorder's answer
     int status_ = 0;              // HTTP status of the first answer; -1 = no answer
     bool complete_ = false;       // every byte up to total_ has arrived

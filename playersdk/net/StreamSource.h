@@ -17,6 +17,8 @@ public:
     virtual int Read(uint8_t* buffer, int size) = 0;
     virtual int64_t Seek(int64_t offset, int whence) = 0;
     virtual void Interrupt() = 0;
+    virtual void Opened(bool /*may_grow*/) {}
+    virtual bool BeingWritten() const { return false; }
 
     virtual void NotePlayMs(int64_t play_ms) = 0;
     virtual void NotePace(double speed, bool paused) = 0;
@@ -36,6 +38,8 @@ public:
     int Read(uint8_t* buffer, int size) override { return source_->Read(buffer, size); }
     int64_t Seek(int64_t offset, int whence) override { return source_->Seek(offset, whence); }
     void Interrupt() override { source_->Interrupt(); }
+    void Opened(bool may_grow) override { source_->Opened(may_grow); }
+    bool BeingWritten() const override { return source_->BeingWritten(); }
 
 private:
     std::shared_ptr<StreamSource> source_;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -83,11 +84,23 @@ std::string MakeNumberedClip(const NumberedClip& clip) {
     return MakeMedia(name.str(), NumberedClipArguments(clip));
 }
 
+NumberedClip RecordedClip(double seconds, const std::string& container) {
+    NumberedClip clip;
+    clip.seconds = seconds;
+    clip.gop = 25;
+    clip.container = container;
+    clip.video = "libx264 -qp 0 -bf 0 -tune zerolatency";
+    return clip;
+}
+
 GrowingClip::GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options,
                          std::chrono::milliseconds burst)
     : path_(ScratchDir() + "/" + name) {
+    std::string flat = name;
+    std::replace(flat.begin(), flat.end(), '/', '-');
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
     const std::string whole =
-        MakeMedia("whole-" + name, "-i '" + MakeNumberedClip(clip) + "' -c copy " + muxer_options);
+        MakeMedia("whole-" + flat, "-i '" + MakeNumberedClip(clip) + "' -c copy " + muxer_options);
     writer_ = std::thread([this, whole, clip, burst] {
         std::ifstream in(whole, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

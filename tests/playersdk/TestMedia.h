@@ -34,11 +34,16 @@ struct NumberedClip {
 };
 std::string MakeNumberedClip(const NumberedClip& clip);
 
+// A numbered clip as a recorder writes one: a key frame every second and no
+// reordered pictures, so that the n-th stored sample is picture n.
+NumberedClip RecordedClip(double seconds, const std::string& container);
+
 // A numbered clip written into `name` in the scratch folder at the pace of
 // playing, in bursts of `burst` of media every `burst`, as a recorder writes,
 // so that it grows while a test plays it. The clip is made whole first with
 // `muxer_options` (a format, -movflags...) and its first second is there at
-// once. The writer is stopped, if still running, when this is destroyed.
+// once. `name` may hold folders, made as needed. The writer is stopped, if
+// still running, when this is destroyed.
 class GrowingClip {
 public:
     GrowingClip(const std::string& name, const NumberedClip& clip, const std::string& muxer_options,

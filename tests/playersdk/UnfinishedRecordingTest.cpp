@@ -23,16 +23,6 @@ constexpr double kFrameMs = 40;  // numbered clips run at 25 pictures a second
 // the end of what is there, shorter than a file at rest.
 constexpr auto kBurst = 1500ms;
 
-// A numbered clip with no reordered pictures: the n-th stored sample is picture n.
-NumberedClip Recording(double seconds, const std::string& container) {
-    NumberedClip clip;
-    clip.seconds = seconds;
-    clip.gop = 25;
-    clip.container = container;
-    clip.video = "libx264 -qp 0 -bf 0 -tune zerolatency";
-    return clip;
-}
-
 // How many of the file's first pictures are stored whole in its first `bytes`.
 int WholePictures(const std::string& path, int64_t bytes) {
     std::istringstream lines(Capture("ffprobe -v error -select_streams v -show_entries packet=pos,size -of compact=p=0 '" +
@@ -91,7 +81,7 @@ protected:
 }  // namespace
 
 TEST_F(UnfinishedRecording, AnMp4CutShortPlaysUpToItsLastWholeSample) {
-    const std::string whole = MakeMedia("index-first.mp4", "-i '" + MakeNumberedClip(Recording(4, "mp4")) +
+    const std::string whole = MakeMedia("index-first.mp4", "-i '" + MakeNumberedClip(RecordedClip(4, "mp4")) +
                                                              "' -c copy -movflags +faststart");
     const int64_t kept = FileSize(whole) / 2;
     const int pictures = WholePictures(whole, kept);
@@ -102,7 +92,7 @@ TEST_F(UnfinishedRecording, AnMp4CutShortPlaysUpToItsLastWholeSample) {
 }
 
 TEST_F(UnfinishedRecording, AFragmentedMp4CutShortPlaysItsWholeFragments) {
-    const std::string whole = MakeMedia("fragmented.mp4", "-i '" + MakeNumberedClip(Recording(4, "mp4")) +
+    const std::string whole = MakeMedia("fragmented.mp4", "-i '" + MakeNumberedClip(RecordedClip(4, "mp4")) +
                                                             "' -c copy -movflags frag_keyframe+empty_moov+default_base_moof");
     const int64_t kept = FileSize(whole) / 2;
     const int in_whole_fragments = WholePictures(whole, kept) / 25 * 25;
@@ -112,7 +102,7 @@ TEST_F(UnfinishedRecording, AFragmentedMp4CutShortPlaysItsWholeFragments) {
 }
 
 TEST_F(UnfinishedRecording, AMatroskaFileCutShortShowsTheLengthItHolds) {
-    const std::string whole = MakeNumberedClip(Recording(4, "mkv"));
+    const std::string whole = MakeNumberedClip(RecordedClip(4, "mkv"));
     const int64_t kept = FileSize(whole) / 2;
     const int pictures = WholePictures(whole, kept);
     ASSERT_NE(Open(CopyHead(whole, "matroska-half.mkv", kept)), PLAYER_NO_HANDLE);
@@ -137,12 +127,12 @@ void UnfinishedRecording::ExpectFollowedToItsEnd(GrowingClip& growing) {
 }
 
 TEST_F(UnfinishedRecording, ATransportStreamWrittenInBurstsIsFollowedToItsEnd) {
-    GrowingClip growing("growing.ts", Recording(6, "ts"), "-f mpegts", kBurst);
+    GrowingClip growing("growing.ts", RecordedClip(6, "ts"), "-f mpegts", kBurst);
     ExpectFollowedToItsEnd(growing);
 }
 
 TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
-    GrowingClip growing("growing.mp4", Recording(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+    GrowingClip growing("growing.mp4", RecordedClip(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
                         kBurst);
     ExpectFollowedToItsEnd(growing);
 }
@@ -150,7 +140,7 @@ TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
 // Paused, the player reads no further than a little ahead of the picture on
 // screen; the total and a seek still reach the fragments written since.
 TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
-    GrowingClip growing("growing-seek.mp4", Recording(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+    GrowingClip growing("growing-seek.mp4", RecordedClip(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
                         kBurst);
     const auto give_up = std::chrono::steady_clock::now() + 30s;
     while (Open(growing.Path()) == PLAYER_NO_HANDLE && std::chrono::steady_clock::now() < give_up) {

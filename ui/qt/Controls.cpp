@@ -137,42 +137,54 @@ PictureArea::~PictureArea() { slot_->Detach(); }
 bool PictureArea::event(QEvent* event) {
     if (event->type() == kPictureEvent) {
         slot_->RepaintDelivered();
-        update(contentsRect());  // the frame around the picture stays as it is
+        // A picture where the one on screen is covers all it did: the black
+        // around it stays. Otherwise the whole area; the frame stays as it is.
+        const QRect target = FittedRect(slot_->Latest().size());
+        update(!target.isNull() && target == painted_ ? target : contentsRect());
         return true;
     }
     return QFrame::event(event);
+}
+
+QRect PictureArea::FittedRect(QSize picture) const {
+    const QRect area = contentsRect();
+    const qreal ratio = devicePixelRatioF();
+    const QSize native = picture / ratio;
+    if (picture.isEmpty() || area.isEmpty() || native.width() > area.width() || native.height() > area.height() ||
+        QSizeF(native) * ratio != QSizeF(picture)) {
+        return {};
+    }
+    // Centred, an odd spare pixel going above and to the left.
+    return {area.x() + (area.width() - native.width() + 1) / 2, area.y() + (area.height() - native.height() + 1) / 2,
+            native.width(), native.height()};
 }
 
 void PictureArea::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QRect area = contentsRect();
     const QImage picture = slot_->Latest();
-    const qreal ratio = devicePixelRatioF();
-    const QSize native = picture.size() / ratio;
+    const QRect target = FittedRect(picture.size());
+    painted_ = target;
     if (picture.isNull() || area.isEmpty()) {
         painter.fillRect(area, Qt::black);
-    } else if (native.width() <= area.width() && native.height() <= area.height() &&
-               QSizeF(native) * ratio == QSizeF(picture.size())) {
+    } else if (!target.isNull()) {
         // The library scaled the picture for this area: a plain copy at a
-        // whole pixel, and black only where the picture does not reach.
-        // Centred, an odd spare pixel going above and to the left.
-        const QRect target(area.x() + (area.width() - native.width() + 1) / 2,
-                           area.y() + (area.height() - native.height() + 1) / 2, native.width(),
-                           native.height());
+        // whole pixel, and black only where the picture does not reach
+        // (clipped away when only the picture is painted again).
         for (const QRect& band : QRegion(area).subtracted(QRegion(target))) painter.fillRect(band, Qt::black);
         painter.drawImage(target, picture);
     } else {
         // A picture made for another size (the area has just changed).
         painter.fillRect(area, Qt::black);
+        const qreal ratio = devicePixelRatioF();
         QSizeF shown = QSizeF(picture.size()) / ratio;
         if (shown.width() > area.width() || shown.height() > area.height()) {
             shown.scale(area.size(), Qt::KeepAspectRatio);
         }
-        const QRectF target(area.x() + (area.width() - shown.width()) / 2.0,
-                            area.y() + (area.height() - shown.height()) / 2.0, shown.width(),
-                            shown.height());
+        const QRectF placed(area.x() + (area.width() - shown.width()) / 2.0,
+                            area.y() + (area.height() - shown.height()) / 2.0, shown.width(), shown.height());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, picture);
+        painter.drawImage(placed, picture);
     }
     drawFrame(&painter);
 }

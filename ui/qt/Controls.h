@@ -58,7 +58,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Where a picture of this size is drawn: centred at a whole pixel when
+    // it fits the area; a null rectangle when it does not (then scaled).
+    QRect FittedRect(QSize picture) const;
+
     std::shared_ptr<PictureSlot> slot_;
+    QRect painted_;  // where the picture on screen was drawn by a plain copy
 };
 
 // A report-view list that reports a double-click anywhere in its rows area,

@@ -1,6 +1,7 @@
 // NetStartDownload, NetGetDownloadProgress and NetStopDownload.
 #include "NetFixture.h"
 #include "ScriptedServer.h"
+#include "TestMedia.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -159,4 +160,28 @@ TEST_F(NetDownload, ProgressCountsTheBytesAsTheyArrive) {
     EXPECT_TRUE(WaitFor([&] { return NetGetDownloadProgress(h) == 25; }, 10s));
     NetStopDownload(h);
     EXPECT_EQ(ReadAll(destination_), "previous download");
+}
+
+// A recording the recorder is still writing arrives as it ends up, not as
+// it was when the download began.
+TEST_F(NetDownload, ARecordingStillBeingWrittenArrivesWhole) {
+    playersdk_test::GrowingClip growing("growing-download/cam1/live.ts", playersdk_test::RecordedClip(6, "ts"),
+                                        "-f mpegts", 1500ms);
+    recorder_ = std::make_unique<testing_support::RecorderProcess>(fs::path(growing.Path()).parent_path().parent_path());
+    ASSERT_TRUE(WaitForListing(recorder_->port(), "cam1/live.ts"));
+    const int32_t h = Start("cam1/live.ts");
+    ASSERT_GE(h, 0);
+    int32_t last = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const int32_t p = NetGetDownloadProgress(h);
+        EXPECT_GE(p < 0 ? last : p, last) << "never goes back";
+        last = std::max(last, p);
+        return p < 0;
+    }, 60s));
+    NetStopDownload(h);
+    ASSERT_TRUE(growing.Finish());
+    EXPECT_EQ(fs::file_size(destination_), fs::file_size(growing.Path()));
+    EXPECT_TRUE(ReadAll(destination_) == ReadAll(growing.Path())) << "byte for byte";
+    EXPECT_NEAR(playersdk_test::ProbeDuration(destination_.string()), 6.0, 0.1);
+    ExpectNothingAside();
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include <httplib.h>
+
 #include "FakeWindow.h"
 #include "RecorderProcess.h"
 #include "Sdk.h"
@@ -45,6 +47,17 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout = 30s) {
         std::this_thread::sleep_for(10ms);
     }
     return true;
+}
+
+// Waits until the recorder on `port` lists the recording `name` (channel 1,
+// MPEG-4): a file that has just come is indexed a moment later.
+inline bool WaitForListing(int port, const std::string& name) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_basic_auth(kLogin, kLogin);
+    return WaitFor([&] {
+        const auto found = client.Get("/api/search?channel=1&type=1&limit=0");
+        return found && found->status == 200 && found->body.find(name + "\t") != std::string::npos;
+    });
 }
 
 // One process-wide library initialisation and drive root for the binary.

@@ -2,6 +2,9 @@
 // points on a stream, against a real recorder.
 #include "NetFixture.h"
 #include "ScriptedServer.h"
+#include "TestMedia.h"
+
+#include <set>
 
 using namespace net_test;
 using playersdk_test::FakeWindow;
@@ -47,6 +50,9 @@ protected:
         if (h != -1) opened_.push_back(h);
         return h;
     }
+
+    void ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
+                                const std::string& muxer_options, bool restart = false);
 
     std::unique_ptr<testing_support::RecorderProcess> recorder_;
     FakeWindow picture_{64, 36};
@@ -202,4 +208,58 @@ TEST_F(NetStream, ClosingWhileBufferingPostsNothingMore) {
     EXPECT_LT(NetGetBufferProgress(h), 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(window_.Posts().size(), posted);
+}
+
+// A recording the recorder is still writing, in bursts of 1.5 s of media,
+// streamed from the moment the recorder lists it: the stream plays past what
+// there was at the open, its length grows, and it ends once the writer has
+// stopped and every picture has been shown. With `restart`, the recorder is
+// killed and started again midway: the stream goes on from where it was.
+void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
+                                       const std::string& muxer_options, bool restart) {
+    playersdk_test::GrowingClip growing("growing-" + container + (restart ? "-restart/" : "/") + name,
+                                        playersdk_test::RecordedClip(6, container), muxer_options, 1500ms);
+    const fs::path root = fs::path(growing.Path()).parent_path().parent_path();
+    recorder_ = std::make_unique<testing_support::RecorderProcess>(root);
+    ASSERT_TRUE(WaitForListing(recorder_->port(), name));
+    FakeWindow picture(64, 48);
+    std::mutex mutex;
+    std::set<int> shown;
+    picture.OnEachPicture([&](const playersdk_test::Picture& p) {
+        std::lock_guard lock(mutex);
+        shown.insert(playersdk_test::FrameNumberOf(p));
+    });
+    const PlayerHandle h = Keep(NetOpenStream("127.0.0.1", kLogin, kLogin, name.c_str(), picture.Handle(),
+                                              static_cast<uint16_t>(recorder_->port())));
+    ASSERT_NE(h, -1);
+    EXPECT_LT(PlayerGetTotalTime(h), 5000u) << "opened while the writer had most of it to write";
+    Register(h, 1);
+    if (restart) {
+        ASSERT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 1500; }));
+        const std::string port = std::to_string(recorder_->port());
+        recorder_->kill();
+        recorder_ = std::make_unique<testing_support::RecorderProcess>(root, std::vector<std::string>{"--port", port});
+        ASSERT_EQ(std::to_string(recorder_->port()), port);
+    }
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1, 60s));
+    picture.OnEachPicture(nullptr);
+    EXPECT_TRUE(growing.Finish());
+    std::lock_guard lock(mutex);
+    shown.erase(-1);
+    EXPECT_GE(shown.size(), 140u) << "the pictures written after the open";
+    EXPECT_GE(shown.empty() ? -1 : *shown.rbegin(), 145);
+    EXPECT_NEAR(PlayerGetTotalTime(h), 6000, 80) << "the length grew with the recording";
+}
+
+TEST_F(NetStream, ATransportStreamStillBeingWrittenIsFollowedToItsEnd) {
+    ExpectFollowedToItsEnd("cam1/live.ts", "ts", "-f mpegts");
+}
+
+// Listed once it holds a whole fragment, and read fragment by fragment.
+TEST_F(NetStream, AFragmentedMp4StillBeingWrittenIsFollowedToItsEnd) {
+    ExpectFollowedToItsEnd("cam1/live.mp4", "mp4", "-movflags frag_keyframe+empty_moov+default_base_moof");
+}
+
+TEST_F(NetStream, ARecorderRestartedWhileItWritesResumesTheStreamWhereItWas) {
+    ExpectFollowedToItsEnd("cam1/live.ts", "ts", "-f mpegts", true);
 }
