@@ -26,6 +26,13 @@ void SetUpSeekBar(ui::Dialog& window, uint32_t largest_seconds) {
 void RefreshPosition(ui::Dialog& window, PlayerHandle handle, const int& seek_dragging) {
     if (seek_dragging == 1) return;  // the label shows the thumb's time meanwhile
     const uint32_t ms = player::PlayerGetPlayTime(handle);
+    // A recording still being written grows while it plays: the total and
+    // the bar's range follow it.
+    const uint32_t total = player::PlayerGetTotalTime(handle);
+    if (static_cast<int64_t>(total / 1000) > window.TrackMax(kSeekBarId)) {
+        SetUpSeekBar(window, total / 1000);
+        window.SetItemText(kTotalLabelId, FormatHms(total));
+    }
     window.SetItemText(kElapsedLabelId, FormatHms(ms));
     window.SetTrackPos(kSeekBarId, static_cast<int>(ms / 1000));
 }

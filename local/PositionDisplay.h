@@ -34,7 +34,9 @@ std::string FormatHms(uint32_t milliseconds);
 void SetUpSeekBar(ui::Dialog& window, uint32_t largest_seconds);
 
 // One tick of the position timer: unless the user holds the thumb, asks the
-// library for the play time of handle and shows it in the label and the bar.
+// library for the play time of handle and shows it in the label and the bar;
+// a total that has grown (a recording still being written) widens the bar
+// and shows in the total label 1005.
 void RefreshPosition(ui::Dialog& window, PlayerHandle handle, const int& seek_dragging);
 
 enum class HandleCheck {

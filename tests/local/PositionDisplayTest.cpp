@@ -64,7 +64,16 @@ TEST_F(SeekBarTest, RefreshShowsThePlayTimeInLabelAndBar) {
     local::RefreshPosition(window, 7, dragging);
     EXPECT_EQ(window.ItemText(local::kElapsedLabelId), "00:01:05");
     EXPECT_EQ(window.TrackPos(local::kSeekBarId), 65);
-    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerGetPlayTime(7)"));
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerGetPlayTime(7)", "PlayerGetTotalTime(7)"));
+}
+
+TEST_F(SeekBarTest, ATotalThatGrewWidensTheBarAndShowsInTheTotalLabel) {
+    local::SetUpSeekBar(window, 4);
+    lib.Answer("PlayerGetPlayTime", 3000);
+    lib.Answer("PlayerGetTotalTime", 9500);
+    local::RefreshPosition(window, 7, dragging);
+    EXPECT_EQ(window.TrackMax(local::kSeekBarId), 9);
+    EXPECT_EQ(window.ItemText(local::kTotalLabelId), "00:00:09");
 }
 
 TEST_F(SeekBarTest, WhileTheThumbIsHeldTicksLeaveLabelAndBarAlone) {

@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, PositionTickFollowsThePlayTime) {
     lib.ClearCalls();
     lib.Answer("PlayerGetPlayTime", 59999);
     ASSERT_TRUE(window.FireTimer(TIMER_POSITION));
-    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerGetPlayTime(7)"));
+    EXPECT_THAT(lib.Calls(), ElementsAre("PlayerGetPlayTime(7)", "PlayerGetTotalTime(7)"));
     EXPECT_EQ(window.ItemText(kElapsedLabelId), "00:00:59");
     EXPECT_EQ(window.TrackPos(kSeekBarId), 59);
 }
