@@ -17,6 +17,7 @@ try:
         time.sleep(0.05)
     sock = socket.socket(socket.AF_UNIX)
     sock.connect(address)
+    sock.settimeout(15)  # a landing that never comes reads as nan, not a hang
     stream = sock.makefile("rwb", buffering=0)
     request_id = 0
 
@@ -39,13 +40,16 @@ try:
     def landed(target, since):
         """Seconds from `since` to the restart at `target`."""
         deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            message = read()
-            if message.get("event") == "playback-restart":
-                at = time.monotonic()
-                position = time_pos()
-                if position is not None and abs(position - target) < 0.045:
-                    return at - since
+        try:
+            while time.monotonic() < deadline:
+                message = read()
+                if message.get("event") == "playback-restart":
+                    at = time.monotonic()
+                    position = time_pos()
+                    if position is not None and abs(position - target) < 0.045:
+                        return at - since
+        except socket.timeout:
+            pass
         return float("nan")
 
     time.sleep(1.5)

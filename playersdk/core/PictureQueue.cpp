@@ -9,6 +9,7 @@ extern "C" {
 namespace playersdk {
 
 bool PictureQueue::Push(QueuedPicture picture) {
+    bool was_empty = false;
     {
         std::unique_lock lock(mutex_);
         room_.wait(lock, [&] { return aborted_ || picture.serial != serial_ || items_.size() < kPictureQueueSize; });
@@ -18,9 +19,10 @@ bool PictureQueue::Push(QueuedPicture picture) {
             return false;
         }
         picture.id = next_id_++;
+        was_empty = items_.empty();
         items_.push_back(picture);
     }
-    consumer_->Ring();
+    if (was_empty) consumer_->Ring();
     return true;
 }
 

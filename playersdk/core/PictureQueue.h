@@ -28,7 +28,10 @@ struct QueuedPicture {
 
 class PictureQueue {
 public:
-    // `consumer` is rung at every push, flush and abort.
+    // `consumer` is rung at a push into an empty queue (its consumer waits
+    // for a picture only once it has taken every one there was; a wake-up per
+    // picture besides costs a context switch for nothing), at every flush and
+    // at the abort.
     explicit PictureQueue(Wakeup* consumer) : consumer_(consumer) {}
     ~PictureQueue() { Clear(); }
     PictureQueue(const PictureQueue&) = delete;
