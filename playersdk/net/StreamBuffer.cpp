@@ -172,6 +172,20 @@ bool StreamBuffer::BeingWritten() const {
     return open_length_;
 }
 
+bool StreamBuffer::AwaitingGrowth() const {
+    std::lock_guard lock(mutex_);
+    return following_ && read_pos_ >= end_ && CaughtUpWithWriterLocked();
+}
+
+bool StreamBuffer::CaughtUpWithWriter() const {
+    std::lock_guard lock(mutex_);
+    return CaughtUpWithWriterLocked();
+}
+
+bool StreamBuffer::CaughtUpWithWriterLocked() const {
+    return open_length_ && !gone_ && !restart_ && end_ >= held_then_ && read_pos_ >= base_ && read_pos_ <= end_;
+}
+
 void StreamBuffer::AppendLocked(const char* data, size_t size) {
     if (ring_.empty()) {
         const uint64_t most = limits_.ahead_bytes + limits_.behind_bytes + kPieceBytes;

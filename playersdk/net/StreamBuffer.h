@@ -74,6 +74,9 @@ public:
     void Opened(bool may_grow) override;
     // True while the recording is still being written at the recorder.
     bool BeingWritten() const override;
+    // True while the reader waits at the end of what the recorder has
+    // written so far, for its writer to write more.
+    bool AwaitingGrowth() const override;
 
     // The player's play position, in ms, for the bound in seconds ahead.
     void NotePlayMs(int64_t play_ms) override;
@@ -94,6 +97,11 @@ public:
     // True when nothing more will arrive: all of it has, or the recorder is
     // gone (every reconnection failed).
     bool FetchOver() const override;
+    // True when the recording is still being written and every byte the
+    // recorder held when it last answered has arrived: what comes next is
+    // what its writer writes from now on, so waiting for more media than
+    // there is would wait for the writer, in real time.
+    bool CaughtUpWithWriter() const override;
     uint64_t TotalBytes() const;
     // The recording's length, when the recorder did not give it.
     void SetDurationIfUnknown(int64_t ms) override;
@@ -124,6 +132,7 @@ private:
     // Bytes as media time, at the recent bit rate.
     int64_t MsOfBytesLocked(uint64_t bytes) const;
     int64_t HeldAheadMsLocked() const;
+    bool CaughtUpWithWriterLocked() const;
 
     const RecorderLogin login_;
     const std::string path_;

@@ -19,6 +19,7 @@ public:
     virtual void Interrupt() = 0;
     virtual void Opened(bool /*may_grow*/) {}
     virtual bool BeingWritten() const { return false; }
+    virtual bool AwaitingGrowth() const { return false; }
 
     virtual void NotePlayMs(int64_t play_ms) = 0;
     virtual void NotePace(double speed, bool paused) = 0;
@@ -28,6 +29,7 @@ public:
     virtual int64_t StarvedMs() const = 0;
     virtual void ResetStarved() = 0;
     virtual bool FetchOver() const = 0;
+    virtual bool CaughtUpWithWriter() const { return false; }
     virtual void SetDurationIfUnknown(int64_t ms) = 0;
 };
 
@@ -40,6 +42,7 @@ public:
     void Interrupt() override { source_->Interrupt(); }
     void Opened(bool may_grow) override { source_->Opened(may_grow); }
     bool BeingWritten() const override { return source_->BeingWritten(); }
+    bool AwaitingGrowth() const override { return source_->AwaitingGrowth(); }
 
 private:
     std::shared_ptr<StreamSource> source_;

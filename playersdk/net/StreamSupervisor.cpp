@@ -117,8 +117,9 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
         // The player reads ahead into its own queues: that media is held too.
         const int64_t held = buffer.BufferedMs() + player->QueuedAheadMs();
         // A window full before the target (media of a high bit rate) is as
-        // much as there will be.
-        if (held < target && !over && !buffer.Full()) {
+        // much as there will be, and so is all a recording still being
+        // written holds so far: the rest comes at the pace of its writer.
+        if (held < target && !over && !buffer.Full() && !buffer.CaughtUpWithWriter()) {
             stream.progress = static_cast<int32_t>(std::clamp<int64_t>(held * 100 / target, 0, 99));
             return true;
         }
@@ -137,8 +138,10 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
         return true;
     }
     // A starved input stalls playing only once the player's own queues have
-    // run down too.
-    if (!over && buffer.StarvedMs() >= kStallMs && player->QueuedAheadMs() < kStallMs) {
+    // run down too. One waiting for its writer at the end of a recording
+    // still being written does not: the player holds its clock until more
+    // is written, as for a local file being written.
+    if (!over && !buffer.AwaitingGrowth() && buffer.StarvedMs() >= kStallMs && player->QueuedAheadMs() < kStallMs) {
         stream.buffering = true;
         stream.progress = 0;
         actions.emplace_back([player] {

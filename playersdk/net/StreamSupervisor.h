@@ -1,7 +1,8 @@
 // Drives every open network stream through buffering and playing: posts
 // PLAYER_EVENT_BUFFERING, starts the player once the buffer holds the
-// requested seconds of media (PLAYER_EVENT_STARTED), and buffers again when
-// the player runs out of data while playing. One thread serves all streams;
+// requested seconds of media or all a recording still being written holds
+// so far (PLAYER_EVENT_STARTED), and buffers again when the player runs out
+// of data while playing, short of the end of what has been written. One thread serves all streams;
 // a stream leaves it when its handle is closed.
 #pragma once
 

@@ -4,6 +4,7 @@
 #include "ScriptedServer.h"
 #include "TestMedia.h"
 
+#include <algorithm>
 #include <set>
 
 using namespace net_test;
@@ -52,7 +53,7 @@ protected:
     }
 
     void ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
-                                const std::string& muxer_options, bool restart = false);
+                                const std::string& muxer_options, bool restart = false, int buffer_seconds = 1);
 
     std::unique_ptr<testing_support::RecorderProcess> recorder_;
     FakeWindow picture_{64, 36};
@@ -213,10 +214,12 @@ TEST_F(NetStream, ClosingWhileBufferingPostsNothingMore) {
 // A recording the recorder is still writing, in bursts of 1.5 s of media,
 // streamed from the moment the recorder lists it: the stream plays past what
 // there was at the open, its length grows, and it ends once the writer has
-// stopped and every picture has been shown. With `restart`, the recorder is
+// stopped and every picture has been shown. It starts with what there is,
+// whatever `buffer_seconds`, and buffers only once: at the end of what has
+// been written it waits for the writer. With `restart`, the recorder is
 // killed and started again midway: the stream goes on from where it was.
 void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::string& container,
-                                       const std::string& muxer_options, bool restart) {
+                                       const std::string& muxer_options, bool restart, int buffer_seconds) {
     playersdk_test::GrowingClip growing("growing-" + container + (restart ? "-restart/" : "/") + name,
                                         playersdk_test::RecordedClip(6, container), muxer_options, 1500ms);
     const fs::path root = fs::path(growing.Path()).parent_path().parent_path();
@@ -233,7 +236,9 @@ void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::strin
                                               static_cast<uint16_t>(recorder_->port())));
     ASSERT_NE(h, -1);
     EXPECT_LT(PlayerGetTotalTime(h), 5000u) << "opened while the writer had most of it to write";
-    Register(h, 1);
+    Register(h, buffer_seconds);
+    ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_STARTED, 1, 60s));
+    const auto written_at_start = fs::file_size(growing.Path());
     if (restart) {
         ASSERT_TRUE(WaitFor([&] { return PlayerGetPlayTime(h) >= 1500; }));
         const std::string port = std::to_string(recorder_->port());
@@ -244,6 +249,9 @@ void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::strin
     ASSERT_TRUE(window_.WaitForEvents(PLAYER_EVENT_END, 1, 60s));
     picture.OnEachPicture(nullptr);
     EXPECT_TRUE(growing.Finish());
+    EXPECT_LT(written_at_start, fs::file_size(growing.Path())) << "started before the writer stopped";
+    const auto codes = Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), PLAYER_EVENT_BUFFERING), 1);
     std::lock_guard lock(mutex);
     shown.erase(-1);
     EXPECT_GE(shown.size(), 140u) << "the pictures written after the open";
@@ -253,6 +261,11 @@ void NetStream::ExpectFollowedToItsEnd(const std::string& name, const std::strin
 
 TEST_F(NetStream, ATransportStreamStillBeingWrittenIsFollowedToItsEnd) {
     ExpectFollowedToItsEnd("cam1/live.ts", "ts", "-f mpegts");
+}
+
+// A buffer time far longer than the recording written so far.
+TEST_F(NetStream, AStreamStillBeingWrittenStartsWithAllThereIsUnderALongBufferTime) {
+    ExpectFollowedToItsEnd("cam1/long-buffer.ts", "ts", "-f mpegts", false, 20);
 }
 
 // Listed once it holds a whole fragment, and read fragment by fragment.
