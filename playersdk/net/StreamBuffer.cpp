@@ -145,8 +145,10 @@ bool StreamBuffer::AcceptHeadLocked(const HttpHead& head, uint64_t from) {
         total_ = size;
         open_length_ = false;
     }
-    if (duration_ms_ <= 0)
+    if (duration_ms_ <= 0) {
         duration_ms_ = static_cast<int64_t>(std::min<uint64_t>(head.recording_duration_ms, INT64_MAX));
+        duration_bytes_ = ExtentLocked();
+    }
     return true;
 }
 
@@ -213,8 +215,8 @@ int64_t StreamBuffer::MsOfBytesLocked(uint64_t bytes) const {
     if (!marks_.empty() && marks_.back().ms - marks_.front().ms >= kLeastRateSpanMs) {
         bytes_per_ms = static_cast<double>(marks_.back().pos - marks_.front().pos) /
                        static_cast<double>(marks_.back().ms - marks_.front().ms);
-    } else if (ExtentLocked() > 0 && duration_ms_ > 0) {
-        bytes_per_ms = static_cast<double>(ExtentLocked()) / static_cast<double>(duration_ms_);
+    } else if (duration_bytes_ > 0 && duration_ms_ > 0) {
+        bytes_per_ms = static_cast<double>(duration_bytes_) / static_cast<double>(duration_ms_);
     }
     if (bytes_per_ms <= 0) return 0;
     return static_cast<int64_t>(static_cast<double>(bytes) / bytes_per_ms);
@@ -274,7 +276,9 @@ uint64_t StreamBuffer::TotalBytes() const {
 
 void StreamBuffer::SetDurationIfUnknown(int64_t ms) {
     std::lock_guard lock(mutex_);
-    if (duration_ms_ <= 0) duration_ms_ = ms;
+    if (duration_ms_ > 0) return;
+    duration_ms_ = ms;
+    duration_bytes_ = ExtentLocked();
 }
 
 int StreamBuffer::Reconnections() const {

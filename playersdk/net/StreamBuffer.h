@@ -145,6 +145,7 @@ private:
     uint64_t held_then_ = 0;      // of one still being written: what the recorder held when it answered
     bool following_ = false;      // reads at the end of one still being written wait for more
     int64_t duration_ms_ = 0;     // from the recorder's answer
+    uint64_t duration_bytes_ = 0; // what the recorder held when it told duration_ms_ (one being written grows)
     int status_ = 0;              // HTTP status of the first answer; -1 = no answer
     bool complete_ = false;       // every byte up to total_ has arrived
     bool gone_ = false;
