@@ -3,7 +3,9 @@
 #include "core/Barrier.h"
 #include "core/CutWriter.h"
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 #include "core/DrivePath.h"
 
 extern "C" {
@@ -146,17 +148,22 @@ private:
     // Sound and pictures are interleaved by decoding time, so sound past the
     // end may come before the last pictures: each packet is judged alone.
     // Pictures are kept up to the last one shown in decoding order, with the
-    // references it needs even when they are presented after it.
+    // references it needs even when they are presented after it, and the
+    // pictures presented before those references, so that none is missing.
     bool WithinEndLocked(const Item& item) {
         if (item.packet->stream_index != video_stream_) return item.time_us <= end_us_;
         if (pictures_to_end_ < 0) {
-            pictures_to_end_ = 0;
-            int64_t seen = 0;
+            std::vector<int64_t> times;  // of the pictures queued, in decoding order
             for (const Item& each : queue_) {
-                if (each.packet == nullptr || each.packet->stream_index != video_stream_) continue;
-                ++seen;
-                if (each.time_us != INT64_MIN && each.time_us <= end_us_) pictures_to_end_ = seen;
+                if (each.packet != nullptr && each.packet->stream_index == video_stream_) times.push_back(each.time_us);
             }
+            size_t kept = 0;
+            for (size_t i = 0; i < times.size(); ++i) {
+                if (times[i] != INT64_MIN && times[i] <= end_us_) kept = i + 1;
+            }
+            const int64_t latest = kept > 0 ? *std::max_element(times.begin(), times.begin() + static_cast<long>(kept)) : 0;
+            while (kept > 0 && kept < times.size() && times[kept] != INT64_MIN && times[kept] < latest) ++kept;
+            pictures_to_end_ = static_cast<int64_t>(kept);
         }
         if (pictures_to_end_ == 0) return false;
         --pictures_to_end_;

@@ -170,6 +170,28 @@ TEST_F(Output, ACutOfAnMpegTsRecordingReadAheadWholeHoldsItsPicturesAndSound) {
               numbers.end()) << "pictures in order, none missing";
 }
 
+// A cut ended on a picture that refers to one presented after it (B
+// pictures) holds it, in order with those up to that later one.
+TEST_F(Output, ACutEndedOnAReorderedPictureHoldsItWithNoneMissing) {
+    NumberedClip clip = CutSource(2);
+    clip.video = "libx264 -qp 1 -x264-params bframes=2:b-adapt=0";  // decoding order 25 28 26 27 31 29 30...
+    PlayerHandle h = Open(MakeNumberedClip(clip));
+    PlayerPlay(h, window_.Handle());
+    PlayerPause(h);
+    ASSERT_EQ(PlayerSetPlayTime(h, 1040), 1);  // picture 26, after the key frame at 25
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 26; }));
+    ASSERT_EQ(PlayerStartCut(h, "C:\\reordered.mp4"), 1);
+    ASSERT_EQ(PlayerStopCut(h), 1);
+    std::vector<int> numbers = FrameNumbersIn(ScratchDir() + "/c/reordered.mp4");
+    // ffmpeg repeats the first picture over the delay that reordering puts before it.
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.front(), 25);
+    EXPECT_GE(numbers.back(), 26) << "the picture on screen";
+    EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end(), [](int a, int b) { return b != a + 1; }),
+              numbers.end()) << "pictures in order, none missing: " << testing::PrintToString(numbers);
+}
+
 void Output::ExpectCutKeepsCameraSound(const std::string& encoder, const std::string& codec) {
     NumberedClip clip = CutSource(2);
     clip.audio = encoder + " -ar 8000";
