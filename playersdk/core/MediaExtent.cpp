@@ -1,6 +1,7 @@
 #include "core/MediaExtent.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -145,7 +146,7 @@ int64_t FragmentEnd::EndUs(AVIOContext* pb) {
     return end_ >= 0 ? av_rescale_q(end_, time_base_, AV_TIME_BASE_Q) : AV_NOPTS_VALUE;
 }
 
-int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window) const {
+int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window, int64_t seen) {
     std::vector<uint8_t> bytes(static_cast<size_t>(window));
     if (avio_seek(pb, from, SEEK_SET) != from) return -1;
     const int got = avio_read(pb, bytes.data(), static_cast<int>(window));
@@ -176,7 +177,12 @@ int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window)
         int64_t pts = (static_cast<int64_t>(pes[9] & 0x0e) << 29) | (pes[10] << 22) | ((pes[11] & 0xfe) << 14) |
                       (pes[12] << 7) | (pes[13] >> 1);
         if (start_ != AV_NOPTS_VALUE && pts < start_ - kWrap / 2) pts += kWrap;
-        if (last >= 0) end = std::max(end, last + frame_duration_);
+        if (last >= 0 && std::abs(pts - last) > jump_) {
+            end = -1;  // a new stretch
+            if (seen >= 0 && from + static_cast<int64_t>(at) >= seen) jumped_ = true;
+        } else if (last >= 0) {
+            end = std::max(end, last + frame_duration_);
+        }
         last = pts;
     }
     return end;
@@ -184,17 +190,18 @@ int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window)
 
 int64_t TransportStreamEnd::EndUs(AVIOContext* pb) {
     const int64_t size = avio_size(pb);
-    if (size <= 0 || size == size_seen_) return end_us_;
+    if (size <= 0 || size == size_seen_ || jumped_) return end_us_;
+    const int64_t seen = size_seen_;
     size_seen_ = size;
     const int64_t position = avio_tell(pb);
     int64_t end = -1;
     // A picture may span more than the first window: wider ones, as at the open.
     for (int64_t window = 1 << 20; end < 0; window *= 4) {
-        end = EndIn(pb, std::max<int64_t>(0, size - window), std::min(window, size));
+        end = EndIn(pb, std::max<int64_t>(0, size - window), std::min(window, size), seen);
         if (window >= size || window >= (16 << 20)) break;
     }
     avio_seek(pb, position, SEEK_SET);
-    if (end >= 0) end_us_ = av_rescale_q(end, time_base_, AV_TIME_BASE_Q);
+    if (end >= 0 && !jumped_) end_us_ = av_rescale_q(end, time_base_, AV_TIME_BASE_Q);
     return end_us_;
 }
 

@@ -70,26 +70,33 @@ private:
 // An MPEG-TS: the end of the last picture of one stream (by its PID) stored
 // whole in the file's last few MiB, read from the PES headers there, as the
 // demuxer finds a TS's length at the open. Read again only when the file's
-// size changed.
+// size changed. Only the pictures after the last jump of their timestamps
+// there count; a jump among those added since the look before starts a
+// stretch whose place on the continuous timeline is not known yet: from
+// then on the end stays where it was (the total grows as the file is read).
 class TransportStreamEnd final : public WrittenEnd {
 public:
-    // start: the stream's first timestamp (its time base), against which
-    // the 33-bit timestamps are unwrapped; frame_duration: a picture's
-    // duration in the same time base.
-    TransportStreamEnd(int pid, AVRational time_base, int64_t start, int64_t frame_duration)
-        : pid_(pid), time_base_(time_base), start_(start), frame_duration_(frame_duration) {}
+    // start: the stream's first timestamp, against which the 33-bit
+    // timestamps are unwrapped; frame_duration: a picture's duration; jump:
+    // a step of the timestamps beyond this is a jump (all in the stream's
+    // time base).
+    TransportStreamEnd(int pid, AVRational time_base, int64_t start, int64_t frame_duration, int64_t jump)
+        : pid_(pid), time_base_(time_base), start_(start), frame_duration_(frame_duration), jump_(jump) {}
 
     int64_t EndUs(AVIOContext* pb) override;
 
 private:
-    // The end of the last whole picture in `window` bytes read from `from`; -1 when none.
-    int64_t EndIn(AVIOContext* pb, int64_t from, int64_t window) const;
+    // The end of the last whole picture in `window` bytes read from `from`,
+    // -1 when none; sets jumped_ on a jump past `seen` (bytes).
+    int64_t EndIn(AVIOContext* pb, int64_t from, int64_t window, int64_t seen);
 
     int pid_;
     AVRational time_base_;
     int64_t start_;
     int64_t frame_duration_;
+    int64_t jump_;
     int64_t size_seen_ = -1;
+    bool jumped_ = false;
     int64_t end_us_ = AV_NOPTS_VALUE;
 };
 

@@ -142,11 +142,13 @@ bool Engine::OpenMedia(std::string* why) {
         const AVStream* video = format_->streams[video_stream_];
         written_end_ = std::make_unique<FragmentEnd>(
             video->id, video->time_base, av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base));
-    } else if (input_->BeingWritten() && std::strcmp(format_->iformat->name, "mpegts") == 0) {
+    } else if (input_->BeingWritten() && input_->Local() && std::strcmp(format_->iformat->name, "mpegts") == 0) {
+        // Its tail is read again and again: a local file only, where that costs little.
         const AVStream* video = format_->streams[video_stream_];
         written_end_ = std::make_unique<TransportStreamEnd>(
             video->id, video->time_base, video->start_time,
-            av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base));
+            av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base),
+            av_rescale_q(timeline_->JumpUs(), AV_TIME_BASE_Q, video->time_base));
     }
     if (written_end_) FollowWrittenEnd();
     if (mp4 && !fragments_as_they_come) {
