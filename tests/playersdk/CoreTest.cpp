@@ -479,7 +479,9 @@ TEST(SlowDecoder, ThePictureCatchesUpWhileTheSoundPlaysOn) {
         const double heard_s = (static_cast<double>((after - 1)->second) / 2 - first_sound) / 44100;
         worst_lag_s = std::max(worst_lag_s, heard_s - number * 0.04);
     }
-    EXPECT_LT(worst_lag_s, 2.0) << "the picture fell behind the sound (without catching up, some 12 s)";
+    // Without catching up the lag grows to some 12 s; 3 s leaves room for a
+    // loaded machine, which once measured 2.05 s here.
+    EXPECT_LT(worst_lag_s, 3.0) << "the picture fell behind the sound";
     EXPECT_GE(shown.size(), 24u) << "hardly a picture between the key frames";
     // The sound never stops (a loaded machine may starve the disk driver for
     // some tens of ms, which is not this test's business).
