@@ -49,7 +49,7 @@ namespace playersdk {
 
 class AudioOutput;
 class CutRecorder;
-class FragmentEnd;
+class WrittenEnd;
 class Timeline;
 
 // What each public member does is said in Player.h.
@@ -121,9 +121,9 @@ private:
     // Read thread: the total reaches at least to the end of this packet.
     void GrowTotal(const AVPacket* packet);
     bool QueuesFull() const;
-    // A fragmented MP4 still being written: the total reaches to the end of
-    // its last whole fragment, read or not (at most every kFragmentLookEvery).
-    void FollowFragments();
+    // A file still being written: the total reaches to the end of what it
+    // holds now, read or not (at most every kWrittenEndLookEvery).
+    void FollowWrittenEnd();
     void RoutePacket(AVPacket* packet);
 
     // --- seeking (Seeking.cpp) ---
@@ -204,10 +204,10 @@ private:
     int64_t held_end_us_ = AV_NOPTS_VALUE;
     // The container can be read further as its file grows.
     bool may_grow_ = true;
-    // A fragmented MP4 read fragment by fragment as it is written: where its
-    // last whole fragment ends; null for anything else.
-    std::unique_ptr<FragmentEnd> fragment_end_;
-    PlaybackClock::WallClock::time_point fragments_looked_at_;
+    // A fragmented MP4 or an MPEG-TS being written: where what it holds
+    // ends; null for anything else.
+    std::unique_ptr<WrittenEnd> written_end_;
+    PlaybackClock::WallClock::time_point written_end_looked_at_;
     // Timestamps that jump, or none at all, made one continuous media time.
     std::unique_ptr<Timeline> timeline_;
     bool seekable_ = true;

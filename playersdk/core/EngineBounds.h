@@ -61,9 +61,9 @@ constexpr int64_t kKeyFrameSearchStepUs = 1000000;
 // dragged) rather than search again.
 constexpr int64_t kKeyFrameLookAheadUs = 1000000;
 
-// A fragmented MP4 still being written: how often the read thread looks for
-// the fragments added to it, for the total and the seek bar.
-constexpr std::chrono::milliseconds kFragmentLookEvery{500};
+// A fragmented MP4 or an MPEG-TS still being written: how often the read
+// thread looks for where what was added ends, for the total and the seek bar.
+constexpr std::chrono::milliseconds kWrittenEndLookEvery{500};
 constexpr int64_t kKeyFrameSearchBytes = 256 << 20;
 
 // The read thread tries again this soon when the input has nothing yet, or

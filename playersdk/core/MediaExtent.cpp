@@ -1,7 +1,9 @@
 #include "core/MediaExtent.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -142,6 +144,65 @@ int64_t FragmentEnd::EndUs(AVIOContext* pb) {
     }
     avio_seek(pb, position, SEEK_SET);
     return end_ >= 0 ? av_rescale_q(end_, time_base_, AV_TIME_BASE_Q) : AV_NOPTS_VALUE;
+}
+
+int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window, int64_t seen) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(window));
+    if (avio_seek(pb, from, SEEK_SET) != from) return -1;
+    const int got = avio_read(pb, bytes.data(), static_cast<int>(window));
+    if (got <= 0) return -1;
+    bytes.resize(static_cast<size_t>(got));
+    // The packet size (plain, with a 4-byte time code, or with 16 bytes of
+    // error correction) and where the packets start: three syncs in a row.
+    size_t packet_size = 0, at = 0;
+    for (size_t i = 0; i < 204 && packet_size == 0 && i < bytes.size(); ++i) {
+        for (size_t size : {188, 192, 204}) {
+            if (i + 2 * size < bytes.size() && bytes[i] == 0x47 && bytes[i + size] == 0x47 && bytes[i + 2 * size] == 0x47) {
+                packet_size = size;
+                at = i;
+                break;
+            }
+        }
+    }
+    if (packet_size == 0) return -1;
+    constexpr int64_t kWrap = int64_t{1} << 33;
+    int64_t last = -1, end = -1;  // the picture last begun may not be whole: it does not count
+    for (; at + 188 <= bytes.size(); at += packet_size) {
+        const uint8_t* p = &bytes[at];
+        if (p[0] != 0x47 || (p[1] & 0x40) == 0 || (((p[1] & 0x1f) << 8) | p[2]) != pid_ || (p[3] & 0x10) == 0) continue;
+        const size_t payload = 4 + ((p[3] & 0x20) != 0 ? 1 + p[4] : 0);
+        if (payload + 14 > 188) continue;
+        const uint8_t* pes = p + payload;
+        if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || (pes[7] & 0x80) == 0) continue;
+        int64_t pts = (static_cast<int64_t>(pes[9] & 0x0e) << 29) | (pes[10] << 22) | ((pes[11] & 0xfe) << 14) |
+                      (pes[12] << 7) | (pes[13] >> 1);
+        if (start_ != AV_NOPTS_VALUE && pts < start_ - kWrap / 2) pts += kWrap;
+        if (last >= 0 && std::abs(pts - last) > jump_) {
+            end = -1;  // a new stretch
+            if (seen >= 0 && from + static_cast<int64_t>(at) >= seen) jumped_ = true;
+        } else if (last >= 0) {
+            end = std::max(end, last + frame_duration_);
+        }
+        last = pts;
+    }
+    return end;
+}
+
+int64_t TransportStreamEnd::EndUs(AVIOContext* pb) {
+    const int64_t size = avio_size(pb);
+    if (size <= 0 || size == size_seen_ || jumped_) return end_us_;
+    const int64_t seen = size_seen_;
+    size_seen_ = size;
+    const int64_t position = avio_tell(pb);
+    int64_t end = -1;
+    // A picture may span more than the first window: wider ones, as at the open.
+    for (int64_t window = 1 << 20; end < 0; window *= 4) {
+        end = EndIn(pb, std::max<int64_t>(0, size - window), std::min(window, size), seen);
+        if (window >= size || window >= (16 << 20)) break;
+    }
+    avio_seek(pb, position, SEEK_SET);
+    if (end >= 0 && !jumped_) end_us_ = av_rescale_q(end, time_base_, AV_TIME_BASE_Q);
+    return end_us_;
 }
 
 int64_t HeldEndUs(AVFormatContext* format, int video_stream) {

@@ -140,10 +140,17 @@ bool Engine::OpenMedia(std::string* why) {
     may_grow_ = !mp4 || fragments_as_they_come;
     if (fragments_as_they_come) {
         const AVStream* video = format_->streams[video_stream_];
-        fragment_end_ = std::make_unique<FragmentEnd>(
+        written_end_ = std::make_unique<FragmentEnd>(
             video->id, video->time_base, av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base));
-        FollowFragments();
+    } else if (input_->BeingWritten() && input_->Local() && std::strcmp(format_->iformat->name, "mpegts") == 0) {
+        // Its tail is read again and again: a local file only, where that costs little.
+        const AVStream* video = format_->streams[video_stream_];
+        written_end_ = std::make_unique<TransportStreamEnd>(
+            video->id, video->time_base, video->start_time,
+            av_rescale_q(frame_interval_us_, AV_TIME_BASE_Q, video->time_base),
+            av_rescale_q(timeline_->JumpUs(), AV_TIME_BASE_Q, video->time_base));
     }
+    if (written_end_) FollowWrittenEnd();
     if (mp4 && !fragments_as_they_come) {
         std::vector<int64_t> key_times_us;
         AVStream* video = format_->streams[video_stream_];

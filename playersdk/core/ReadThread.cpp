@@ -64,13 +64,16 @@ bool Engine::QueuesFull() const {
     return video_packets_.HoldsShare(1.0) && (audio_stream_ < 0 || SoundSilent() || sound_packets_.HoldsShare(1.0));
 }
 
-void Engine::FollowFragments() {
-    fragments_looked_at_ = PlaybackClock::WallClock::now();
+void Engine::FollowWrittenEnd() {
+    written_end_looked_at_ = PlaybackClock::WallClock::now();
     input_->HoldGrowthWait(true);  // box headers are read within the file's size: no wait at its end
-    const int64_t end_us = fragment_end_->EndUs(format_->pb);
+    const int64_t end_us = written_end_->EndUs(format_->pb);
     input_->HoldGrowthWait(false);
     if (end_us == AV_NOPTS_VALUE) return;
-    const int64_t end_ms = (end_us - start_us_) / 1000;
+    // Onto the continuous timeline as the last stretch found at the open.
+    const auto& stretches = timeline_->Stretches();
+    const int64_t offset_us = stretches.empty() ? 0 : stretches.back().offset_us;
+    const int64_t end_ms = (end_us + offset_us - start_us_) / 1000;
     if (end_ms > total_ms_.load() && end_ms <= UINT32_MAX) total_ms_ = static_cast<uint32_t>(end_ms);
 }
 
@@ -126,12 +129,12 @@ void Engine::ReadLoop() {
                 continue;
             }
         }
-        if (fragment_end_ && PlaybackClock::WallClock::now() - fragments_looked_at_ >= kFragmentLookEvery) {
-            FollowFragments();
+        if (written_end_ && PlaybackClock::WallClock::now() - written_end_looked_at_ >= kWrittenEndLookEvery) {
+            FollowWrittenEnd();
         }
         if (video_packets_.EndMarked() || QueuesFull()) {
-            if (fragment_end_) {
-                reader_wake_.WaitFor(kFragmentLookEvery);
+            if (written_end_) {
+                reader_wake_.WaitFor(kWrittenEndLookEvery);
             } else {
                 reader_wake_.Wait();
             }

@@ -52,7 +52,7 @@ void Engine::SeekLocked(std::unique_lock<std::mutex>& lock) {
         if (pos >= 0) {
             SeekToByte(pos);
         } else {
-            if (fragment_end_) ReadOnToFragmentOf(ts);
+            if (written_end_ && !seek_by_reading_) ReadOnToFragmentOf(ts);
             if (avformat_seek_file(format_, -1, INT64_MIN, ts, ts, 0) < 0) {
                 avformat_seek_file(format_, -1, INT64_MIN, ts, INT64_MAX, 0);
             }

@@ -53,6 +53,8 @@ public:
     // the read position anywhere. False when none could be read.
     bool Scan();
     const std::vector<Stretch>& Stretches() const { return stretches_; }
+    // A step of the pictures' timestamps beyond this starts a new stretch.
+    int64_t JumpUs() const { return jump_us_; }
     // The end of the last stretch on the continuous timeline; INT64_MIN
     // (AV_NOPTS_VALUE) before a successful Scan.
     int64_t EndUs() const { return stretches_.empty() ? INT64_MIN : stretches_.back().end_us; }

@@ -74,6 +74,7 @@ protected:
     }
     int shown_ = 0;
     void ExpectFollowedToItsEnd(GrowingClip& growing);
+    void ExpectSeeksPastWhatWasRead(GrowingClip& growing);
     PlayerHandle handle_ = PLAYER_NO_HANDLE;
     FakeWindow window_{64, 48};
 };
@@ -138,10 +139,8 @@ TEST_F(UnfinishedRecording, AFragmentedMp4WrittenInBurstsIsFollowedToItsEnd) {
 }
 
 // Paused, the player reads no further than a little ahead of the picture on
-// screen; the total and a seek still reach the fragments written since.
-TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
-    GrowingClip growing("growing-seek.mp4", RecordedClip(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
-                        kBurst);
+// screen; the total and a seek still reach what was written since.
+void UnfinishedRecording::ExpectSeeksPastWhatWasRead(GrowingClip& growing) {
     const auto give_up = std::chrono::steady_clock::now() + 30s;
     while (Open(growing.Path()) == PLAYER_NO_HANDLE && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(100ms);
@@ -153,7 +152,18 @@ TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
     while (PlayerGetTotalTime(handle_) < 5000 && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(50ms);
     }
-    ASSERT_GE(PlayerGetTotalTime(handle_), 5000u) << "the total did not follow the fragments written";
+    ASSERT_GE(PlayerGetTotalTime(handle_), 5000u) << "the total did not follow what was written";
     ASSERT_EQ(PlayerSetPlayTime(handle_, 4400), 1);
     EXPECT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) == 110; }));
+}
+
+TEST_F(UnfinishedRecording, AFragmentedMp4BeingWrittenSeeksPastWhatWasRead) {
+    GrowingClip growing("growing-seek.mp4", RecordedClip(6, "mp4"), "-movflags frag_keyframe+empty_moov+default_base_moof",
+                        kBurst);
+    ExpectSeeksPastWhatWasRead(growing);
+}
+
+TEST_F(UnfinishedRecording, ATransportStreamBeingWrittenSeeksPastWhatWasRead) {
+    GrowingClip growing("growing-seek.ts", RecordedClip(6, "ts"), "-f mpegts", kBurst);
+    ExpectSeeksPastWhatWasRead(growing);
 }
