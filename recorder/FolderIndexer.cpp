@@ -391,6 +391,7 @@ void FolderIndexer::publish() {
     estimateEnds(all, provisional);
     std::vector<std::pair<std::string, std::string>> dropped;
     index_.replace(std::move(all), &dropped);
+    index_.setStillProbing(!toProbe_.empty());
     for (const auto& [path, kept] : dropped)
         if (const auto it = entries_.find(path); it != entries_.end())
             note(it->second, path, "skipped: same name as " + kept);

@@ -149,6 +149,11 @@ std::optional<std::filesystem::path> RecorderServer::insideRoot(
 http::Response RecorderServer::recording(const http::Request& request, const std::string& name,
                                          bool paced) const {
     const auto r = index_.find(name);
+    if (!r && index_.stillProbing()) {
+        auto later = http::textResponse(503, "recordings still being looked at; try again");
+        later.headers.emplace_back("Retry-After", "1");
+        return later;
+    }
     if (!r) return http::textResponse(404, "no such recording");
     const auto path = insideRoot(options_.root / index_.relativePath(*r));
     auto file = path ? RecordingFile::open(*path) : nullptr;

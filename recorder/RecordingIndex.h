@@ -17,6 +17,7 @@
 
 #include "CivilTime.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -109,6 +110,10 @@ public:
     Found search(const SearchQuery& query) const;
 
     Ref find(std::string_view name) const;
+    // While files are still waiting for a probe, a name not found may only
+    // not have been looked at yet (a recorder just started again).
+    void setStillProbing(bool probing) { stillProbing_.store(probing); }
+    bool stillProbing() const { return stillProbing_.load(); }
     std::filesystem::path relativePath(const Recording& r) const { return r.path; }
     size_t size() const;
 
@@ -118,6 +123,7 @@ private:
     std::vector<Recording> added_;
     mutable std::mutex lock_;  // guards catalogue_ (the pointer, not what it points to)
     std::shared_ptr<const Catalogue> catalogue_;
+    std::atomic<bool> stillProbing_{false};
 };
 
 }  // namespace recorder

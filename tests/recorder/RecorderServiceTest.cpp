@@ -227,6 +227,9 @@ TEST_F(RecorderService, DownloadsWholeAndByRange) {
 }
 
 TEST_F(RecorderService, NamesOutsideTheIndexAre404) {
+    // Until every file has been looked at, an unknown name may yet turn up
+    // and answers 503; after that it is not there.
+    ASSERT_TRUE(recorder->waitForLog("background probing done", std::chrono::seconds(30)));
     for (const char* path :
          {"/recordings/ch3_20261209_080000_080010.mp4", "/recordings/secret.txt",
           "/recordings/..%2Fsecret.txt", "/recordings/ch1%2F20261209%2Fch1_20261209_120000_120010.mp4",
