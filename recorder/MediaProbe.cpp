@@ -1,4 +1,5 @@
 #include "MediaProbe.h"
+#include "Mp4BoxHead.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -159,33 +160,21 @@ int64_t lengthFromStreams(AVFormatContext* ctx) {
     return last != AV_NOPTS_VALUE && last > first ? (last - first) / 1000 : 0;
 }
 
-uint32_t bigEndian32(const unsigned char* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
 // An MP4 written in fragments (no media data before its first fragment)
 // that holds no whole fragment yet, a 'moof' with its 'mdat': nothing in it
 // can be played. Walks the top-level box headers only.
 bool fragmentedWithNoWholeFragment(int fd, int64_t size) {
     bool inFragment = false;
-    int64_t at = 0;
-    for (int boxes = 0; boxes < 4096 && at + 8 <= size; ++boxes) {
-        unsigned char head[16];
-        if (::pread(fd, head, sizeof head, static_cast<off_t>(at)) < 8) break;
-        uint64_t boxSize = bigEndian32(head);
-        uint64_t headerSize = 8;
-        if (boxSize == 1) {
-            boxSize = uint64_t{bigEndian32(head + 8)} << 32 | bigEndian32(head + 12);
-            headerSize = 16;
-        } else if (boxSize == 0) {
-            boxSize = static_cast<uint64_t>(size - at);
-        }
-        if (boxSize < headerSize) break;
-        const bool whole = boxSize <= static_cast<uint64_t>(size - at);
-        if (std::memcmp(head + 4, "moof", 4) == 0) inFragment = true;
-        if (std::memcmp(head + 4, "mdat", 4) == 0) return !inFragment ? false : !whole;
+    const auto fileSize = static_cast<uint64_t>(size);
+    uint64_t at = 0;
+    for (int boxes = 0; boxes < 4096; ++boxes) {
+        const auto box = readMp4BoxHead(fd, at, fileSize);
+        if (!box) break;
+        const bool whole = box->size <= fileSize - at;
+        if (box->is("moof")) inFragment = true;
+        if (box->is("mdat")) return !inFragment ? false : !whole;
         if (!whole) break;
-        at += static_cast<int64_t>(boxSize);
+        at += box->size;
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "RecordingFile.h"
 
+#include "Mp4BoxHead.h"
 #include "RecordingGrowth.h"
 
 #include <fcntl.h>
@@ -26,10 +27,6 @@ bool changedWithin(const struct stat& st, std::chrono::milliseconds span) {
     return system_clock::now() - changedAt < span;
 }
 
-uint32_t bigEndian32(const unsigned char* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
 }  // namespace
 
 std::shared_ptr<RecordingFile> RecordingFile::open(const std::filesystem::path& path) {
@@ -51,21 +48,12 @@ RecordingFile::Box RecordingFile::firstBox(const char* a, const char* b) const {
     // Walk the top-level boxes; a file that is not an MP4 (a picture, a
     // transport stream) has none of them.
     uint64_t at = 0;
-    for (int boxes = 0; boxes < 64 && at + 8 <= size_; ++boxes) {
-        unsigned char head[16];
-        if (::pread(fd_, head, sizeof head, static_cast<off_t>(at)) < 8) return {};
-        uint64_t boxSize = bigEndian32(head);
-        uint64_t headerSize = 8;
-        if (boxSize == 1) {
-            boxSize = uint64_t{bigEndian32(head + 8)} << 32 | bigEndian32(head + 12);
-            headerSize = 16;
-        } else if (boxSize == 0) {
-            boxSize = size_ - at;
-        }
+    for (int boxes = 0; boxes < 64; ++boxes) {
+        const auto box = readMp4BoxHead(fd_, at, size_);
+        if (!box) return {};
         for (const char* name : {a, b})
-            if (name && std::equal(head + 4, head + 8, name)) return {name, at + headerSize};
-        if (boxSize < headerSize) return {};
-        at += boxSize;
+            if (name && box->is(name)) return {name, at + box->headerSize};
+        at += box->size;
     }
     return {};
 }

@@ -141,7 +141,8 @@ bool StreamSupervisor::Supervise(PlayerHandle handle, Stream& stream,
     // run down too. One waiting for its writer at the end of a recording
     // still being written does not: the player holds its clock until more
     // is written, as for a local file being written.
-    if (!over && !buffer.AwaitingGrowth() && buffer.StarvedMs() >= kStallMs && player->QueuedAheadMs() < kStallMs) {
+    if (!over && !buffer.CaughtUpWithWriter() && buffer.StarvedMs() >= kStallMs &&
+        player->QueuedAheadMs() < kStallMs) {
         stream.buffering = true;
         stream.progress = 0;
         actions.emplace_back([player] {
