@@ -1,5 +1,5 @@
 #include "MediaProbe.h"
-#include "Mp4BoxHead.h"
+#include "ContainerHead.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -52,7 +52,6 @@ struct FileHead {
     const AVInputFormat* container = nullptr;  // null: let the library guess
 };
 
-constexpr size_t kTsPacket = 188;
 
 FileHead readHead(const unsigned char* bytes, size_t got) {
     FileHead head;
@@ -61,12 +60,9 @@ FileHead readHead(const unsigned char* bytes, size_t got) {
     if (got >= 8 && std::memcmp(bytes + 4, "ftyp", 4) == 0) {
         static const AVInputFormat* const mp4 = av_find_input_format("mov");
         head.container = mp4;
-    } else if (got >= 3 * kTsPacket) {
-        // A transport stream: a sync byte at the start of every packet read.
-        bool synced = true;
-        for (size_t at = 0; at < got && synced; at += kTsPacket) synced = bytes[at] == 0x47;
+    } else if (transportStreamSynced(bytes, got)) {
         static const AVInputFormat* const ts = av_find_input_format("mpegts");
-        if (synced) head.container = ts;
+        head.container = ts;
     }
     return head;
 }
@@ -206,7 +202,7 @@ ProbeResult probeMedia(const std::filesystem::path& path) {
         result.error = "empty file";
         return result;
     }
-    unsigned char bytes[kTsPacket * 8] = {};
+    unsigned char bytes[kTsPacketBytes * 8] = {};
     const ssize_t got = ::pread(file.fd, bytes, sizeof bytes, 0);
     const FileHead head = readHead(bytes, got > 0 ? static_cast<size_t>(got) : 0);
     if (head.jpeg) {

@@ -1,6 +1,6 @@
 #include "RecordingFile.h"
 
-#include "Mp4BoxHead.h"
+#include "ContainerHead.h"
 #include "RecordingGrowth.h"
 
 #include <fcntl.h>
@@ -61,13 +61,10 @@ RecordingFile::Box RecordingFile::firstBox(const char* a, const char* b) const {
 uint64_t RecordingFile::mediaDataOffset() const { return firstBox("mdat", nullptr).dataAt; }
 
 bool RecordingFile::readableAsItGrows() const {
-    constexpr size_t kTsPacket = 188;
-    unsigned char head[3 * kTsPacket];
+    unsigned char head[3 * kTsPacketBytes];
     const ssize_t got = ::pread(fd_, head, sizeof head, 0);
     if (got <= 0) return false;
-    bool synced = true;
-    for (size_t at = 0; at < static_cast<size_t>(got); at += kTsPacket) synced = synced && head[at] == 0x47;
-    if (synced) return true;
+    if (transportStreamSynced(head, static_cast<size_t>(got))) return true;
     // A fragmented MP4 has a fragment before any media data of its own.
     const Box box = firstBox("moof", "mdat");
     return box.name != nullptr && std::equal(box.name, box.name + 4, "moof");

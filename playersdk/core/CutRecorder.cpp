@@ -98,27 +98,19 @@ private:
             }
             const Item& front = queue_.front();
             if (front.packet != nullptr && front.time_us != INT64_MIN) {
-                if (!part_ends_.empty()) {
-                    // An earlier part, left by a seek: what was read ahead of
-                    // its last picture was never shown.
-                    if (front.time_us > part_ends_.front()) {
-                        AVPacket* unseen = front.packet;
-                        queue_.pop_front();
-                        queued_bytes_ -= static_cast<size_t>(unseen->size);
-                        av_packet_free(&unseen);
-                        continue;
-                    }
-                } else if (finishing_) {
-                    if (!WithinEndLocked(front)) {
-                        // Read ahead of the picture on screen when the cut ended.
-                        AVPacket* unseen = front.packet;
-                        queue_.pop_front();
-                        queued_bytes_ -= static_cast<size_t>(unseen->size);
-                        av_packet_free(&unseen);
-                        continue;
-                    }
-                } else if (!finishing_ && front.time_us > shown_us_->load()) {
+                if (!finishing_ && part_ends_.empty() && front.time_us > shown_us_->load()) {
                     wake_.wait_for(lock, std::chrono::milliseconds(20));
+                    continue;
+                }
+                // Read ahead of the last picture shown, of an earlier part
+                // left by a seek or of the last part once the cut has ended.
+                const bool unseen = !part_ends_.empty() ? front.time_us > part_ends_.front()
+                                                        : finishing_ && !WithinEndLocked(front);
+                if (unseen) {
+                    AVPacket* dropped = front.packet;
+                    queue_.pop_front();
+                    queued_bytes_ -= static_cast<size_t>(dropped->size);
+                    av_packet_free(&dropped);
                     continue;
                 }
             }

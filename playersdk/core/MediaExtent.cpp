@@ -47,20 +47,36 @@ int64_t TailEndUs(AVFormatContext* format, int64_t size, int64_t window) {
     return end_us;
 }
 
+struct BoxHead {
+    int64_t size = 0;  // the whole box; 0 when it runs to the end of the file
+    uint32_t type = 0;
+    int header = 8;
+};
+
+// The MP4 box header at `at`; false when the input ends before it.
+bool ReadBoxHead(AVIOContext* pb, int64_t at, BoxHead& box) {
+    if (avio_seek(pb, at, SEEK_SET) != at) return false;
+    box.size = avio_rb32(pb);
+    box.type = avio_rl32(pb);
+    box.header = 8;
+    if (box.size == 1) {
+        box.size = static_cast<int64_t>(avio_rb64(pb));
+        box.header = 16;
+    }
+    return !avio_feof(pb);
+}
+
 // True when a moof box follows the moov among the top-level boxes.
 bool HasFragments(AVIOContext* pb) {
     constexpr int kMostBoxes = 64;  // ftyp, moov, maybe free/sidx, then the first moof
     int64_t at = 0;
     bool moov = false;
-    for (int i = 0; i < kMostBoxes && avio_seek(pb, at, SEEK_SET) == at; ++i) {
-        int64_t size = avio_rb32(pb);
-        const uint32_t type = avio_rl32(pb);
-        if (avio_feof(pb)) return false;
-        if (size == 1) size = static_cast<int64_t>(avio_rb64(pb));
-        if (type == MKTAG('m', 'o', 'o', 'f')) return moov;
-        if (type == MKTAG('m', 'o', 'o', 'v')) moov = true;
-        if (size < 8) return false;  // 0: the last box runs to the end
-        at += size;
+    BoxHead box;
+    for (int i = 0; i < kMostBoxes && ReadBoxHead(pb, at, box); ++i) {
+        if (box.type == MKTAG('m', 'o', 'o', 'f')) return moov;
+        if (box.type == MKTAG('m', 'o', 'o', 'v')) moov = true;
+        if (box.size < 8) return false;  // 0: the last box runs to the end
+        at += box.size;
     }
     return false;
 }
@@ -124,23 +140,17 @@ int64_t FragmentEnd::MoofEnd(AVIOContext* pb, int64_t from, int64_t to) const {
 int64_t FragmentEnd::EndUs(AVIOContext* pb) {
     const int64_t position = avio_tell(pb);
     const int64_t file_size = avio_size(pb);
-    while (file_size > 0 && next_box_ + 8 <= file_size && avio_seek(pb, next_box_, SEEK_SET) == next_box_) {
-        int64_t size = avio_rb32(pb);
-        const uint32_t type = avio_rl32(pb);
-        int header = 8;
-        if (size == 1) {
-            size = static_cast<int64_t>(avio_rb64(pb));
-            header = 16;
-        }
+    BoxHead box;
+    while (file_size > 0 && next_box_ + 8 <= file_size && ReadBoxHead(pb, next_box_, box)) {
         // A box still being written (0: it runs to the end) is walked over next time.
-        if (avio_feof(pb) || size < header || next_box_ + size > file_size) break;
-        if (type == MKTAG('m', 'o', 'o', 'f')) {
-            pending_end_ = MoofEnd(pb, next_box_ + header, next_box_ + size);
-        } else if (type == MKTAG('m', 'd', 'a', 't') && pending_end_ >= 0) {
+        if (box.size < box.header || next_box_ + box.size > file_size) break;
+        if (box.type == MKTAG('m', 'o', 'o', 'f')) {
+            pending_end_ = MoofEnd(pb, next_box_ + box.header, next_box_ + box.size);
+        } else if (box.type == MKTAG('m', 'd', 'a', 't') && pending_end_ >= 0) {
             end_ = std::max(end_, pending_end_);
             pending_end_ = -1;
         }
-        next_box_ += size;
+        next_box_ += box.size;
     }
     avio_seek(pb, position, SEEK_SET);
     return end_ >= 0 ? av_rescale_q(end_, time_base_, AV_TIME_BASE_Q) : AV_NOPTS_VALUE;

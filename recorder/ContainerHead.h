@@ -1,9 +1,11 @@
-// The header of one top-level MP4 box, read from a file with pread: what
-// the recorder needs to walk a file's boxes without a demuxer.
+// The first bytes of the two containers recorders write, read without a
+// demuxer: the header of one top-level MP4 box, and the sync bytes of an
+// MPEG transport stream.
 #pragma once
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -41,6 +43,17 @@ inline std::optional<Mp4BoxHead> readMp4BoxHead(int fd, uint64_t at, uint64_t fi
     }
     if (box.size < box.headerSize) return std::nullopt;
     return box;
+}
+
+inline constexpr size_t kTsPacketBytes = 188;
+
+// A transport stream: at least three packets read, each starting with the
+// sync byte.
+inline bool transportStreamSynced(const unsigned char* bytes, size_t got) {
+    if (got < 3 * kTsPacketBytes) return false;
+    for (size_t at = 0; at < got; at += kTsPacketBytes)
+        if (bytes[at] != 0x47) return false;
+    return true;
 }
 
 }  // namespace recorder
