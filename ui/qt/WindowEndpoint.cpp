@@ -38,13 +38,15 @@ bool PostBox::PostEvent(QEvent* event) {
 }
 
 void PictureSlot::Attach(QObject* receiver) {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(receiver_mutex_, mutex_);
     receiver_ = receiver;
+    attached_ = true;
 }
 
 void PictureSlot::Detach() {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(receiver_mutex_, mutex_);
     receiver_ = nullptr;
+    attached_ = false;
     latest_ = QImage();
     spare_ = QImage();
 }
@@ -56,7 +58,7 @@ void PictureSlot::Present(const uint8_t* pixels, int width, int height, int stri
     QImage copy;
     {
         std::lock_guard lock(mutex_);
-        if (receiver_ == nullptr) return;
+        if (!attached_) return;
         copy.swap(spare_);
     }
     // B, G, R, X bytes in memory are QImage::Format_RGB32 on little-endian
@@ -69,14 +71,16 @@ void PictureSlot::Present(const uint8_t* pixels, int width, int height, int stri
     const auto to_stride = static_cast<size_t>(copy.bytesPerLine());
     for (int row = 0; row < height; ++row)
         std::memcpy(to + row * to_stride, pixels + static_cast<ptrdiff_t>(row) * stride, row_bytes);
-    std::lock_guard lock(mutex_);
-    if (receiver_ == nullptr) return;
-    latest_.swap(copy);
-    spare_.swap(copy);
-    if (!repaint_pending_) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!attached_) return;
+        latest_.swap(copy);
+        spare_.swap(copy);
+        if (repaint_pending_) return;
         repaint_pending_ = true;
-        QCoreApplication::postEvent(receiver_, new QEvent(kPictureEvent));
     }
+    std::lock_guard lock(receiver_mutex_);
+    if (receiver_ != nullptr) QCoreApplication::postEvent(receiver_, new QEvent(kPictureEvent));
 }
 
 QImage PictureSlot::Latest() {

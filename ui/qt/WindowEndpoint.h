@@ -73,8 +73,14 @@ public:
     void AreaSize(int* width, int* height) const;
 
 private:
-    std::mutex mutex_;
+    // Two locks, so that the GUI thread, woken by the post, does not find
+    // the pictures still locked by the thread that posts (a context switch
+    // each way for every picture): receiver_mutex_ is held across the post
+    // (the receiver cannot go in between), mutex_ only around the swaps.
+    std::mutex receiver_mutex_;
     QObject* receiver_ = nullptr;
+    std::mutex mutex_;
+    bool attached_ = false;
     QImage latest_;
     QImage spare_;  // the picture before latest_, reused for the next copy
     bool repaint_pending_ = false;
