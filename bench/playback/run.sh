@@ -68,9 +68,11 @@ done
 dialog=402:341
 area_box=18:7:370:270:$dialog
 width=555 height=405
-mpv_options=(--no-config --vo=x11 --no-audio --osd-level=0 --osc=no
+mpv_options=(--no-config --vo=x11 --osd-level=0 --osc=no
              --geometry=${width}x${height} --autofit=${width}x${height} --really-quiet)
 ffplay_options=(-v quiet -an -autoexit -x "$width" -y "$height")
+# Playing, every player decodes the sound too, as its user hears it: ours to
+# SDL's silent driver, mpv to its null output, and the floor decodes both.
 
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} QT_QPA_PLATFORM=xcb
 figures=$(mktemp)
@@ -92,7 +94,7 @@ play() {
 # of, so its CPU per second of media is its steady state too.
 floor() {
   local out
-  out=$( { /usr/bin/time -f "%U %S %M" ffmpeg -nostdin -v error -threads 1 -i "$1" -t "$watch" -an -f null - ; } 2>&1 | tail -1)
+  out=$( { /usr/bin/time -f "%U %S %M" ffmpeg -nostdin -v error -threads 1 -i "$1" -t "$watch" -f null - ; } 2>&1 | tail -1)
   awk -v d="$watch" '{c = ($1 + $2) / d; printf "floor %.4f %.1f - - %.4f -\n", c, $3 / 1024, c}' <<<"$out" >> "$figures"
 }
 med() { awk -v n="$1" -v c="$2" '$1 == n {print $c}' "$figures" | median; }
@@ -104,7 +106,7 @@ for entry in "${clips[@]}"; do
   # Interleaved, so that a change in the machine's load falls on all alike.
   for _ in $(seq "$runs"); do
     play varnel --watch "$area_box" -- "$varnel" "$clip"
-    play mpv -- mpv "${mpv_options[@]}" "$clip"
+    play mpv -- mpv "${mpv_options[@]}" --ao=null "$clip"
     floor "$clip"
   done
   ours=$(med varnel 6) mpv_cpu=$(med mpv 6) floor_cpu=$(med floor 6)
@@ -113,8 +115,8 @@ for entry in "${clips[@]}"; do
   for who in varnel mpv floor; do
     label=$who
     [ "$who" = varnel ] && label="varnel (its window)"
-    [ "$who" = mpv ] && label="mpv --vo=x11"
-    [ "$who" = floor ] && label="ffmpeg -threads 1 decode (floor)"
+    [ "$who" = mpv ] && label="mpv --vo=x11 --ao=null"
+    [ "$who" = floor ] && label="ffmpeg -threads 1 decode, both (floor)"
     printf "  %-33s steady=%s  shown/s=%s  startup_cpu_s=%s  whole=%s  peak_rss_mb=%s  first_picture_ms=%s  steady runs:%s\n" \
       "$label" "$(med $who 6)" "$(med $who 7)" "$(med $who 5)" "$(med $who 2)" "$(med $who 3)" "$(med $who 4)" \
       "$(awk -v n=$who '$1 == n {printf " %s", $6}' "$figures")"
@@ -142,7 +144,7 @@ for i in "${!fractions[@]}"; do
 done
 echo "== seeks while paused, 1920x1080, key frame every 2 s, to ${fractions[*]} of the clip (ms from the input to the new picture)"
 echo "  varnel (seek bar):       $("$probe" seek "click:1:96:326:$dialog" "${ours_seeks[@]}" --watch "$area_box" -- "$varnel" "$clip" 2>&1 | grep seek_ms || echo failed)"
-echo "  mpv (exact):             $("$probe" seek key:space "${mpv_seeks[@]}" -- mpv "${mpv_options[@]}" --input-conf="$figures.conf" "$clip" 2>&1 | grep seek_ms || echo failed)"
+echo "  mpv (exact):             $("$probe" seek key:space "${mpv_seeks[@]}" -- mpv "${mpv_options[@]}" --no-audio --input-conf="$figures.conf" "$clip" 2>&1 | grep seek_ms || echo failed)"
 echo "  ffplay (to a key frame): $("$probe" seek key:p "${ffplay_seeks[@]}" -- ffplay "${ffplay_options[@]}" "$clip" 2>&1 | grep seek_ms || echo failed)"
 echo "== in-process latency, 1920x1080 (library into a picture sink, no window)"
 echo "  $("$bin/playback_bench" latency "$clip")"
