@@ -104,8 +104,9 @@ constexpr int64_t kCatchUpKeyFrameLateUs = 1000000;
 // is): a picture late for want of data (an input that stalled) is not the
 // decoder's to catch up.
 constexpr int64_t kCatchUpQueuedUs = 1000000;
-// An exact seek decodes on from its key frame for about this long: beyond it
-// the seek lands on the picture reached. From kDecodeOnJudgedAfter on, it goes
+// An exact seek decodes on from its key frame for about this long (a seek
+// merged into it, from when it was asked): beyond it the seek lands on the
+// picture reached. From kDecodeOnJudgedAfter on, it goes
 // to the next key frame instead when that is nearer the target than decoding
 // on, at its pace so far, would get within the budget.
 constexpr std::chrono::milliseconds kDecodeOnBudget{1000};

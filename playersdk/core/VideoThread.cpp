@@ -78,9 +78,11 @@ struct Engine::DecodeState {
     bool drained = false;
     int speed_step = 0;
     CatchUp catch_up;
-    // Decoding on to an exact target: since when, and from which picture.
+    // Decoding on to an exact target: since when, from which picture, and
+    // for which target (a seek merged into this one starts the count again).
     PlaybackClock::WallClock::time_point refine_started;
     int64_t refine_from_us = kUnknownTime;
+    int64_t refine_target_us = kUnknownTime;
     AVFrame* frame = nullptr;
     AVFrame* held = nullptr;    // the latest picture before the target
 };
@@ -148,11 +150,24 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
 }
 
 bool Engine::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
-    const auto spent = PlaybackClock::WallClock::now() - state.refine_started;
-    if (spent < kDecodeOnJudgedAfter) return true;
+    const auto now = PlaybackClock::WallClock::now();
     std::lock_guard lock(mutex_);
     if (state.serial != state_.Serial() || state_.SeekPending() || !state_.Seeking()) return true;
     const int64_t target = state_.SerialTargetUs();
+    if (target != state.refine_target_us) {
+        // A seek merged into this one (a bar being dragged) is a seek of its
+        // own that goes on from the pictures decoded so far: its budget, and
+        // the pace it is judged by, count from now. Judged by the first
+        // target's clock, a drag would leave for the next key frame, or land
+        // short, while its later targets still lie ahead of decoding on, and
+        // start again from the key frame at its next seek.
+        state.refine_target_us = target;
+        state.refine_started = now;
+        state.refine_from_us = reached_us;
+        return true;
+    }
+    const auto spent = now - state.refine_started;
+    if (spent < kDecodeOnJudgedAfter) return true;
     // Where decoding on gets to within the budget, at its pace so far.
     const double spent_us = std::chrono::duration<double, std::micro>(spent).count();
     const double budget_us = std::chrono::duration<double, std::micro>(kDecodeOnBudget).count();
@@ -208,6 +223,7 @@ void Engine::VideoLoop() {
             state.catch_up.Reset();
             state.refine_started = PlaybackClock::WallClock::now();
             state.refine_from_us = kUnknownTime;
+            state.refine_target_us = state.target_us;
             lock.unlock();
             if (!state.refining || video_decoder_threads_ == seek_decoder_threads_ ||
                 !ReplaceVideoDecoder(seek_decoder_threads_)) {

@@ -590,51 +590,88 @@ private:
 // a seek or a change of speed are not counted.
 constexpr auto kSettle = 250ms;
 
-// A seek bar dragged through a long key-frame interval of a transport stream
-// (no index to say where key frames are): a seek that decoding on reaches
-// before any key frame decodes on, and the key frame is not shown again.
-// Decoding is slowed so that the second seek comes while the first decodes on.
-TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesOn) {
-    NumberedClip clip;
-    clip.seconds = 12;
-    clip.gop = 250;
-    clip.container = "ts";
-    std::shared_ptr<Player> player = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
-    ASSERT_TRUE(player);
-    player->SetDecodeCostForTesting(20ms);
-    PlayerHandle h = RegisterPlayer(player);
-    FakeWindow window(64, 48);
-    std::mutex mutex;
-    int key_frame_shown = 0;
-    window.OnEachPicture([&](const Picture& p) {
-        std::lock_guard lock(mutex);
-        key_frame_shown += FrameNumberOf(p) == 0 ? 1 : 0;
-    });
-    PlayerSetNotifyWindow(h, window.Handle(), WM_PLAYER_NOTIFY);
-    PlayerPlay(h, window.Handle());
-    PlayerPause(h);
-    ASSERT_TRUE(window.WaitForPresents(1));
-    {
-        std::lock_guard lock(mutex);
-        key_frame_shown = 0;
+// A transport stream (no index to say where key frames are) with a key frame
+// every 10 s, paused on its first picture, its decoding slowed by `cost` a
+// picture; counts how often picture 0, the key frame of the first 10 s, is
+// shown from then on.
+class SlowTransportStream {
+public:
+    explicit SlowTransportStream(std::chrono::milliseconds cost) {
+        NumberedClip clip;
+        clip.seconds = 12;
+        clip.gop = 250;
+        clip.container = "ts";
+        player_ = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
+        if (!player_) return;
+        player_->SetDecodeCostForTesting(cost);
+        handle = RegisterPlayer(player_);
+        window.OnEachPicture([this](const Picture& p) {
+            std::lock_guard lock(mutex_);
+            key_frame_shown_ += FrameNumberOf(p) == 0 ? 1 : 0;
+        });
+        PlayerSetNotifyWindow(handle, window.Handle(), WM_PLAYER_NOTIFY);
+        PlayerPlay(handle, window.Handle());
+        PlayerPause(handle);
+        paused_ = window.WaitForPresents(1);
+        std::lock_guard lock(mutex_);
+        key_frame_shown_ = 0;
     }
-    ASSERT_EQ(PlayerSetPlayTime(h, 8000), 1);  // picture 200; its key frame is picture 0
+    ~SlowTransportStream() {
+        player_.reset();
+        if (handle != PLAYER_NO_HANDLE) PlayerClose(handle);
+    }
+    bool Paused() const { return player_ && paused_; }
+    int KeyFrameShown() {
+        std::lock_guard lock(mutex_);
+        return key_frame_shown_;
+    }
+    // Where a seek lands: the target, the picture decoding on reached in its
+    // time, or the next key frame.
+    bool Landed() {
+        return window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) > 0; }, 40s);
+    }
+
+    FakeWindow window{64, 48};
+    PlayerHandle handle = PLAYER_NO_HANDLE;
+
+private:
+    std::shared_ptr<Player> player_;
+    bool paused_ = false;
+    std::mutex mutex_;
+    int key_frame_shown_ = 0;
+};
+
+// A seek bar dragged through a long key-frame interval: a seek that decoding
+// on reaches before any key frame decodes on, and the key frame is not shown
+// again. Decoding is slowed so that the second seek comes while the first
+// decodes on.
+TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesOn) {
+    SlowTransportStream stream(20ms);
+    ASSERT_TRUE(stream.Paused());
+    ASSERT_EQ(PlayerSetPlayTime(stream.handle, 8000), 1);  // picture 200; its key frame is picture 0
     const auto give_up = std::chrono::steady_clock::now() + 20s;
-    for (;;) {
-        {
-            std::lock_guard lock(mutex);
-            if (key_frame_shown > 0) break;
-        }
+    while (stream.KeyFrameShown() == 0) {
         ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the seek showed no key frame";
         std::this_thread::sleep_for(10ms);
     }
-    ASSERT_EQ(PlayerSetPlayTime(h, 8400), 1);
-    // Where the seek lands: the target, or the picture decoding on reached in its time.
-    EXPECT_TRUE(window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) > 0; }, 40s));
-    player.reset();
-    PlayerClose(h);
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(key_frame_shown, 1) << "the second seek started again from the key frame";
+    ASSERT_EQ(PlayerSetPlayTime(stream.handle, 8400), 1);
+    EXPECT_TRUE(stream.Landed());
+    EXPECT_EQ(stream.KeyFrameShown(), 1) << "the second seek started again from the key frame";
+}
+
+// A drag longer than an exact seek's budget, through pictures decoding on
+// reaches more slowly than the drag moves: every seek of it goes on from the
+// pictures decoded so far, rather than leaving for the next key frame or
+// landing short and starting again from the key frame at the next seek.
+TEST(SlowDecoder, ADragLongerThanTheSeekBudgetDecodesOnFromOneKeyFrame) {
+    SlowTransportStream stream(20ms);  // decoding on makes about 2 s of pictures a second
+    ASSERT_TRUE(stream.Paused());
+    for (uint32_t i = 0; i < 40; ++i) {  // 6 s to 7 s in 1.6 s
+        ASSERT_EQ(PlayerSetPlayTime(stream.handle, 6000 + i * 25), 1);
+        std::this_thread::sleep_for(40ms);
+    }
+    EXPECT_TRUE(stream.Landed());
+    EXPECT_EQ(stream.KeyFrameShown(), 1) << "a seek of the drag started again from the key frame";
 }
 
 TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
