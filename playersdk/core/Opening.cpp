@@ -154,10 +154,21 @@ bool Engine::OpenMedia(std::string* why) {
     if (mp4 && !fragments_as_they_come) {
         std::vector<int64_t> key_times_us;
         AVStream* video = format_->streams[video_stream_];
+        // The index dates samples by decoding time, and seeks go by the time a
+        // picture is shown: a key picture is shown as much later as the first
+        // picture is, at most the pictures the decoder holds back to reorder
+        // (an edit list that starts past the first sample says nothing of it).
+        const AVIndexEntry* first = avformat_index_get_entry(video, 0);
+        const int64_t reorder = av_rescale_q(video->codecpar->video_delay * frame_interval_us_, AV_TIME_BASE_Q,
+                                             video->time_base);
+        const int64_t held_back = first != nullptr && video->start_time != AV_NOPTS_VALUE
+                                      ? std::clamp<int64_t>(video->start_time - first->timestamp, 0, reorder)
+                                      : 0;
         for (int i = 0, n = avformat_index_get_entries_count(video); i < n; ++i) {
             const AVIndexEntry* entry = avformat_index_get_entry(video, i);
             if (entry != nullptr && (entry->flags & AVINDEX_KEYFRAME) != 0) {
-                key_times_us.push_back(av_rescale_q(entry->timestamp, video->time_base, AV_TIME_BASE_Q) - start_us_);
+                key_times_us.push_back(
+                    av_rescale_q(entry->timestamp + held_back, video->time_base, AV_TIME_BASE_Q) - start_us_);
             }
         }
         key_frames_.SetWhole(key_times_us);

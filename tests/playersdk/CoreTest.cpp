@@ -590,17 +590,19 @@ private:
 // a seek or a change of speed are not counted.
 constexpr auto kSettle = 250ms;
 
-// A transport stream (no index to say where key frames are) with a key frame
-// every 10 s, paused on its first picture, its decoding slowed by `cost` a
-// picture; counts how often picture 0, the key frame of the first 10 s, is
-// shown from then on.
-class SlowTransportStream {
+// A 12 s numbered clip with a key frame every 10 s, in `container` (a
+// transport stream has no index to say where key frames are), paused on its
+// first picture, its decoding slowed by `cost` a picture; counts how often
+// picture 0, the key frame of the first 10 s, is shown from then on.
+class SlowlyDecodedClip {
 public:
-    explicit SlowTransportStream(std::chrono::milliseconds cost) {
+    SlowlyDecodedClip(const std::string& container, std::chrono::milliseconds cost,
+                      const std::string& video = NumberedClip().video) {
         NumberedClip clip;
         clip.seconds = 12;
         clip.gop = 250;
-        clip.container = "ts";
+        clip.container = container;
+        clip.video = video;
         player_ = Player::Open(FileInput::Open(MakeNumberedClip(clip)));
         if (!player_) return;
         player_->SetDecodeCostForTesting(cost);
@@ -616,7 +618,7 @@ public:
         std::lock_guard lock(mutex_);
         key_frame_shown_ = 0;
     }
-    ~SlowTransportStream() {
+    ~SlowlyDecodedClip() {
         player_.reset();
         if (handle != PLAYER_NO_HANDLE) PlayerClose(handle);
     }
@@ -625,10 +627,12 @@ public:
         std::lock_guard lock(mutex_);
         return key_frame_shown_;
     }
-    // Where a seek lands: the target, the picture decoding on reached in its
-    // time, or the next key frame.
-    bool Landed() {
-        return window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) > 0; }, 40s);
+    // The picture a seek lands on: the target, the picture decoding on
+    // reached in its time, or the next key frame; -1 when none came.
+    int Landing() {
+        int number = -1;
+        window.WaitForPicture([&](const Picture& p) { return (number = FrameNumberOf(p)) > 0; }, 40s);
+        return number > 0 ? number : -1;
     }
 
     FakeWindow window{64, 48};
@@ -646,7 +650,7 @@ private:
 // again. Decoding is slowed so that the second seek comes while the first
 // decodes on.
 TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesOn) {
-    SlowTransportStream stream(20ms);
+    SlowlyDecodedClip stream("ts", 20ms);
     ASSERT_TRUE(stream.Paused());
     ASSERT_EQ(PlayerSetPlayTime(stream.handle, 8000), 1);  // picture 200; its key frame is picture 0
     const auto give_up = std::chrono::steady_clock::now() + 20s;
@@ -655,7 +659,7 @@ TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesO
         std::this_thread::sleep_for(10ms);
     }
     ASSERT_EQ(PlayerSetPlayTime(stream.handle, 8400), 1);
-    EXPECT_TRUE(stream.Landed());
+    EXPECT_GT(stream.Landing(), 0);
     EXPECT_EQ(stream.KeyFrameShown(), 1) << "the second seek started again from the key frame";
 }
 
@@ -664,14 +668,25 @@ TEST(SlowDecoder, ASeekAheadWithinTheKeyFramesPicturesOfATransportStreamDecodesO
 // pictures decoded so far, rather than leaving for the next key frame or
 // landing short and starting again from the key frame at the next seek.
 TEST(SlowDecoder, ADragLongerThanTheSeekBudgetDecodesOnFromOneKeyFrame) {
-    SlowTransportStream stream(20ms);  // decoding on makes about 2 s of pictures a second
+    SlowlyDecodedClip stream("ts", 20ms);  // decoding on makes about 2 s of pictures a second
     ASSERT_TRUE(stream.Paused());
     for (uint32_t i = 0; i < 40; ++i) {  // 6 s to 7 s in 1.6 s
         ASSERT_EQ(PlayerSetPlayTime(stream.handle, 6000 + i * 25), 1);
         std::this_thread::sleep_for(40ms);
     }
-    EXPECT_TRUE(stream.Landed());
+    EXPECT_GT(stream.Landing(), 0);
     EXPECT_EQ(stream.KeyFrameShown(), 1) << "a seek of the drag started again from the key frame";
+}
+
+// An exact seek just before a key frame that decoding on cannot reach in its
+// time goes to that key frame, in an MP4 whose index dates key frames by
+// decoding time, two pictures before they are shown (B pictures).
+TEST(SlowDecoder, AnExactSeekTooFarToDecodeOnLandsOnTheNextKeyFrameOfAnMp4WithBPictures) {
+    SlowlyDecodedClip stream("mp4", 20ms, "libx264 -qp 1 -x264-params bframes=2:b-adapt=0");
+    ASSERT_TRUE(stream.Paused());
+    ASSERT_EQ(PlayerSetPlayTime(stream.handle, 9600), 1);  // picture 240, 10 pictures before key frame 250
+    EXPECT_EQ(stream.Landing(), 250);
+    EXPECT_EQ(stream.KeyFrameShown(), 1) << "the seek went back to the key frame before";
 }
 
 TEST(SoundOutput, AfterASeekTheSoundIsHeardWithItsPicture) {
