@@ -39,6 +39,7 @@ try:
 
     def landed(target, since):
         """Seconds from `since` to the restart at `target`."""
+        global stream
         deadline = time.monotonic() + 15
         try:
             while time.monotonic() < deadline:
@@ -49,7 +50,9 @@ try:
                     if position is not None and abs(position - target) < 0.045:
                         return at - since
         except socket.timeout:
-            pass
+            # A file object that timed out reads no more: a new one on the
+            # same socket (unbuffered, so nothing read is lost).
+            stream = sock.makefile("rwb", buffering=0)
         return float("nan")
 
     time.sleep(1.5)
