@@ -47,6 +47,11 @@ struct AVPacket;
 
 namespace playersdk {
 
+// Lowers the calling thread's priority only (Linux keeps a niceness per
+// thread); threads it starts afterwards inherit it. Best effort: a refusal
+// leaves the priority as it was.
+void LowerThisThreadsPriority(int by);
+
 class AudioOutput;
 class CutRecorder;
 class WrittenEnd;

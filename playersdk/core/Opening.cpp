@@ -198,7 +198,15 @@ bool Engine::OpenVideoDecoder(std::string* why) {
     seek_decoder_threads_ = static_cast<int>(std::min<int64_t>(cores, kMaxDecoderThreads));
     playback_decoder_threads_ = static_cast<int>(
         std::clamp<int64_t>((pixels + kPixelsPerDecoderThread - 1) / kPixelsPerDecoderThread, 1, seek_decoder_threads_));
-    video_decoder_ = NewVideoDecoder(codec, playback_decoder_threads_);
+    // Opened on a thread of the picture thread's priority, as the decoder's
+    // own threads keep that of the thread that started them. The first
+    // picture is decoded here by the decoder the picture thread goes on
+    // with: a decoder opened anew there would lack the pictures the next
+    // ones refer to, and show them spoilt up to the next key frame.
+    std::thread([&] {
+        LowerThisThreadsPriority(kDecoderNiceness);
+        video_decoder_ = NewVideoDecoder(codec, playback_decoder_threads_);
+    }).join();
     if (video_decoder_ == nullptr) {
         *why = "cannot open the picture decoder";
         return false;

@@ -19,19 +19,13 @@ extern "C" {
 }
 
 namespace playersdk {
-namespace {
 
-// Lowers the calling thread's priority only (Linux keeps a niceness per
-// thread); threads it starts afterwards inherit it. Best effort: a refusal
-// leaves the priority as it was.
 void LowerThisThreadsPriority(int by) {
     errno = 0;
     const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
     if (now == -1 && errno != 0) return;
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), now + by);
 }
-
-}  // namespace
 
 int64_t Engine::FrameTimeUs(const AVFrame* frame) const {
     int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
@@ -194,10 +188,7 @@ void Engine::DecodePacket(AVPacket* packet, DecodeState& state) {
 }
 
 void Engine::VideoLoop() {
-    // The decoder's own threads start with the decoder: it is opened again
-    // here, after the lowering, when it has any (it was opened to check it).
     LowerThisThreadsPriority(kDecoderNiceness);
-    if (video_decoder_threads_ > 1) ReplaceVideoDecoder(video_decoder_threads_);
     DecodeState state;
     state.frame = av_frame_alloc();
     state.held = av_frame_alloc();

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -105,6 +107,25 @@ TEST_F(Playback, PictureDecodingYieldsTheProcessorToTheRestOfThePlayer) {
     PlayerPlay(h, window_.Handle());
     ASSERT_TRUE(window_.WaitForPresents(2));
     EXPECT_GT(ThreadsNicerThanThisOne(), before);
+}
+
+// A picture larger than full HD decodes on more than one thread; the
+// pictures after the first, which refer to it, are whole too.
+TEST_F(Playback, ThePicturesAfterTheFirstOfALargePictureDecodeWhole) {
+    NumberedClip clip = Clip(2);
+    clip.video = "libx264 -qp 0 -vf scale=2048:1152";
+    PlayerHandle h = Open(MakeNumberedClip(clip));
+    std::mutex mutex;
+    std::vector<int> numbers;
+    window_.OnEachPicture([&](const Picture& p) {
+        std::lock_guard lock(mutex);
+        numbers.push_back(FrameNumberOf(p));
+    });
+    PlayerPlay(h, window_.Handle());
+    ASSERT_TRUE(window_.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 20; }, 20s));
+    std::lock_guard lock(mutex);
+    for (size_t i = 1; i < numbers.size(); ++i)
+        ASSERT_GT(numbers[i], numbers[i - 1]) << "picture " << i << " of " << numbers.size();
 }
 
 TEST_F(Playback, PauseHoldsThePictureAndPlayResumes) {
