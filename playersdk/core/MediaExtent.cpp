@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <span>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -157,11 +157,13 @@ int64_t FragmentEnd::EndUs(AVIOContext* pb) {
 }
 
 int64_t TransportStreamEnd::EndIn(AVIOContext* pb, int64_t from, int64_t window, int64_t seen) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(window));
+    // One buffer for every look: a file being written is looked at every
+    // half second, and a fresh megabyte each time costs its page faults.
+    if (tail_.size() < static_cast<size_t>(window)) tail_.resize(static_cast<size_t>(window));
     if (avio_seek(pb, from, SEEK_SET) != from) return -1;
-    const int got = avio_read(pb, bytes.data(), static_cast<int>(window));
-    if (got <= 0) return -1;
-    bytes.resize(static_cast<size_t>(got));
+    const int read = avio_read(pb, tail_.data(), static_cast<int>(window));
+    if (read <= 0) return -1;
+    const std::span<const uint8_t> bytes(tail_.data(), static_cast<size_t>(read));
     // The packet size (plain, with a 4-byte time code, or with 16 bytes of
     // error correction) and where the packets start: three syncs in a row.
     size_t packet_size = 0, at = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -98,6 +99,7 @@ private:
     int64_t size_seen_ = -1;
     bool jumped_ = false;
     int64_t end_us_ = AV_NOPTS_VALUE;
+    std::vector<uint8_t> tail_;  // the bytes last read from the file's end
 };
 
 }  // namespace playersdk
