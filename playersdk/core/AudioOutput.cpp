@@ -87,6 +87,17 @@ void AudioOutput::Flush(int serial) {
     serial_ = serial;
 }
 
+void AudioOutput::DropBefore(int64_t pts_us) {
+    std::lock_guard lock(mutex_);
+    while (!pieces_.empty()) {
+        const Piece& piece = pieces_.front();
+        const auto heard_us = static_cast<double>(BytesToUs(piece.bytes.size()));
+        if (piece.pts_us + static_cast<int64_t>(heard_us * piece.speed) > pts_us) break;
+        buffered_bytes_ -= piece.bytes.size() - piece.offset;
+        pieces_.pop_front();
+    }
+}
+
 void AudioOutput::SetActive(bool active) {
     std::lock_guard lock(mutex_);
     active_ = active;

@@ -40,6 +40,9 @@ public:
     void Push(int serial, int64_t pts_us, double speed, std::vector<uint8_t> samples);
     // Drops every piece; from now on only pieces of `serial` are taken.
     void Flush(int serial);
+    // Drops the pieces that end at or before pts_us (a seek ahead that goes
+    // on under the same serial: what it passes over is not heard).
+    void DropBefore(int64_t pts_us);
     // Plays (true) or gives silence and keeps the pieces (false).
     void SetActive(bool active);
     // Time queued and not yet handed to the device, as heard.

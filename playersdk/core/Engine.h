@@ -158,6 +158,8 @@ private:
     struct DecodeState;
     void DecodePacket(AVPacket* packet, DecodeState& state);
     void OfferPicture(AVFrame* frame, DecodeState& state);
+    // Decoding on to the serial's target again, from the next picture.
+    void ResumeRefiningLocked(DecodeState& state);
     // Decoding on to an exact target: false once it has had its time and the
     // seek lands on the picture reached (reached_us) instead; a next key frame
     // nearer the target becomes a seek of its own.
@@ -264,10 +266,16 @@ private:
     mutable std::mutex mutex_;
     PlaybackState state_;
     // The picture thread is decoding on to the serial's target; the pictures
-    // it has decoded end at refined_to_us_. A seek further on before the next
-    // key frame only moves the target.
+    // it has decoded under the serial end at decoded_to_us_. A seek further on
+    // before the next key frame only moves the target.
     bool refining_ = false;
-    int64_t refined_to_us_ = 0;
+    int64_t decoded_to_us_ = 0;
+    // The picture thread's decoder holds every reference the pictures after
+    // decoded_to_us_ need (nothing was dropped or decoded without its loop
+    // filter since their key frame, the end was not drained) and the clock
+    // stands, so that nothing is dropped to catch up: a landed seek's next
+    // target further on can be reached by decoding on, too.
+    bool decodes_on_ = false;
     std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
 
     PlaybackClock clock_;

@@ -23,6 +23,7 @@ struct QueuedPicture {
     int64_t time_us = 0;
     int64_t duration_us = 0;
     bool preview = false;       // the key frame a seek landed on, before its target
+    bool landing = false;       // the picture an exact seek lands on
     uint64_t id = 0;
 };
 

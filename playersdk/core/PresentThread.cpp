@@ -24,7 +24,12 @@ bool Engine::TakeNextLocked() {
             // key frames: they are dropped like those the decoder now skips.
             const bool skipped_by_speed = state_.SpeedStep() >= kKeyFramesOnlyStep && next_.frame != nullptr &&
                                           !next_.frame->key_frame;
-            if (next_.serial == state_.Serial() && !(next_.preview && state_.SeekPending()) && !skipped_by_speed) {
+            // While a seek is under way only its preview and the picture it
+            // lands on are shown: pictures decoded before a seek ahead that
+            // decodes on (all before its target) are passed over.
+            const bool before_landing = state_.Seeking() && next_.frame != nullptr && !next_.preview && !next_.landing;
+            if (next_.serial == state_.Serial() && !(next_.preview && state_.SeekPending()) && !skipped_by_speed &&
+                !before_landing) {
                 return true;
             }
             av_frame_free(&next_.frame);

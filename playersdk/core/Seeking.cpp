@@ -14,14 +14,25 @@ extern "C" {
 namespace playersdk {
 
 void Engine::RequestSeekLocked(int64_t target_us) {
-    // While the picture thread decodes on to an exact target, a target further
-    // on before the next key frame is reached by decoding on: no new seek.
-    const bool decode_on = state_.Seeking() && !state_.SeekPending() && refining_ && target_us >= refined_to_us_ &&
+    // A target past the pictures decoded, before the next key frame, is
+    // reached by decoding on, with no new seek: while the picture thread
+    // decodes on to an exact target, and, paused, once the seek has landed
+    // and the decoder still holds what the pictures to come refer to.
+    const bool refining = state_.Seeking() && !state_.SeekPending() && refining_;
+    const bool landed = !state_.Seeking() && state_.Paused() && decodes_on_;
+    const bool decode_on = (refining || landed) && target_us >= decoded_to_us_ &&
                            key_frames_.SameKeyFrame(state_.SerialTargetUs(), target_us);
-    // A cut keeps what was shown before the seek, up to the picture on screen.
-    if (!decode_on) cut_->SeekAsked(shown_us_);
     state_.RequestSeek(target_us, decode_on);
-    if (!decode_on) input_->HoldGrowthWait(true);  // the read thread seeks at once, not after a wait for more
+    if (decode_on) {
+        // The picture thread takes the target up at its next picture; the
+        // pictures decoded before it are not shown, nor is the sound passed over heard.
+        refining_ = true;
+        if (audio_) audio_->DropBefore(target_us);
+    } else {
+        // A cut keeps what was shown before the seek, up to the picture on screen.
+        cut_->SeekAsked(shown_us_);
+        input_->HoldGrowthWait(true);  // the read thread seeks at once, not after a wait for more
+    }
     shown_us_ = target_us;
     UpdateClockLocked();
     clock_.Set(target_us);

@@ -69,6 +69,9 @@ struct Engine::DecodeState {
     bool refining = false;      // decoding on to an exact seek target
     bool preview_sent = false;
     bool need_key = false;      // packets are dropped until a key frame
+    // Every packet since the last key frame was decoded, with its loop
+    // filter: the pictures after it decode whole from here.
+    bool references_whole = false;
     bool drained = false;
     int speed_step = 0;
     CatchUp catch_up;
@@ -99,17 +102,25 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
         picture.preview = preview;
         return picture;
     };
-    if (state.refining) {
-        const int64_t time = FrameTimeUs(frame);
-        bool before;
-        {
+    const int64_t time = FrameTimeUs(frame);
+    bool before = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (state.serial == state_.Serial()) {
+            // A seek ahead asked once this serial's seek had landed goes on
+            // from this picture.
+            if (refining_ && !state.refining) ResumeRefiningLocked(state);
             // The target may have moved on meanwhile (a merged seek).
-            std::lock_guard lock(mutex_);
-            if (state.serial == state_.Serial()) state.target_us = state_.SerialTargetUs();
+            state.target_us = state_.SerialTargetUs();
+        }
+        decoded_to_us_ = std::max(decoded_to_us_, time + FrameDurationUs(frame));
+        if (state.refining) {
             before = time + FrameDurationUs(frame) <= state.target_us;
-            refined_to_us_ = std::max(refined_to_us_, time + FrameDurationUs(frame));
             if (!before) refining_ = false;
         }
+    }
+    bool landing = false;
+    if (state.refining) {
         if (before) {
             if (!state.preview_sent) {
                 state.preview_sent = true;
@@ -126,21 +137,37 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
             if (!DecodeOnWithinBudget(time, state)) {
                 // Landed on the picture reached: it is shown, and playing goes on from it.
                 state.refining = false;
-                QueuedPicture landing = make(state.held, false);
-                if (landing.frame != nullptr) PushPicture(landing);
+                QueuedPicture reached = make(state.held, false);
+                reached.landing = true;
+                if (reached.frame != nullptr) PushPicture(reached);
             }
             return;
         }
         state.refining = false;
+        landing = true;
         // A gap in the pictures: the one before the target is on screen at it.
         if (time > state.target_us && state.held->buf[0] != nullptr) {
-            QueuedPicture before = make(state.held, false);
-            if (before.frame != nullptr) PushPicture(before);
+            QueuedPicture gap = make(state.held, false);
+            gap.landing = true;
+            landing = false;
+            if (gap.frame != nullptr) PushPicture(gap);
         }
         av_frame_unref(state.held);
     }
     QueuedPicture picture = make(frame, false);
+    picture.landing = landing;
     if (picture.frame != nullptr) PushPicture(picture);
+}
+
+void Engine::ResumeRefiningLocked(DecodeState& state) {
+    // The picture on screen stands until the target's: no preview. The
+    // budget counts from now, as for a merged seek.
+    state.refining = true;
+    state.preview_sent = true;
+    state.refine_started = PlaybackClock::WallClock::now();
+    state.refine_from_us = kUnknownTime;
+    state.refine_target_us = state_.SerialTargetUs();
+    av_frame_unref(state.held);
 }
 
 bool Engine::DecodeOnWithinBudget(int64_t reached_us, DecodeState& state) {
@@ -207,9 +234,11 @@ void Engine::VideoLoop() {
             state.target_us = state_.SerialTargetUs();
             state.refining = state_.SerialExact();
             refining_ = state_.SerialExact();
-            refined_to_us_ = 0;
+            decoded_to_us_ = 0;
+            decodes_on_ = false;
             state.preview_sent = false;
             state.need_key = true;
+            state.references_whole = false;
             state.drained = false;
             state.catch_up.Reset();
             state.refine_started = PlaybackClock::WallClock::now();
@@ -237,6 +266,7 @@ void Engine::VideoLoop() {
                 {
                     std::lock_guard refining_lock(mutex_);
                     refining_ = false;
+                    decodes_on_ = false;  // a drained decoder decodes nothing more
                 }
                 if (state.refining && state.held->buf[0] != nullptr) {
                     // The target is past the last picture: that one is shown.
@@ -249,6 +279,7 @@ void Engine::VideoLoop() {
                         picture.serial = state.serial;
                         picture.time_us = FrameTimeUs(last);
                         picture.duration_us = FrameDurationUs(last);
+                        picture.landing = true;
                         PushPicture(picture);
                     }
                 }
@@ -270,6 +301,10 @@ void Engine::VideoLoop() {
         state.target_us = state_.SerialTargetUs();
         const bool clock_runs = state_.ClockRuns();
         const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || video_packets_.EndMarked();
+        // What this packet does to the references is known here only when
+        // it cannot be dropped to catch up.
+        decodes_on_ = !clock_runs && state.references_whole && !state.drained &&
+                      state.speed_step < kKeyFramesOnlyStep;
         lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
@@ -292,7 +327,9 @@ void Engine::VideoLoop() {
         const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
         if (key) state.need_key = false;
         if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first
-        if (key || !state.need_key) {
+        const bool decoded = key || !state.need_key;
+        state.references_whole = decoded && catch_up < CatchUpStep::kNoLoopFilter && (key || state.references_whole);
+        if (decoded) {
             // Pictures before an exact target are never shown: those that no
             // other picture refers to need no decoding.
             const bool before_target = state.refining && time != kUnknownTime &&

@@ -678,6 +678,22 @@ TEST(SlowDecoder, ADragLongerThanTheSeekBudgetDecodesOnFromOneKeyFrame) {
     EXPECT_EQ(stream.KeyFrameShown(), 1) << "a seek of the drag started again from the key frame";
 }
 
+// Paused, a seek that has landed, then one a second further on in the same
+// key frame's pictures: the second decodes on from the pictures decoded, and
+// lands on its target without showing the key frame again.
+TEST(SlowDecoder, ASeekAheadAfterALandedSeekDecodesOnFromThePicturesDecoded) {
+    SlowlyDecodedClip clip("mp4", 10ms);
+    ASSERT_TRUE(clip.Paused());
+    ASSERT_EQ(PlayerSetPlayTime(clip.handle, 1000), 1);
+    const int first = clip.Landing();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(PlayerSetPlayTime(clip.handle, 2000), 1);  // picture 50
+    int second = -1;
+    clip.window.WaitForPicture([&](const Picture& p) { return (second = FrameNumberOf(p)) != first; }, 20s);
+    EXPECT_EQ(second, 50);
+    EXPECT_EQ(clip.KeyFrameShown(), 1) << "the second seek started again from the key frame";
+}
+
 // An exact seek just before a key frame that decoding on cannot reach in its
 // time goes to that key frame, in an MP4 whose index dates key frames by
 // decoding time, two pictures before they are shown (B pictures).
