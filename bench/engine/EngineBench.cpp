@@ -11,7 +11,8 @@
 //                              landing, and how many pictures short of the
 //                              target it landed (a seek lands on the picture
 //                              decoding on reached in its time); the same for
-//                              one exact seek 9 s past a key frame
+//                              one exact seek 9 s past a key frame, and for a
+//                              seek 1 s ahead of a landed one, still paused
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -215,7 +216,7 @@ int Seeks(const char* file) {
         double landed_ms = NAN;
         int short_by = -1;        // pictures before the target (past it: a key frame after it)
     };
-    auto seek_and_land = [&](const std::vector<uint32_t>& targets) {
+    auto seek_and_land = [&](const std::vector<uint32_t>& targets, bool then_play = true) {
         PlayerPause(h);
         std::this_thread::sleep_for(200ms);
         Clock::time_point last;
@@ -245,8 +246,10 @@ int Seeks(const char* file) {
             return false;
         });
         lock.unlock();
-        PlayerPlay(h, &sink.window);
-        std::this_thread::sleep_for(500ms);
+        if (then_play) {
+            PlayerPlay(h, &sink.window);
+            std::this_thread::sleep_for(500ms);
+        }
         return landing;
     };
     std::vector<double> first, landed, short_by;
@@ -265,12 +268,22 @@ int Seeks(const char* file) {
         single.push_back(landing.landed_ms);
         single_short.push_back(landing.short_by);
     }
+    // A click 1 s further along the bar once a seek has landed, paused.
+    std::vector<double> ahead, ahead_short;
+    for (int round = 0; round < 3; ++round) {
+        const uint32_t from = 4000 + static_cast<uint32_t>(round * 10000);
+        seek_and_land({from}, false);
+        const Landing landing = seek_and_land({from + 1000});
+        ahead.push_back(landing.landed_ms);
+        ahead_short.push_back(landing.short_by);
+    }
     PlayerClose(h);
     std::printf("%-24s ten seeks 50 ms apart: key frame shown at %+.0f, landed at %.0f, %.0f pictures short of the "
                 "target (median of 5; worst %.0f ms)  one exact seek 9 s past a key frame: landed at %.0f, %.0f "
-                "short (median of 3) (ms)\n",
+                "short (median of 3)  a seek 1 s ahead of a landed one, paused: landed at %.0f, %.0f short (median "
+                "of 3) (ms)\n",
                 "libPlayerSDK", Median(first), Median(landed), Median(short_by), WorstAbs(landed), Median(single),
-                Median(single_short));
+                Median(single_short), Median(ahead), Median(ahead_short));
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ struct Engine::DecodeState {
     int64_t target_us = 0;
     bool refining = false;      // decoding on to an exact seek target
     bool preview_sent = false;
+    bool landing_due = false;   // the next picture handed on is the seek's landing
     bool need_key = false;      // packets are dropped until a key frame
     // Every packet since the last key frame was decoded, with its loop
     // filter: the pictures after it decode whole from here.
@@ -85,7 +87,8 @@ struct Engine::DecodeState {
 };
 
 // Hands a decoded picture on: while refining a seek, the first picture is
-// shown at once as a preview and the one at the target follows.
+// shown at once as a preview and the one at the target follows, marked as the
+// seek's landing.
 void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
     if (state.speed_step >= kKeyFramesOnlyStep && !frame->key_frame) {
         av_frame_unref(frame);
@@ -101,6 +104,12 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
         picture.duration_us = FrameDurationUs(picture.frame);
         picture.preview = preview;
         return picture;
+    };
+    auto hand_on = [&](AVFrame* source) {
+        QueuedPicture picture = make(source, false);
+        if (picture.frame == nullptr) return;
+        picture.landing = std::exchange(state.landing_due, false);
+        PushPicture(picture);
     };
     const int64_t time = FrameTimeUs(frame);
     bool before = false;
@@ -119,7 +128,6 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
             if (!before) refining_ = false;
         }
     }
-    bool landing = false;
     if (state.refining) {
         if (before) {
             if (!state.preview_sent) {
@@ -137,26 +145,18 @@ void Engine::OfferPicture(AVFrame* frame, DecodeState& state) {
             if (!DecodeOnWithinBudget(time, state)) {
                 // Landed on the picture reached: it is shown, and playing goes on from it.
                 state.refining = false;
-                QueuedPicture reached = make(state.held, false);
-                reached.landing = true;
-                if (reached.frame != nullptr) PushPicture(reached);
+                state.landing_due = true;
+                hand_on(state.held);
             }
             return;
         }
         state.refining = false;
-        landing = true;
+        state.landing_due = true;
         // A gap in the pictures: the one before the target is on screen at it.
-        if (time > state.target_us && state.held->buf[0] != nullptr) {
-            QueuedPicture gap = make(state.held, false);
-            gap.landing = true;
-            landing = false;
-            if (gap.frame != nullptr) PushPicture(gap);
-        }
+        if (time > state.target_us && state.held->buf[0] != nullptr) hand_on(state.held);
         av_frame_unref(state.held);
     }
-    QueuedPicture picture = make(frame, false);
-    picture.landing = landing;
-    if (picture.frame != nullptr) PushPicture(picture);
+    hand_on(frame);
 }
 
 void Engine::ResumeRefiningLocked(DecodeState& state) {
@@ -164,6 +164,7 @@ void Engine::ResumeRefiningLocked(DecodeState& state) {
     // budget counts from now, as for a merged seek.
     state.refining = true;
     state.preview_sent = true;
+    state.landing_due = false;
     state.refine_started = PlaybackClock::WallClock::now();
     state.refine_from_us = kUnknownTime;
     state.refine_target_us = state_.SerialTargetUs();
@@ -237,6 +238,7 @@ void Engine::VideoLoop() {
             decoded_to_us_ = 0;
             decodes_on_ = false;
             state.preview_sent = false;
+            state.landing_due = false;
             state.need_key = true;
             state.references_whole = false;
             state.drained = false;
