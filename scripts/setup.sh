@@ -10,6 +10,8 @@ packages=(
   # sound at other speeds keeps its pitch (atempo)
   libavfilter-dev
   libsdl2-dev
+  # the windows put pictures into their X windows through shared memory
+  libxcb1-dev libxcb-shm0-dev
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev
   # ONVIF: SOAP messages are read with pugixml
   libpugixml-dev

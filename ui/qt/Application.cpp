@@ -39,6 +39,9 @@ Application::Application(int& argc, char** argv) : impl_(std::make_unique<Impl>(
     // environment names no locale.
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
     QApplication::setApplicationName(QStringLiteral("varnel"));
+    // A picture area's window of its own (see PictureSurface) must not give
+    // every control beside it one too.
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     detail::InstallFontSubstitutes();
     QApplication::setFont(QFont(QStringLiteral("宋体"), 9));
 }

@@ -1,5 +1,6 @@
 #include "ui/qt/Controls.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -126,32 +127,10 @@ void SeekSlider::OnAction(int action) {
     }
 }
 
-PictureArea::PictureArea(QWidget* parent, std::shared_ptr<PictureSlot> slot)
-    : QFrame(parent), slot_(std::move(slot)) {
-    slot_->Attach(this);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-PictureArea::~PictureArea() { slot_->Detach(); }
-
-bool PictureArea::event(QEvent* event) {
-    if (event->type() == kPictureEvent) {
-        slot_->RepaintDelivered();
-        // A picture where the one on screen is covers all it did: the black
-        // around it stays. Otherwise the whole area; the frame stays as it is.
-        const QRect target = FittedRect(slot_->Latest().size());
-        update(!target.isNull() && target == painted_ ? target : contentsRect());
-        return true;
-    }
-    return QFrame::event(event);
-}
-
-QRect PictureArea::FittedRect(QSize picture) const {
-    const QRect area = contentsRect();
-    const qreal ratio = devicePixelRatioF();
-    const QSize native = picture / ratio;
+QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio) {
+    const QSize native = picture / device_ratio;
     if (picture.isEmpty() || area.isEmpty() || native.width() > area.width() || native.height() > area.height() ||
-        QSizeF(native) * ratio != QSizeF(picture)) {
+        QSizeF(native) * device_ratio != QSizeF(picture)) {
         return {};
     }
     // Centred, an odd spare pixel going above and to the left.
@@ -159,12 +138,8 @@ QRect PictureArea::FittedRect(QSize picture) const {
             native.width(), native.height()};
 }
 
-void PictureArea::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    const QRect area = contentsRect();
-    const QImage picture = slot_->Latest();
-    const QRect target = FittedRect(picture.size());
-    painted_ = target;
+QRect PaintPicture(QPainter& painter, const QRect& area, const QImage& picture, qreal device_ratio) {
+    const QRect target = FittedRect(area, picture.size(), device_ratio);
     if (picture.isNull() || area.isEmpty()) {
         painter.fillRect(area, Qt::black);
     } else if (!target.isNull()) {
@@ -176,8 +151,7 @@ void PictureArea::paintEvent(QPaintEvent* /*event*/) {
     } else {
         // A picture made for another size (the area has just changed).
         painter.fillRect(area, Qt::black);
-        const qreal ratio = devicePixelRatioF();
-        QSizeF shown = QSizeF(picture.size()) / ratio;
+        QSizeF shown = QSizeF(picture.size()) / device_ratio;
         if (shown.width() > area.width() || shown.height() > area.height()) {
             shown.scale(area.size(), Qt::KeepAspectRatio);
         }
@@ -186,6 +160,69 @@ void PictureArea::paintEvent(QPaintEvent* /*event*/) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(placed, picture);
     }
+    return target;
+}
+
+PictureSurface::PictureSurface(QWidget* parent, std::shared_ptr<PictureSlot> slot)
+    : QWidget(parent), slot_(std::move(slot)) {
+    // A window of its own when the dialog's is made, and only this one: the
+    // area and the other controls stay drawn by the toolkit.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+bool PictureSurface::event(QEvent* event) {
+    if (event->type() == QEvent::WinIdChange) {
+        auto surface = devicePixelRatioF() == 1.0 ? XShmSurface::Open(static_cast<uint32_t>(internalWinId())) : nullptr;
+        const bool usable = surface != nullptr;
+        slot_->AttachSurface(std::move(surface));
+        if (!usable && internalWinId() != 0) hide();
+    }
+    return QWidget::event(event);
+}
+
+void PictureSurface::paintEvent(QPaintEvent* /*event*/) {
+    if (redirected(nullptr) != nullptr) {
+        // Drawn into an image (a screenshot of the dialog), not on screen.
+        QPainter painter(this);
+        PaintPicture(painter, rect(), slot_->Latest(), devicePixelRatioF());
+        return;
+    }
+    slot_->PaintSurface();
+}
+
+PictureArea::PictureArea(QWidget* parent, std::shared_ptr<PictureSlot> slot)
+    : QFrame(parent), slot_(std::move(slot)) {
+    slot_->Attach(this);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    if (QGuiApplication::platformName() == QStringLiteral("xcb")) surface_ = new PictureSurface(this, slot_);
+}
+
+PictureArea::~PictureArea() { slot_->Detach(); }
+
+bool PictureArea::event(QEvent* event) {
+    if (event->type() == kPictureEvent) {
+        slot_->RepaintDelivered();
+        if (SurfaceShown()) {
+            slot_->PaintSurface();
+            return true;
+        }
+        // A picture where the one on screen is covers all it did: the black
+        // around it stays. Otherwise the whole area; the frame stays as it is.
+        const QRect target = FittedRect(contentsRect(), slot_->Latest().size(), devicePixelRatioF());
+        update(!target.isNull() && target == painted_ ? target : contentsRect());
+        return true;
+    }
+    return QFrame::event(event);
+}
+
+void PictureArea::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    if (!SurfaceShown()) painted_ = PaintPicture(painter, contentsRect(), slot_->Latest(), devicePixelRatioF());
     drawFrame(&painter);
 }
 
@@ -193,6 +230,7 @@ void PictureArea::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
     const qreal ratio = devicePixelRatioF();
     const QRect area = contentsRect();
+    if (surface_ != nullptr) surface_->setGeometry(area);
     slot_->SetAreaSize(static_cast<int>(std::lround(area.width() * ratio)),
                        static_cast<int>(std::lround(area.height() * ratio)));
 }

@@ -44,6 +44,24 @@ private:
     bool held_on_empty_range_ = false;
 };
 
+// The native X window over a picture area's inside, which the pictures are
+// put into by the thread presenting them (see XShmSurface). The toolkit
+// neither paints it nor keeps its contents: when it is exposed the slot
+// puts the latest picture again. Hidden for good, and the area painted by
+// the toolkit, when the window cannot take pictures that way.
+class PictureSurface final : public QWidget {
+public:
+    PictureSurface(QWidget* parent, std::shared_ptr<PictureSlot> slot);
+    QPaintEngine* paintEngine() const override { return nullptr; }
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::shared_ptr<PictureSlot> slot_;
+};
+
 // The area the player library draws into: black, showing the latest
 // picture handed over, centred and scaled down to fit when larger.
 class PictureArea final : public QFrame {
@@ -58,13 +76,20 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Where a picture of this size is drawn: centred at a whole pixel when
-    // it fits the area; a null rectangle when it does not (then scaled).
-    QRect FittedRect(QSize picture) const;
+    bool SurfaceShown() const { return surface_ != nullptr && !surface_->isHidden(); }
 
     std::shared_ptr<PictureSlot> slot_;
+    PictureSurface* surface_ = nullptr;  // on X only
     QRect painted_;  // where the picture on screen was drawn by a plain copy
 };
+
+// Paints `picture` into `area` as a picture area shows it: centred at a
+// whole pixel when it fits (scaled down when it does not), black around.
+// Returns where a picture that fits was drawn; a null rectangle otherwise.
+QRect PaintPicture(QPainter& painter, const QRect& area, const QImage& picture, qreal device_ratio);
+// Where PaintPicture draws a picture of this size without scaling; a null
+// rectangle when it would scale it.
+QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio);
 
 // A report-view list that reports a double-click anywhere in its rows area,
 // on a row or not, as the list's double-click notification does, and whose

@@ -15,6 +15,7 @@
 
 #include "player/PlayerSdk.h"
 #include "ui/Dialog.h"
+#include "ui/qt/XShmSurface.h"
 
 namespace ui::detail {
 
@@ -61,14 +62,24 @@ private:
 // size in device pixels. Present copies outside the lock and only swaps
 // under it, so the GUI thread never waits for a copy; two pictures take
 // turns, so a steady stream of them allocates nothing.
+//
+// With a surface (an X window of the area's size, see XShmSurface) the
+// pictures live in memory the X server shares, and a picture of the size
+// and place of the one on screen is put there by the thread that presents
+// it; the GUI thread is asked to paint only when the black around it
+// changes, or the window is exposed.
 class PictureSlot {
 public:
     void Attach(QObject* receiver);
+    void AttachSurface(std::shared_ptr<XShmSurface> surface);
     void Detach();
     void Present(const uint8_t* pixels, int width, int height, int stride);
     // GUI thread: the picture to paint, and the end of a repaint request.
     QImage Latest();
     void RepaintDelivered();
+    // GUI thread: draws the whole surface, black with the latest picture
+    // centred (scaled down when the area has just changed under it).
+    void PaintSurface();
     void SetAreaSize(int width, int height);
     void AreaSize(int* width, int* height) const;
 
@@ -84,6 +95,15 @@ private:
     QImage latest_;
     QImage spare_;  // the picture before latest_, reused for the next copy
     bool repaint_pending_ = false;
+    // What the surface shows: a picture of this size centred in an area of
+    // this size, with black around it.
+    struct SurfaceLayout {
+        QSize picture;
+        QSize area;
+        bool operator==(const SurfaceLayout&) const = default;
+    };
+    std::shared_ptr<XShmSurface> surface_;
+    SurfaceLayout surface_shows_;
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
 };
