@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -32,13 +36,32 @@ AVPixelFormat SameLayoutLimited(AVPixelFormat format) {
 bool IsFullRangeFormat(int format) { return SameLayoutLimited(static_cast<AVPixelFormat>(format)) != format; }
 
 // A plane halved by averaging each 2x2 block into one pixel of `to`, which is
-// width x height.
+// width x height. Sixteen pixels at a time where the machine has SSE2: the
+// compiler's own vectorising of the plain loop is several times slower, and
+// the halving is the largest part of presenting a 1080p picture.
 void HalvePlane(const uint8_t* from, int from_stride, uint8_t* to, int to_stride, int width, int height) {
     for (int y = 0; y < height; ++y) {
         const uint8_t* top = from + static_cast<ptrdiff_t>(2 * y) * from_stride;
         const uint8_t* bottom = top + from_stride;
         uint8_t* out = to + static_cast<ptrdiff_t>(y) * to_stride;
-        for (int x = 0; x < width; ++x)
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i low_bytes = _mm_set1_epi16(0x00FF);
+        const __m128i two = _mm_set1_epi16(2);
+        // The sums of the 2x2 blocks of 16 bytes across, as 16-bit lanes.
+        const auto block_sums = [&](int at) {
+            const __m128i upper = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
+            const __m128i lower = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + at));
+            return _mm_add_epi16(_mm_add_epi16(_mm_and_si128(upper, low_bytes), _mm_srli_epi16(upper, 8)),
+                                 _mm_add_epi16(_mm_and_si128(lower, low_bytes), _mm_srli_epi16(lower, 8)));
+        };
+        for (; x + 16 <= width; x += 16) {
+            const __m128i left = _mm_srli_epi16(_mm_add_epi16(block_sums(2 * x), two), 2);
+            const __m128i right = _mm_srli_epi16(_mm_add_epi16(block_sums(2 * x + 16), two), 2);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(left, right));
+        }
+#endif
+        for (; x < width; ++x)
             out[x] = static_cast<uint8_t>((top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + 2) >> 2);
     }
 }
