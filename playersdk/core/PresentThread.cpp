@@ -168,6 +168,17 @@ void Engine::PresentLoop() {
             // The picture at the target: shown at once; the clock starts from
             // the target with the sound there.
             const int64_t target = state_.SerialTargetUs();
+            if (state_.Paused()) {
+                // Nothing to wait for: landed as the picture goes to the
+                // window, so that a seek asked once it is there goes on from it.
+                state_.SeekLanded();
+                clock_.Set(target);
+                UpdateClockLocked();
+                lock.unlock();
+                Show(picture);
+                lock.lock();
+                continue;
+            }
             const int serial = ShowAndAwaitSoundLocked(lock, picture);
             if (serial == state_.Serial() && !state_.SeekPending()) {
                 state_.SeekLanded();
