@@ -1,6 +1,7 @@
 // On a real X server a picture area's pictures go straight to its window
 // from the thread presenting them, and come back when the window is
-// exposed. Run under Xvfb with the xcb platform (see CMakeLists.txt).
+// exposed; a server that cannot share memory gets them drawn by the
+// toolkit. Run under Xvfb with the xcb platform (see CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -87,6 +88,22 @@ TEST(PictureSurface, PicturesReachTheScreenWithoutTheWindowThreadAndComeBackWhen
     // A screenshot of the dialog, drawn by the toolkit, has the picture too.
     const QImage drawn = area->grab().toImage();
     EXPECT_EQ(drawn.pixel(centre) & 0xFFFFFF, 0x0000FFu);
+    dialog.Destroy();
+}
+
+// Run on a server without MIT-SHM (see CMakeLists.txt): the area falls back
+// to the toolkit's painting, and the connection survives.
+TEST(PictureSurface, WithoutSharedMemoryTheToolkitDrawsThePictures) {
+    RecordingDialog dialog(129);
+    dialog.Create();
+    ProcessEvents();
+    QWidget* area = Widget(dialog, kPictureId);
+    QWidget* surface = Surface(area);
+    ASSERT_NE(surface, nullptr);
+    EXPECT_TRUE(surface->isHidden());
+    PresentFromAnotherThread(dialog.ItemWindowHandle(kPictureId), 0x00FF0000u);
+    EXPECT_TRUE(WaitUntil([&] { return OnScreen(area, area->contentsRect().center()) == 0xFF0000u; },
+                          milliseconds(5000)));
     dialog.Destroy();
 }
 

@@ -59,6 +59,9 @@ std::shared_ptr<XShmSurface> XShmSurface::Open(uint32_t window) {
     auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
     if (connection == nullptr || window == 0 || xcb_connection_has_error(connection) != 0) return nullptr;
+    // A request of an extension the server lacks breaks the connection.
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
+    if (shm == nullptr || shm->present == 0) return nullptr;
     const ReplyPtr<xcb_shm_query_version_reply_t> version(
         xcb_shm_query_version_reply(connection, xcb_shm_query_version(connection), nullptr));
     if (!version || !TakesRgb32(connection, window)) return nullptr;
