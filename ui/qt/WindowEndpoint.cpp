@@ -110,10 +110,9 @@ void PictureSlot::Present(const uint8_t* pixels, int width, int height, int stri
         latest_.swap(copy);
         spare_.swap(copy);
         const QSize area(width_.load(), height_.load());
-        if (surface_ && surface_shows_ == SurfaceLayout{latest_.size(), area} &&
-            surface_->Put(latest_, CentredIn(area, latest_.size()).x(), CentredIn(area, latest_.size()).y())) {
+        const QPoint at = CentredIn(area, latest_.size());
+        if (surface_ && surface_shows_ == SurfaceLayout{latest_.size(), area} && surface_->Put(latest_, at.x(), at.y()))
             return;
-        }
         if (repaint_pending_) return;
         repaint_pending_ = true;
     }
@@ -128,7 +127,7 @@ void PictureSlot::PaintSurface() {
     if (area.isEmpty()) return;
     QImage shown = latest_;
     if (!shown.isNull() && (shown.width() > area.width() || shown.height() > area.height()))
-        shown = shown.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        shown = shown.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
     const QPoint at = CentredIn(area, shown.size());
     const std::vector<QRect> black = BlackAround(area, shown.isNull() ? QRect() : QRect(at, shown.size()));
     if (surface_->Put(shown, at.x(), at.y(), black)) {
