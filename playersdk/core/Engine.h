@@ -233,6 +233,9 @@ private:
     int playback_decoder_threads_ = 1;
     int seek_decoder_threads_ = 1;
     int video_decoder_threads_ = 1;
+    // The open gave the decoder every picture packet from a key frame on:
+    // the picture thread goes on from whole references.
+    bool opened_on_key_frame_ = false;
 
     // Abort: every thread and every wait ends once this is set.
     std::atomic<bool> quit_{false};
@@ -271,10 +274,11 @@ private:
     bool refining_ = false;
     int64_t decoded_to_us_ = 0;
     // The picture thread's decoder holds every reference the pictures after
-    // decoded_to_us_ need (nothing was dropped or decoded without its loop
-    // filter since their key frame, the end was not drained) and the clock
-    // stands, so that nothing is dropped to catch up: a landed seek's next
-    // target further on can be reached by decoding on, too.
+    // decoded_to_us_ need: nothing was dropped or decoded without its loop
+    // filter since their key frame, in the packets it has taken so far, nor
+    // at key-frames-only speeds, and the end was not drained. Paused, the
+    // clock stands for the packets it takes after, so that none is dropped
+    // to catch up: a target further on can be reached by decoding on, too.
     bool decodes_on_ = false;
     std::unique_ptr<AudioOutput> audio_;  // created by the first SoundOn
 

@@ -272,8 +272,10 @@ bool Engine::DecodeFirstPicture() {
                 break;
             }
             // Pictures before the first key frame lack what they refer to.
-            keyed = keyed || (packet->flags & AV_PKT_FLAG_KEY) != 0 || bytes > kFirstPictureBytes / 2;
-            if (keyed) avcodec_send_packet(video_decoder_, packet);
+            const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+            if (!keyed) opened_on_key_frame_ = key;
+            keyed = keyed || key || bytes > kFirstPictureBytes / 2;
+            if (keyed && avcodec_send_packet(video_decoder_, packet) < 0) opened_on_key_frame_ = false;
             if (time != kUnknownTime) video_read_us_ = time;
             av_packet_unref(packet);
         } else {

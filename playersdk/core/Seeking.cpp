@@ -17,9 +17,11 @@ void Engine::RequestSeekLocked(int64_t target_us) {
     // A target past the pictures decoded, before the next key frame, is
     // reached by decoding on, with no new seek: while the picture thread
     // decodes on to an exact target, and, paused, once the seek has landed
-    // and the decoder still holds what the pictures to come refer to.
+    // or playing has stopped, while the decoder still holds what the
+    // pictures to come refer to (the speed may have gone to key frames only
+    // since the latest packet was taken).
     const bool refining = state_.Seeking() && !state_.SeekPending() && refining_;
-    const bool landed = !state_.Seeking() && state_.Paused() && decodes_on_;
+    const bool landed = !state_.Seeking() && state_.Paused() && decodes_on_ && state_.SpeedStep() < kKeyFramesOnlyStep;
     const bool decode_on = (refining || landed) && target_us >= decoded_to_us_ &&
                            key_frames_.SameKeyFrame(state_.SerialTargetUs(), target_us);
     state_.RequestSeek(target_us, decode_on);

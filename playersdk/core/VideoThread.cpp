@@ -218,6 +218,7 @@ void Engine::DecodePacket(AVPacket* packet, DecodeState& state) {
 void Engine::VideoLoop() {
     LowerThisThreadsPriority(kDecoderNiceness);
     DecodeState state;
+    state.references_whole = opened_on_key_frame_;
     state.frame = av_frame_alloc();
     state.held = av_frame_alloc();
     std::unique_lock lock(mutex_);
@@ -301,36 +302,35 @@ void Engine::VideoLoop() {
         }
         state.speed_step = state_.SpeedStep();
         state.target_us = state_.SerialTargetUs();
-        const bool clock_runs = state_.ClockRuns();
-        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || video_packets_.EndMarked();
-        // What this packet does to the references is known here only when
-        // it cannot be dropped to catch up.
-        decodes_on_ = !clock_runs && state.references_whole && !state.drained &&
-                      state.speed_step < kKeyFramesOnlyStep;
-        lock.unlock();
         AVPacket* packet = item.packet;
         const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         const int64_t time = PacketTimeUs(packet);
         // How late this packet is behind the clock, in wall time.
         CatchUpStep catch_up = CatchUpStep::kNone;
-        if (clock_runs && !state.refining && time != kUnknownTime && decoder_bound) {
+        const bool decoder_bound = video_packets_.DurationUs() >= kCatchUpQueuedUs || video_packets_.EndMarked();
+        if (state_.ClockRuns() && !state.refining && time != kUnknownTime && decoder_bound) {
             const auto late_us = static_cast<int64_t>(static_cast<double>(clock_.NowUs() - time) / clock_.Speed());
             catch_up = state.catch_up.Next(late_us, frame_interval_us_);
         } else {
             state.catch_up.Reset();
         }
         if (catch_up == CatchUpStep::kToNextKeyFrame && !key) state.need_key = true;
+        const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
+        if (key) state.need_key = false;
+        if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first
+        const bool decoded = key || !state.need_key;
+        state.references_whole = decoded && catch_up < CatchUpStep::kNoLoopFilter && (key || state.references_whole);
+        // Decided under the player's lock with what is dropped or left out of
+        // this packet, taken while the clock ran or not: a seek asked from now
+        // on knows what every packet taken so far does to the references.
+        decodes_on_ = state.references_whole && !state.drained && !key_frames_only;
+        lock.unlock();
         if (key && !state.refining && video_decoder_threads_ != playback_decoder_threads_) {
             // The exact seek is over: the pictures before this key frame come
             // out of the seek's decoder, then playing goes on with fewer threads.
             DecodePacket(nullptr, state);
             if (!ReplaceVideoDecoder(playback_decoder_threads_)) avcodec_flush_buffers(video_decoder_);
         }
-        const bool key_frames_only = state.speed_step >= kKeyFramesOnlyStep;
-        if (key) state.need_key = false;
-        if (!key && key_frames_only) state.need_key = true;  // back below 8x a key frame comes first
-        const bool decoded = key || !state.need_key;
-        state.references_whole = decoded && catch_up < CatchUpStep::kNoLoopFilter && (key || state.references_whole);
         if (decoded) {
             // Pictures before an exact target are never shown: those that no
             // other picture refers to need no decoding.

@@ -694,6 +694,25 @@ TEST(SlowDecoder, ASeekAheadAfterALandedSeekDecodesOnFromThePicturesDecoded) {
     EXPECT_EQ(clip.KeyFrameShown(), 1) << "the second seek started again from the key frame";
 }
 
+// Played, then paused, the first seek a second on in the same key frame's
+// pictures decodes on too, though the picture thread took its latest packets
+// while the clock ran.
+TEST(SlowDecoder, TheFirstSeekAheadAfterPlayingAndPausingDecodesOn) {
+    SlowlyDecodedClip clip("mp4", 10ms);
+    ASSERT_TRUE(clip.Paused());
+    PlayerPlay(clip.handle, clip.window.Handle());
+    ASSERT_TRUE(clip.window.WaitForPicture([](const Picture& p) { return FrameNumberOf(p) >= 5; }, 20s));
+    PlayerPause(clip.handle);
+    const uint32_t target_ms = PlayerGetPlayTime(clip.handle) / 40 * 40 + 1000;
+    const int target = static_cast<int>(target_ms / 40);
+    ASSERT_LT(target, 250) << "paused past the key frame's pictures";
+    ASSERT_EQ(PlayerSetPlayTime(clip.handle, target_ms), 1);
+    int landing = -1;
+    clip.window.WaitForPicture([&](const Picture& p) { return (landing = FrameNumberOf(p)) >= target; }, 20s);
+    EXPECT_EQ(landing, target);
+    EXPECT_EQ(clip.KeyFrameShown(), 0) << "the seek started again from the key frame";
+}
+
 // An exact seek just before a key frame that decoding on cannot reach in its
 // time goes to that key frame, in an MP4 whose index dates key frames by
 // decoding time, two pictures before they are shown (B pictures).
