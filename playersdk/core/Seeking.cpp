@@ -1,6 +1,8 @@
 // Seeking: a seek asked for by an entry point, merged into one under way
 // when decoding on reaches it, and carried out by the read thread.
 
+#include <algorithm>
+
 #include "core/AudioOutput.h"
 #include "core/CutRecorder.h"
 #include "core/EngineBounds.h"
@@ -22,8 +24,11 @@ void Engine::RequestSeekLocked(int64_t target_us) {
     // since the latest packet was taken).
     const bool refining = state_.Seeking() && !state_.SeekPending() && refining_;
     const bool landed = !state_.Seeking() && state_.Paused() && decodes_on_ && state_.SpeedStep() < kKeyFramesOnlyStep;
+    // Decoding goes on from the serial's target, or from the latest picture
+    // decoded once past it (playing may have passed key frames since).
+    const int64_t decoding_from = std::max(state_.SerialTargetUs(), decoded_to_us_ - 1);
     const bool decode_on = (refining || landed) && target_us >= decoded_to_us_ &&
-                           key_frames_.SameKeyFrame(state_.SerialTargetUs(), target_us);
+                           key_frames_.SameKeyFrame(decoding_from, target_us);
     state_.RequestSeek(target_us, decode_on);
     if (decode_on) {
         // The picture thread takes the target up at its next picture; the
