@@ -291,6 +291,7 @@ bool Engine::DecodeFirstPicture() {
     first.frame = frame;
     first.time_us = FrameTimeUs(frame);
     first.duration_us = FrameDurationUs(frame);
+    decoded_to_us_ = first.time_us + first.duration_us;  // a seek to it is not reached by decoding on
     pictures_.Push(first);
     return true;
 }
