@@ -132,10 +132,11 @@ done
 # letting go: the same codes as a drag), mpv by keys bound to exact seeks to
 # the same fractions, ffplay by its right-click seek (to a key frame).
 clip=$(clip_of h264-1080p)
-# The clip repeats 10 s of pictures: targets at 12, 45, 24, 57 and 21 s show
-# five different pictures (a seek that lands on the picture already shown
-# cannot be seen to land).
-fractions=(0.2 0.75 0.4 0.95 0.35)
+# The clip repeats 10 s of pictures, a key frame every 2 s: the targets (13.2,
+# 45, 27, 58.2 and 21 s) and the key frames before them each show five
+# different pictures, so that every seek, exact or to a key frame, can be
+# seen to land.
+fractions=(0.22 0.75 0.45 0.97 0.35)
 ours_seeks=() mpv_seeks=() ffplay_seeks=()
 : > "$figures.conf"
 for i in "${!fractions[@]}"; do
