@@ -11,8 +11,9 @@
 //                              landing, and how many pictures short of the
 //                              target it landed (a seek lands on the picture
 //                              decoding on reached in its time); the same for
-//                              one exact seek 9 s past a key frame, and for a
-//                              seek 1 s ahead of a landed one, still paused
+//                              one exact seek 9 s past a key frame, for a
+//                              seek 1 s ahead of a landed one, still paused,
+//                              and for one 1 s ahead after playing, then pausing
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -277,13 +278,22 @@ int Seeks(const char* file) {
         ahead.push_back(landing.landed_ms);
         ahead_short.push_back(landing.short_by);
     }
+    // Played 0.5 s from a landed seek, paused, then a click 1 s further along.
+    std::vector<double> played_ahead, played_ahead_short;
+    for (int round = 0; round < 3; ++round) {
+        seek_and_land({4000 + static_cast<uint32_t>(round * 10000)});
+        const Landing landing = seek_and_land({PlayerGetPlayTime(h) / 40 * 40 + 1000});
+        played_ahead.push_back(landing.landed_ms);
+        played_ahead_short.push_back(landing.short_by);
+    }
     PlayerClose(h);
     std::printf("%-24s ten seeks 50 ms apart: key frame shown at %+.0f, landed at %.0f, %.0f pictures short of the "
                 "target (median of 5; worst %.0f ms)  one exact seek 9 s past a key frame: landed at %.0f, %.0f "
                 "short (median of 3)  a seek 1 s ahead of a landed one, paused: landed at %.0f, %.0f short (median "
-                "of 3) (ms)\n",
+                "of 3)  played, paused, a seek 1 s ahead: landed at %.0f, %.0f short (median of 3) (ms)\n",
                 "libPlayerSDK", Median(first), Median(landed), Median(short_by), WorstAbs(landed), Median(single),
-                Median(single_short), Median(ahead), Median(ahead_short));
+                Median(single_short), Median(ahead), Median(ahead_short), Median(played_ahead),
+                Median(played_ahead_short));
     return 0;
 }
 

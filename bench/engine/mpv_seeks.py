@@ -3,7 +3,8 @@
 engine_bench, over mpv's IPC socket; time from the last seek command to the
 "playback-restart" event that lands at its target (median of 5 rounds), then
 one exact seek 9 s past a key frame (median of 3), and one 1 s ahead of a
-landed seek, paused (median of 3). Usage: mpv_seeks.py FILE"""
+landed seek, paused (median of 3), and one 1 s ahead after playing 0.5 s from
+a landed seek, then pausing (median of 3). Usage: mpv_seeks.py FILE"""
 import json, os, socket, statistics, subprocess, sys, tempfile, time
 
 path = sys.argv[1]
@@ -83,11 +84,24 @@ try:
         start = time.monotonic()
         send("seek", target + 1, "absolute+exact")
         ahead.append(landed(target + 1, start))
+    played_ahead = []
+    for round_ in range(3):
+        target = 4.0 + round_ * 10
+        send("seek", target, "absolute+exact")
+        landed(target, time.monotonic())
+        send("set_property", "pause", False)
+        time.sleep(0.5)
+        send("set_property", "pause", True)
+        time.sleep(0.2)
+        ahead_target = int(time_pos() * 25) / 25 + 1
+        start = time.monotonic()
+        send("seek", ahead_target, "absolute+exact")
+        played_ahead.append(landed(ahead_target, start))
     print("%-24s ten seeks 50 ms apart: target picture %.0f (median of 5; worst %.0f)  "
           "one exact seek 9 s past a key frame: %.0f (median of 3)  a seek 1 s ahead of a landed one, paused: "
-          "%.0f (median of 3) (ms, to playback-restart)"
+          "%.0f (median of 3)  played, paused, a seek 1 s ahead: %.0f (median of 3) (ms, to playback-restart)"
           % ("mpv", statistics.median(rounds) * 1000, max(rounds) * 1000, statistics.median(single) * 1000,
-             statistics.median(ahead) * 1000))
+             statistics.median(ahead) * 1000, statistics.median(played_ahead) * 1000))
 finally:
     mpv.terminate()
     mpv.wait()
