@@ -127,17 +127,6 @@ void SeekSlider::OnAction(int action) {
     }
 }
 
-QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio) {
-    const QSize native = picture / device_ratio;
-    if (picture.isEmpty() || area.isEmpty() || native.width() > area.width() || native.height() > area.height() ||
-        QSizeF(native) * device_ratio != QSizeF(picture)) {
-        return {};
-    }
-    // Centred, an odd spare pixel going above and to the left.
-    return {area.x() + (area.width() - native.width() + 1) / 2, area.y() + (area.height() - native.height() + 1) / 2,
-            native.width(), native.height()};
-}
-
 QRect PaintPicture(QPainter& painter, const QRect& area, const QImage& picture, qreal device_ratio) {
     const QRect target = FittedRect(area, picture.size(), device_ratio);
     if (picture.isNull() || area.isEmpty()) {

@@ -87,9 +87,6 @@ private:
 // whole pixel when it fits (scaled down when it does not), black around.
 // Returns where a picture that fits was drawn; a null rectangle otherwise.
 QRect PaintPicture(QPainter& painter, const QRect& area, const QImage& picture, qreal device_ratio);
-// Where PaintPicture draws a picture of this size without scaling; a null
-// rectangle when it would scale it.
-QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio);
 
 // A report-view list that reports a double-click anywhere in its rows area,
 // on a row or not, as the list's double-click notification does, and whose

@@ -1,6 +1,7 @@
 #include "ui/qt/WindowEndpoint.h"
 
 #include <QCoreApplication>
+#include <QRegion>
 #include <cstring>
 #include <vector>
 
@@ -37,20 +38,24 @@ bool PostBox::PostEvent(QEvent* event) {
     return true;
 }
 
-namespace {
-
-// Where a picture of `picture` size goes in an area of `area` size: centred,
-// an odd spare pixel going above and to the left (as the toolkit draws it).
-QPoint CentredIn(QSize area, QSize picture) {
-    return {(area.width() - picture.width() + 1) / 2, (area.height() - picture.height() + 1) / 2};
+QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio) {
+    const QSize native = picture / device_ratio;
+    if (picture.isEmpty() || area.isEmpty() || native.width() > area.width() || native.height() > area.height() ||
+        QSizeF(native) * device_ratio != QSizeF(picture)) {
+        return {};
+    }
+    // Centred, an odd spare pixel going above and to the left.
+    return {area.x() + (area.width() - native.width() + 1) / 2, area.y() + (area.height() - native.height() + 1) / 2,
+            native.width(), native.height()};
 }
 
-// The black around a picture at `at` in an area of `area` size.
-std::vector<QRect> BlackAround(QSize area, QRect at) {
-    if (at.isEmpty()) return {QRect(QPoint(), area)};
-    return {QRect(0, 0, area.width(), at.top()), QRect(0, at.bottom() + 1, area.width(), area.height() - at.bottom() - 1),
-            QRect(0, at.top(), at.left(), at.height()),
-            QRect(at.right() + 1, at.top(), area.width() - at.right() - 1, at.height())};
+namespace {
+
+// Rows of `width` 32-bit pixels from `from` (rows of `stride` bytes) into
+// `to`, which is at least that large.
+void CopyRows(QImage& to, const uint8_t* from, int stride, int width) {
+    for (int row = 0; row < to.height(); ++row)
+        std::memcpy(to.scanLine(row), from + static_cast<ptrdiff_t>(row) * stride, static_cast<size_t>(width) * 4);
 }
 
 }  // namespace
@@ -99,20 +104,17 @@ void PictureSlot::Present(const uint8_t* pixels, int width, int height, int stri
         if (copy.isNull()) copy = QImage(width, height, QImage::Format_RGB32);
     }
     if (copy.isNull()) return;
-    uint8_t* to = copy.bits();
-    const auto row_bytes = static_cast<size_t>(width) * 4;
-    const auto to_stride = static_cast<size_t>(copy.bytesPerLine());
-    for (int row = 0; row < height; ++row)
-        std::memcpy(to + row * to_stride, pixels + static_cast<ptrdiff_t>(row) * stride, row_bytes);
+    CopyRows(copy, pixels, stride, width);
     {
         std::lock_guard lock(mutex_);
         if (!attached_) return;
         latest_.swap(copy);
         spare_.swap(copy);
         const QSize area(width_.load(), height_.load());
-        const QPoint at = CentredIn(area, latest_.size());
-        if (surface_ && surface_shows_ == SurfaceLayout{latest_.size(), area} && surface_->Put(latest_, at.x(), at.y()))
+        if (surface_ && surface_shows_ == SurfaceLayout{latest_.size(), area} &&
+            surface_->Put(latest_, FittedRect(QRect(QPoint(), area), latest_.size(), 1.0).topLeft())) {
             return;
+        }
         if (repaint_pending_) return;
         repaint_pending_ = true;
     }
@@ -128,9 +130,10 @@ void PictureSlot::PaintSurface() {
     QImage shown = latest_;
     if (!shown.isNull() && (shown.width() > area.width() || shown.height() > area.height()))
         shown = shown.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
-    const QPoint at = CentredIn(area, shown.size());
-    const std::vector<QRect> black = BlackAround(area, shown.isNull() ? QRect() : QRect(at, shown.size()));
-    if (surface_->Put(shown, at.x(), at.y(), black)) {
+    // Black around the picture (the whole area when there is none).
+    const QRect at = FittedRect(QRect(QPoint(), area), shown.size(), 1.0);
+    const QRegion black = QRegion(0, 0, area.width(), area.height()).subtracted(at);
+    if (surface_->Put(shown, at.topLeft(), black)) {
         // The next picture of this size is put where this one is.
         surface_shows_ = shown.isNull() ? SurfaceLayout{} : SurfaceLayout{shown.size(), area};
         return;
@@ -139,13 +142,12 @@ void PictureSlot::PaintSurface() {
     // when it came): put through a copy the server shares.
     QImage shared = surface_->NewImage(shown.width(), shown.height());
     if (shared.isNull()) {
-        surface_->Put(QImage(), 0, 0, BlackAround(area, QRect()));
+        surface_->Put(QImage(), {}, QRegion(0, 0, area.width(), area.height()));
         surface_shows_ = {};
         return;
     }
-    for (int row = 0; row < shown.height(); ++row)
-        std::memcpy(shared.scanLine(row), shown.constScanLine(row), static_cast<size_t>(shown.width()) * 4);
-    surface_->Put(shared, at.x(), at.y(), black);
+    CopyRows(shared, shown.constBits(), static_cast<int>(shown.bytesPerLine()), shown.width());
+    surface_->Put(shared, at.topLeft(), black);
     surface_shows_ = shown.size() == latest_.size() ? SurfaceLayout{shown.size(), area} : SurfaceLayout{};
 }
 

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -57,6 +58,11 @@ private:
     std::mutex mutex_;
     QObject* receiver_ = nullptr;
 };
+
+// Where a picture of `picture` size (device pixels) is shown in `area`
+// without scaling: centred at a whole pixel; a null rectangle when it does
+// not fit (then it is scaled).
+QRect FittedRect(const QRect& area, QSize picture, qreal device_ratio);
 
 // The latest picture handed over for one area (latest wins) and the area's
 // size in device pixels. Present copies outside the lock and only swaps

@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace ui::detail {
 namespace {
@@ -79,7 +80,7 @@ XShmSurface::XShmSurface(xcb_connection_t* connection, uint32_t window, uint32_t
 
 XShmSurface::~XShmSurface() {
     // Pictures still alive keep their memory; the server lets go of it now.
-    for (const auto& [address, segment] : segments_) xcb_shm_detach(connection_, segment.id);
+    for (const auto& [address, segment] : segments_) xcb_shm_detach(connection_, segment);
     if (put_pending_) xcb_discard_reply(connection_, put_sequence_);
     xcb_free_gc(connection_, gc_);
     xcb_flush(connection_);
@@ -107,7 +108,7 @@ QImage XShmSurface::NewImage(int width, int height) {
     }
     {
         std::lock_guard lock(mutex_);
-        segments_[address] = {segment, address};
+        segments_[address] = segment;
     }
     auto* release = new ImageRelease{weak_from_this(), address};
     return QImage(static_cast<uchar*>(address), width, height, stride, QImage::Format_RGB32, &ReleaseImage, release);
@@ -126,7 +127,7 @@ void XShmSurface::Forget(const void* address) {
     if (found == segments_.end()) return;
     // Requests are carried out in order: a put of this memory sent before
     // has been read by the time the server lets go of it.
-    xcb_shm_detach(connection_, found->second.id);
+    xcb_shm_detach(connection_, found->second);
     xcb_flush(connection_);
     segments_.erase(found);
 }
@@ -138,17 +139,16 @@ void XShmSurface::WaitForPuts() {
     put_pending_ = false;
 }
 
-bool XShmSurface::Put(const QImage& image, int x, int y, const std::vector<QRect>& black) {
+bool XShmSurface::Put(const QImage& image, QPoint at, const QRegion& black) {
     std::lock_guard lock(mutex_);
     const auto found = image.isNull() ? segments_.end() : segments_.find(image.constBits());
     if (!image.isNull() && found == segments_.end()) return false;
-    if (!black.empty()) {
-        std::vector<xcb_rectangle_t> rectangles;
-        for (const QRect& rect : black) {
-            if (rect.isEmpty()) continue;
-            rectangles.push_back({static_cast<int16_t>(rect.x()), static_cast<int16_t>(rect.y()),
-                                  static_cast<uint16_t>(rect.width()), static_cast<uint16_t>(rect.height())});
-        }
+    std::vector<xcb_rectangle_t> rectangles;
+    for (const QRect& rect : black) {
+        rectangles.push_back({static_cast<int16_t>(rect.x()), static_cast<int16_t>(rect.y()),
+                              static_cast<uint16_t>(rect.width()), static_cast<uint16_t>(rect.height())});
+    }
+    if (!rectangles.empty()) {
         xcb_poly_fill_rectangle(connection_, window_, gc_, static_cast<uint32_t>(rectangles.size()),
                                 rectangles.data());
     }
@@ -158,8 +158,8 @@ bool XShmSurface::Put(const QImage& image, int x, int y, const std::vector<QRect
     }
     xcb_shm_put_image(connection_, window_, gc_, static_cast<uint16_t>(image.bytesPerLine() / 4),
                       static_cast<uint16_t>(image.height()), 0, 0, static_cast<uint16_t>(image.width()),
-                      static_cast<uint16_t>(image.height()), static_cast<int16_t>(x), static_cast<int16_t>(y), 24,
-                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, found->second.id, 0);
+                      static_cast<uint16_t>(image.height()), static_cast<int16_t>(at.x()), static_cast<int16_t>(at.y()), 24,
+                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, found->second, 0);
     // The reply to a request sent after the put tells that the server has
     // read the picture: it answers requests in order. Asked now, waited for
     // only before the memory is written again, a picture later.

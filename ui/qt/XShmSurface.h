@@ -6,11 +6,11 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 struct xcb_connection_t;
 
@@ -32,16 +32,12 @@ public:
     // Blocks until the server has read every picture put so far, so that
     // their memory may be written again.
     void WaitForPuts();
-    // Puts `image` at (x, y) of the window, and black over `black` (in the
+    // Puts `image` at `at` in the window, and black over `black` (in the
     // window's pixels); a null `image` puts only the black. False when
     // `image` was not made by NewImage.
-    bool Put(const QImage& image, int x, int y, const std::vector<QRect>& black = {});
+    bool Put(const QImage& image, QPoint at, const QRegion& black = {});
 
 private:
-    struct Segment {
-        uint32_t id = 0;  // the server's name for it
-        void* address = nullptr;
-    };
     XShmSurface(xcb_connection_t* connection, uint32_t window, uint32_t gc);
     static void ReleaseImage(void* info);
     void Forget(const void* address);
@@ -50,7 +46,7 @@ private:
     const uint32_t window_;
     const uint32_t gc_;
     std::mutex mutex_;
-    std::map<const void*, Segment> segments_;  // by the address of their pixels
+    std::map<const void*, uint32_t> segments_;  // the server's names, by the address of their pixels
     bool put_pending_ = false;  // a put whose reading is not yet confirmed
     unsigned int put_sequence_ = 0;  // the round trip that confirms it
 };
