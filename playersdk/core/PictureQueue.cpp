@@ -12,7 +12,7 @@ bool PictureQueue::Push(QueuedPicture picture) {
     bool was_empty = false;
     {
         std::unique_lock lock(mutex_);
-        room_.wait(lock, [&] { return aborted_ || picture.serial != serial_ || items_.size() < kPictureQueueSize; });
+        room_.wait(lock, [&] { return aborted_ || picture.serial != serial_ || refilling_; });
         if (aborted_ || picture.serial != serial_) {
             lock.unlock();
             av_frame_free(&picture.frame);
@@ -21,19 +21,25 @@ bool PictureQueue::Push(QueuedPicture picture) {
         picture.id = next_id_++;
         was_empty = items_.empty();
         items_.push_back(picture);
+        refilling_ = items_.size() < kPictureQueueSize;
     }
     if (was_empty) consumer_->Ring();
     return true;
 }
 
 bool PictureQueue::Pop(QueuedPicture* out) {
+    bool refill = false;
     {
         std::lock_guard lock(mutex_);
         if (items_.empty()) return false;
         *out = items_.front();
         items_.pop_front();
+        // Only the refill mark wakes the picture thread: a wake-up for every
+        // picture taken would be one for nothing.
+        refill = !refilling_ && items_.size() <= kPictureQueueRefillAt;
+        refilling_ = refilling_ || refill;
     }
-    room_.notify_all();
+    if (refill) room_.notify_all();
     return true;
 }
 
@@ -54,6 +60,7 @@ void PictureQueue::Flush(int serial) {
         for (QueuedPicture& picture : items_) av_frame_free(&picture.frame);
         items_.clear();
         serial_ = serial;
+        refilling_ = true;
     }
     room_.notify_all();
     consumer_->Ring();

@@ -38,7 +38,8 @@ public:
     PictureQueue(const PictureQueue&) = delete;
     PictureQueue& operator=(const PictureQueue&) = delete;
 
-    // Waits for room, then takes the picture over and gives it an id of its
+    // Waits for room (after filling up, until the queue is down to its
+    // refill mark), then takes the picture over and gives it an id of its
     // own. False, with the picture freed, when it is of another serial than
     // the queue's or the queue is aborted.
     bool Push(QueuedPicture picture);
@@ -60,6 +61,8 @@ private:
     uint64_t next_id_ = 1;
     int serial_ = 0;
     bool aborted_ = false;
+    // Pushing goes on until the queue is full, then waits for the refill mark.
+    bool refilling_ = true;
 };
 
 }  // namespace playersdk
