@@ -54,37 +54,55 @@ struct ImageRelease {
     void* address = nullptr;
 };
 
+// The root window of `window`'s screen as `connection` sees it; 0 when the
+// window is not there.
+uint32_t RootOf(xcb_connection_t* connection, uint32_t window) {
+    const ReplyPtr<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
+    return geometry ? geometry->root : 0;
+}
+
+// A connection of our own to the toolkit's X server, or null. The toolkit
+// was given its display by DISPLAY or its -display argument: the window's
+// root seen from both connections tells that they reach the same server.
+xcb_connection_t* ConnectBeside(xcb_connection_t* toolkits, uint32_t window) {
+    const uint32_t root = RootOf(toolkits, window);
+    if (root == 0) return nullptr;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection) == 0 && RootOf(connection, window) == root) return connection;
+    xcb_disconnect(connection);
+    return nullptr;
+}
+
 }  // namespace
 
 std::shared_ptr<XShmSurface> XShmSurface::Open(uint32_t window) {
     auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
-    if (connection == nullptr || window == 0 || xcb_connection_has_error(connection) != 0) return nullptr;
+    xcb_connection_t* toolkits = x11 != nullptr ? x11->connection() : nullptr;
+    if (toolkits == nullptr || window == 0 || xcb_connection_has_error(toolkits) != 0) return nullptr;
+    xcb_connection_t* connection = ConnectBeside(toolkits, window);
+    if (connection == nullptr) return nullptr;
+    // Owned from here: the connection goes with the surface.
+    std::shared_ptr<XShmSurface> surface(new XShmSurface(connection, window));
     // A request of an extension the server lacks breaks the connection.
     const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
     if (shm == nullptr || shm->present == 0) return nullptr;
     const ReplyPtr<xcb_shm_query_version_reply_t> version(
         xcb_shm_query_version_reply(connection, xcb_shm_query_version(connection), nullptr));
     if (!version || !TakesRgb32(connection, window)) return nullptr;
-    const uint32_t gc = xcb_generate_id(connection);
     const uint32_t values[] = {0 /* black, in true colour */, 0 /* no exposure events for puts */};
-    xcb_create_gc(connection, gc, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
-    std::shared_ptr<XShmSurface> surface(new XShmSurface(connection, window, gc));
+    xcb_create_gc(connection, surface->gc_, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
     // A server on another machine cannot attach this process's memory.
     if (surface->NewImage(16, 16).isNull()) return nullptr;
     return surface;
 }
 
-XShmSurface::XShmSurface(xcb_connection_t* connection, uint32_t window, uint32_t gc)
-    : connection_(connection), window_(window), gc_(gc) {}
+XShmSurface::XShmSurface(xcb_connection_t* connection, uint32_t window)
+    : connection_(connection), window_(window), gc_(xcb_generate_id(connection)) {}
 
-XShmSurface::~XShmSurface() {
-    // Pictures still alive keep their memory; the server lets go of it now.
-    for (const auto& [address, segment] : segments_) xcb_shm_detach(connection_, segment);
-    if (put_pending_) xcb_discard_reply(connection_, put_sequence_);
-    xcb_free_gc(connection_, gc_);
-    xcb_flush(connection_);
-}
+// The server lets go of the shared memory and the graphics context with the
+// connection; pictures still alive keep their memory until they go.
+XShmSurface::~XShmSurface() { xcb_disconnect(connection_); }
 
 QImage XShmSurface::NewImage(int width, int height) {
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return {};
@@ -137,6 +155,11 @@ void XShmSurface::WaitForPuts() {
     if (!put_pending_) return;
     std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus_cookie_t{put_sequence_}, nullptr));
     put_pending_ = false;
+    DropQueuedEvents();
+}
+
+void XShmSurface::DropQueuedEvents() {
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) std::free(event);
 }
 
 bool XShmSurface::Put(const QImage& image, QPoint at, const QRegion& black) {

@@ -20,7 +20,10 @@ class XShmSurface : public std::enable_shared_from_this<XShmSurface> {
 public:
     // Null unless the toolkit runs on X, `window` is a 24-bit true-colour
     // window whose pixels are B, G, R, X bytes in memory, and the server can
-    // share memory with this process (not a remote display).
+    // share memory with this process (not a remote display). The surface
+    // talks to the server on a connection of its own: the server's answer to
+    // each picture comes back to the thread that waits for it, rather than
+    // waking the toolkit's reader 25 or more times a second.
     static std::shared_ptr<XShmSurface> Open(uint32_t window);
     ~XShmSurface();
     XShmSurface(const XShmSurface&) = delete;
@@ -38,11 +41,14 @@ public:
     bool Put(const QImage& image, QPoint at, const QRegion& black = {});
 
 private:
-    XShmSurface(xcb_connection_t* connection, uint32_t window, uint32_t gc);
+    XShmSurface(xcb_connection_t* connection, uint32_t window);
     static void ReleaseImage(void* info);
     void Forget(const void* address);
+    // Frees what the server sent unasked (errors of puts into a window
+    // already gone) and was queued while reading a reply.
+    void DropQueuedEvents();
 
-    xcb_connection_t* const connection_;  // the toolkit's; usable from any thread
+    xcb_connection_t* const connection_;  // its own; usable from any thread
     const uint32_t window_;
     const uint32_t gc_;
     std::mutex mutex_;
