@@ -36,8 +36,7 @@ bool PictureQueue::Pop(QueuedPicture* out) {
         items_.pop_front();
         // Only the refill mark wakes the picture thread: a wake-up for every
         // picture taken would be one for nothing.
-        refill = !refilling_ && items_.size() <= kPictureQueueRefillAt;
-        refilling_ = refilling_ || refill;
+        if (!refilling_ && items_.size() <= kPictureQueueRefillAt) refill = refilling_ = true;
     }
     if (refill) room_.notify_all();
     return true;

@@ -155,10 +155,8 @@ void XShmSurface::WaitForPuts() {
     if (!put_pending_) return;
     std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus_cookie_t{put_sequence_}, nullptr));
     put_pending_ = false;
-    DropQueuedEvents();
-}
-
-void XShmSurface::DropQueuedEvents() {
+    // What the server sent unasked and was queued while reading the reply:
+    // errors of puts into a window already gone.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) std::free(event);
 }
 

@@ -44,9 +44,6 @@ private:
     XShmSurface(xcb_connection_t* connection, uint32_t window);
     static void ReleaseImage(void* info);
     void Forget(const void* address);
-    // Frees what the server sent unasked (errors of puts into a window
-    // already gone) and was queued while reading a reply.
-    void DropQueuedEvents();
 
     xcb_connection_t* const connection_;  // its own; usable from any thread
     const uint32_t window_;
